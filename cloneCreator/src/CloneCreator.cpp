@@ -1,0 +1,106 @@
+#include "CloneCreator.h"
+
+#include <cstring>
+
+#include "CloneGroupsProcessor.h"
+#include "CloneLog.h"
+#include "DevicePath.h"
+
+std::string srtCloneSelfType __attribute__((visibility("default")));
+
+namespace {
+
+struct HelperRow {
+    const char* nodeName;
+    CloneCreator::Helper helper;
+};
+
+// Manifest element name to the clone helper that captures its data, in insertion order.
+const HelperRow kHelperTable[] = {
+    {"serialNumber", &CloneCreator::cloneSerialNumberHelper},
+    {"version", &CloneCreator::cloneVersionHelper},
+    {"fdiAttributes", &CloneCreator::clonefdiAttributesHelper},
+    {"cmlAttributes", &CloneCreator::clonecmlAttributesHelper},
+};
+
+const char kSelfGroup[] = "CLONE_TO_SELF_GROUP";
+const char kGroupSuffix[] = "GROUP";
+
+// A token names a group when it ends in "GROUP" and has something before it.
+bool isGroupToken(const std::string& token)
+{
+    const std::size_t suffix = sizeof kGroupSuffix - 1;
+    return token.size() > suffix && token.compare(token.size() - suffix, suffix, kGroupSuffix) == 0;
+}
+
+}  // namespace
+
+CloneCreator::CloneCreator(char* outputLocation)
+{
+    CLONE_LOG(logSpecLibEnter, "CloneCreator");
+    for (const HelperRow& row : kHelperTable) {
+        mapOfHelpers.insert(std::make_pair(std::string(row.nodeName), row.helper));
+    }
+    outputLocationOfDLM = outputLocation != nullptr ? outputLocation : "";
+    nameOfDLM = "cloning";
+    CLONE_LOG(logSpecLibReturn, "CloneCreator");
+}
+
+CloneCreator::~CloneCreator() = default;
+
+std::string CloneCreator::createGroups(char* groupNameList)
+{
+    CloneGroupsProcessor processor;
+    std::string dlmType = "clone";
+    if (groupNameList == nullptr) {
+        CLONE_LOG(logSpecError, "No cloning groups received");
+        return dlmType;
+    }
+    cleanUpCloneDirectory();
+
+    // Decided before any group is expanded, so every group sees the final clone type.
+    const std::string line(groupNameList);
+    if (line.find(kSelfGroup) != std::string::npos) {
+        dlmType = "cloneSelf";
+        srtCloneSelfType = dlmType;
+    }
+
+    // Only tokens followed by a space count: the text after the last space is never a group.
+    std::string::size_type start = 0;
+    std::string::size_type space;
+    while ((space = line.find(' ', start)) != std::string::npos) {
+        std::string token = line.substr(start, space - start);
+        start = space + 1;
+        if (isGroupToken(token)) {
+            processor.createListForGroups(&token[0], dlmType);
+        }
+    }
+    return dlmType;
+}
+
+void CloneCreator::processStubManifestXML(xmlNodePtr xmlParentNode)
+{
+    for (xmlNodePtr node = xmlParentNode; node != nullptr; node = node->next) {
+        processCurrentNode(node);
+        // Read after the helper ran, so children it added are walked too.
+        processStubManifestXML(node->children);
+    }
+}
+
+void CloneCreator::processCurrentNode(xmlNodePtr xmlCurrentGroupPtr)
+{
+    if (xmlCurrentGroupPtr->name == nullptr) {
+        xmlCurrentGroupPtr->name = xmlStrdup(reinterpret_cast<const xmlChar*>("--"));
+        CLONE_LOG(logSpecError, "Current Node has bad name. Moving to next node");
+        return;
+    }
+    const auto found = mapOfHelpers.find(reinterpret_cast<const char*>(xmlCurrentGroupPtr->name));
+    if (found != mapOfHelpers.end()) {
+        (this->*(found->second))(xmlCurrentGroupPtr);
+    }
+}
+
+std::string stubManifestPath(const std::string& dlmType)
+{
+    return cloneutil::devicePath(dlmType == "cloneSelf" ? CLONE_MANIFEST_CLONESELF : CLONE_MANIFEST_CLONE);
+}

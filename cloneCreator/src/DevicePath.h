@@ -1,0 +1,38 @@
+// Fixed device paths. On the device they are used as they stand; a host build places the
+// simulated device's root ($CLONE_DEVICE_ROOT) in front of every one of them, in file names
+// and in command lines alike, so the code can always be written with the device's own paths.
+#ifndef CLONE_DEVICEPATH_H
+#define CLONE_DEVICEPATH_H
+
+#include <cstddef>
+#include <string>
+
+namespace cloneutil {
+
+// Size of every path and command buffer: at most 4095 characters and the NUL.
+constexpr std::size_t kPathBufferSize = 4096;
+using PathBuffer = char[kPathBufferSize];
+
+// Host builds: takes $CLONE_DEVICE_ROOT anew (called at the start of every export).
+void refreshDeviceRoot();
+
+// The root in front of fixed device paths: empty on the device.
+const std::string& deviceRoot();
+
+// The fixed device path PATH ("/xpaths/...") as this build reaches it.
+std::string devicePath(const char* path);
+
+// printf into BUF, with every fixed device path of FORMAT placed under the device root (quoted for
+// the shell when it needs quoting). Arguments are inserted as they are. False, with BUF emptied,
+// when the result does not fit: a cut path or command must never be used.
+bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// printf into BUF; false, with BUF emptied, when the result does not fit.
+bool formatPath(char (&buf)[kPathBufferSize], const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// TEXT as one shell word: single quotes, with embedded single quotes closed, escaped and reopened.
+std::string shellQuote(const std::string& text);
+
+}  // namespace cloneutil
+
+#endif

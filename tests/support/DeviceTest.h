@@ -1,0 +1,62 @@
+// Test fixture: every test gets a fresh simulated device of its own (a temporary directory laid
+// out by device/mkdevice.sh) and reads the device log the way an integrator would.
+#ifndef CLONE_TESTS_DEVICETEST_H
+#define CLONE_TESTS_DEVICETEST_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace clonetest {
+
+struct LogRecord {
+    std::string record;   // "ERROR", "INFO", ...
+    std::string source;   // "file.cpp:LINE"
+    std::string message;  // as formatted (with \n and \\ escapes)
+};
+
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Options for laying out the device; override to change.
+    virtual bool bareDevice() const { return true; }
+
+    // ROOT + "/xpaths/..." for a fixed device path.
+    std::string path(const std::string& devicePath) const { return root_ + devicePath; }
+    const std::string& root() const { return root_; }
+
+    std::vector<LogRecord> log() const;
+    // Messages of one record kind ("ERROR", ...), in order.
+    std::vector<std::string> messages(const std::string& record) const;
+    // True when some record of that kind has exactly MESSAGE.
+    bool logged(const std::string& record, const std::string& message) const;
+    void clearLog() const;
+    // Argument lines the simulated tools recorded.
+    std::vector<std::string> toolCalls() const;
+
+    // Sets (or appends) an attribute of the device's configuration.
+    void setAttribute(const std::string& name, const std::string& value) const;
+
+    // Replaces a device tool by a shell script with BODY (after "#!/bin/sh").
+    void replaceTool(const std::string& devicePath, const std::string& body) const;
+
+private:
+    std::string root_;
+};
+
+// File helpers for tests.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool exists(const std::string& path);
+void makeDirs(const std::string& path);
+std::vector<std::string> lines(const std::string& text);
+// Directory of the test programs' source tree (for fixtures and the device layout script).
+std::string sourceDir();
+std::string binaryDir();
+
+}  // namespace clonetest
+
+#endif

@@ -1,0 +1,97 @@
+#include "xfile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+const size_t kChunk = 8192;
+
+// Closes the descriptor it holds on every return path.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// Copies from the current offsets to the end of the source, then flushes the destination once.
+status_t copy(int srcFd, int destFd)
+{
+    char buf[kChunk];
+    status_t status = XFILE_OK;
+    errno = 0;
+    for (;;) {
+        const int bytesRead = iread(srcFd, buf, kChunk);
+        if (bytesRead == 0) {
+            break;
+        }
+        // A short read with errno still 0 is the end of the file; iread's -1 lands here too.
+        if (bytesRead < static_cast<int>(kChunk) && errno != 0) {
+            status = XFILE_EREAD;
+            break;
+        }
+        if (iwrite(destFd, buf, static_cast<size_t>(bytesRead)) != bytesRead) {
+            status = XFILE_EWRITE;
+            break;
+        }
+    }
+    ::fsync(destFd);
+    return status;
+}
+
+status_t copyWithFlags(const char* src, const char* dest, int destFlags)
+{
+    Fd in(::open(src, O_RDONLY | O_CLOEXEC));
+    Fd out(::open(dest, destFlags | O_CLOEXEC, 0644));
+    if (!in.valid() || !out.valid()) {
+        return XFILE_EOPEN;
+    }
+    return copy(in.get(), out.get());
+}
+
+}  // namespace
+
+extern "C" status_t xcopy(char* src, char* dest)
+{
+    return copyWithFlags(src, dest, O_WRONLY | O_CREAT | O_TRUNC);
+}
+
+extern "C" status_t xappend(char* src, char* dest)
+{
+    return copyWithFlags(src, dest, O_WRONLY | O_CREAT | O_APPEND);
+}
+
+extern "C" status_t xcopyp(char* src, char* dest)
+{
+    const status_t status = xcopy(src, dest);
+    if (status != XFILE_OK) {
+        return status;
+    }
+    struct stat st;
+    if (::stat(src, &st) != 0) {
+        // The source vanished after the copy: the copy stands, but its times cannot be kept.
+        return XFILE_ETIMES;
+    }
+    ::chmod(dest, st.st_mode);
+    struct timeval times[2];
+    times[0].tv_sec = st.st_atim.tv_sec;
+    times[0].tv_usec = 0;
+    times[1].tv_sec = st.st_mtim.tv_sec;
+    times[1].tv_usec = 0;
+    return ::utimes(dest, times) < 0 ? XFILE_ETIMES : XFILE_OK;
+}

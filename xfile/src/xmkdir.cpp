@@ -1,0 +1,52 @@
+#include "xfile.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+const size_t kPathMax = 4096;
+}
+
+extern "C" int xmkdir(char* path, mode_t mode)
+{
+    char remaining[kPathMax];
+    char component[kPathMax];
+    char built[kPathMax];
+    if (path == nullptr) {
+        return -1;
+    }
+    const char* rest = path;
+    built[0] = '\0';
+    if (rest[0] == '/') {
+        ++rest;
+        std::strcpy(built, "/");
+    }
+    // Longer paths are refused rather than cut: a cut path would create the wrong directory.
+    if (std::strlen(rest) >= kPathMax) {
+        return -1;
+    }
+    std::strcpy(remaining, rest);
+    if (remaining[0] == '\0') {
+        return -1;
+    }
+    size_t builtLen = std::strlen(built);
+    while (remaining[0] != '\0') {
+        strnext(remaining, '/', component);
+        const size_t componentLen = std::strlen(component);
+        // built never outgrows the path it is rebuilt from (plus the trailing slash).
+        if (builtLen + componentLen + 2 > kPathMax) {
+            return -1;
+        }
+        std::memcpy(built + builtLen, component, componentLen + 1);
+        builtLen += componentLen;
+        if (!fexists(built)) {
+            const mode_t m = remaining[0] == '\0' ? mode : 0777;
+            if (::mkdir(built, m) != 0) {
+                return -1;
+            }
+        }
+        built[builtLen++] = '/';
+        built[builtLen] = '\0';
+    }
+    return 0;
+}
