@@ -65,15 +65,8 @@ std::string CloneCreator::createGroups(char* groupNameList)
         srtCloneSelfType = dlmType;
     }
 
-    // Only tokens followed by a space count: the text after the last space is never a group.
-    std::string::size_type start = 0;
-    std::string::size_type space;
-    while ((space = line.find(' ', start)) != std::string::npos) {
-        std::string token = line.substr(start, space - start);
-        start = space + 1;
-        if (isGroupToken(token)) {
-            processor.createListForGroups(&token[0], dlmType);
-        }
+    for (std::string& group : selectedGroups(line)) {
+        processor.createListForGroups(&group[0], dlmType);
     }
     return dlmType;
 }
@@ -98,6 +91,22 @@ void CloneCreator::processCurrentNode(xmlNodePtr xmlCurrentGroupPtr)
     if (found != mapOfHelpers.end()) {
         (this->*(found->second))(xmlCurrentGroupPtr);
     }
+}
+
+std::vector<std::string> selectedGroups(const std::string& line)
+{
+    std::vector<std::string> groups;
+    // Only tokens followed by a space count: the text after the last space is never a group.
+    std::string::size_type start = 0;
+    std::string::size_type space;
+    while ((space = line.find(' ', start)) != std::string::npos) {
+        std::string token = line.substr(start, space - start);
+        start = space + 1;
+        if (isGroupToken(token)) {
+            groups.push_back(token);
+        }
+    }
+    return groups;
 }
 
 std::string stubManifestPath(const std::string& dlmType)

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include <libxml/tree.h>
 
@@ -52,6 +53,9 @@ public:
     std::string outputLocationOfDLM;
     std::string nameOfDLM;
 };
+
+// The group names of a group line, in line order: tokens followed by a space that end in "GROUP".
+std::vector<std::string> selectedGroups(const std::string& line);
 
 // The stub manifest that a clone type selects.
 std::string stubManifestPath(const std::string& dlmType);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const size_t kPathMax = 4096;
@@ -39,7 +40,9 @@ extern "C" int xmkdir(char* path, mode_t mode)
         }
         std::memcpy(built + builtLen, component, componentLen + 1);
         builtLen += componentLen;
-        if (!fexists(built)) {
+        // fexists counts a path it cannot look into as present; that would report success for a
+        // directory that cannot exist (under a regular file, say), so only what is really there is skipped.
+        if (::access(built, F_OK) != 0) {
             const mode_t m = remaining[0] == '\0' ? mode : 0777;
             if (::mkdir(built, m) != 0) {
                 return -1;

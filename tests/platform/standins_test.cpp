@@ -1,0 +1,183 @@
+// The host stand-ins of the device services keep the contract the library is built against.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "DeviceTest.h"
+#include "cert_hash.h"
+#include "cfg_attr.h"
+#include "log_spec.h"
+#include "xpaths.h"
+
+namespace {
+
+using clonetest::DeviceTest;
+using clonetest::readFile;
+using clonetest::writeFile;
+
+class StandinTest : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        writeFile(path("/config/attributes"),
+                  "# comment=ignored\n"
+                  "\n"
+                  "plain=value\n"
+                  "withEquals=a=b\n"
+                  "empty=\n"
+                  "twice=first\n"
+                  "twice=second\n"
+                  "long=0123456789\n"
+                  "b.TRUE=TRUE\nb.true=true\nb.one=1\nb.FALSE=FALSE\nb.false=false\nb.zero=0\n"
+                  "b.yes=yes\nb.True=True\n"
+                  "noequals\n");
+    }
+};
+
+struct AttrCase {
+    const char* name;
+    int result;  // 0 or non-zero (-1 here)
+    const char* value;
+};
+
+class CfgAttrTest : public StandinTest, public ::testing::WithParamInterface<AttrCase> {};
+
+TEST_P(CfgAttrTest, GetAttrValue)
+{
+    char buffer[1064];
+    std::memset(buffer, 'x', sizeof buffer);
+    buffer[sizeof buffer - 1] = '\0';
+    const int rc = Cfg_GetAttrValue(GetParam().name, buffer, sizeof buffer);
+    if (GetParam().result == 0) {
+        EXPECT_EQ(rc, 0);
+        EXPECT_STREQ(buffer, GetParam().value);
+    } else {
+        EXPECT_NE(rc, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lookup, CfgAttrTest,
+                         ::testing::Values(AttrCase{"plain", 0, "value"}, AttrCase{"withEquals", 0, "a=b"},
+                                           AttrCase{"empty", 0, ""}, AttrCase{"twice", 0, "second"},
+                                           AttrCase{"missing", -1, ""}, AttrCase{"# comment", -1, ""},
+                                           AttrCase{"noequals", -1, ""}, AttrCase{"plai", -1, ""},
+                                           AttrCase{"", -1, ""}),
+                         [](const ::testing::TestParamInfo<AttrCase>& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n) {
+                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             }
+                             return n.empty() ? std::string("emptyName") : n + "_" + std::to_string(info.index);
+                         });
+
+TEST_F(StandinTest, ValueIsCutToTheBuffer)
+{
+    char small[5];
+    ASSERT_EQ(Cfg_GetAttrValue("long", small, sizeof small), 0);
+    EXPECT_STREQ(small, "0123");
+}
+
+TEST_F(StandinTest, MissingAttributesFileIsAFailure)
+{
+    ::unlink(path("/config/attributes").c_str());
+    char buffer[16];
+    EXPECT_NE(Cfg_GetAttrValue("plain", buffer, sizeof buffer), 0);
+    bool_t v = 7;
+    EXPECT_NE(Cfg_GetBoolAttrValue("b.TRUE", &v), 0);
+    EXPECT_EQ(v, 7);
+}
+
+TEST_F(StandinTest, BoolValues)
+{
+    const struct {
+        const char* name;
+        int rc;
+        bool_t value;
+    } cases[] = {{"b.TRUE", 0, 1},  {"b.true", 0, 1},  {"b.one", 0, 1},   {"b.FALSE", 0, 0},
+                 {"b.false", 0, 0}, {"b.zero", 0, 0},  {"b.yes", -1, 42}, {"b.True", -1, 42},
+                 {"missing", -1, 42}};
+    for (const auto& c : cases) {
+        bool_t v = 42;
+        const int rc = Cfg_GetBoolAttrValue(c.name, &v);
+        EXPECT_EQ(rc == 0, c.rc == 0) << c.name;
+        EXPECT_EQ(v, c.value) << c.name << ": untouched unless it is a boolean";
+    }
+}
+
+TEST_F(StandinTest, PathServiceMapsKeysUnderTheRoot)
+{
+    const char* dir = xpaths_get_path("nc_dlms_data");
+    ASSERT_NE(dir, nullptr);
+    EXPECT_EQ(std::string(dir), path("/xpaths/nc_dlms_data"));
+    EXPECT_EQ(std::string(xpaths_get_path("not_there_9")), path("/xpaths/not_there_9")) << "existence not needed";
+    for (const char* bad : {"", "a/b", "..", "a b", "a-b"}) {
+        EXPECT_EQ(xpaths_get_path(bad), nullptr) << bad;
+    }
+    EXPECT_EQ(xpaths_get_path(nullptr), nullptr);
+    EXPECT_EQ(xpaths_access(dir, "clone/data", 0), 0);
+    EXPECT_EQ(xpaths_access(dir, "nothing", 0), -1);
+}
+
+TEST_F(StandinTest, LogEntriesAreOneLineEach)
+{
+    Log_SpecEntry(&logSpecError, "/some/dir/file.cpp", 42, "value %d and %s", 7, "text");
+    Log_SpecEntry(&logSpecInfo, "x.cpp", 1, "two\nlines \\ and a\ttab");
+    Log_SpecEntry(&logSpecLibReturn, "y.cpp", 2, "%s", "done");
+    EXPECT_EQ(readFile(path("/var/log/clone.log")),
+              "ERROR\tfile.cpp:42\tvalue 7 and text\n"
+              "INFO\tx.cpp:1\ttwo\\nlines \\\\ and a\ttab\n"
+              "LIBRETURN\ty.cpp:2\tdone\n");
+}
+
+TEST_F(StandinTest, LogFolderIsMadeWhenMissing)
+{
+    ASSERT_EQ(std::system(("rm -rf '" + path("/var") + "'").c_str()), 0);
+    Log_SpecEntry(&logSpecDebug, "z.cpp", 3, "again");
+    EXPECT_EQ(readFile(path("/var/log/clone.log")), "DEBUG\tz.cpp:3\tagain\n");
+}
+
+TEST_F(StandinTest, RecordNamesForEveryLevel)
+{
+    Log_Entry_Spec_t* records[] = {&logSpecError, &logSpecInfo,  &logSpecForceInfo, &logSpecDebug,
+                                   &logSpecEnter, &logSpecReturn, &logSpecLibEnter,  &logSpecLibReturn};
+    for (Log_Entry_Spec_t* r : records) {
+        Log_SpecEntry(r, "f.cpp", 1, "m");
+    }
+    std::vector<std::string> kinds;
+    for (const auto& rec : log()) {
+        kinds.push_back(rec.record);
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"ERROR", "INFO", "FORCEINFO", "DEBUG", "ENTER", "RETURN", "LIBENTER",
+                                               "LIBRETURN"}));
+}
+
+// A certificate made once by the openssl command; its subject hash is what openssl prints.
+TEST_F(StandinTest, CertificateHashNameMatchesOpenssl)
+{
+    const std::string key = path("/k.pem"), cert = path("/c.pem");
+    const std::string make = "openssl req -x509 -newkey ed25519 -nodes -keyout '" + key + "' -out '" + cert +
+                             "' -subj /CN=clone-test -days 1 >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) {
+        GTEST_SKIP() << "no openssl command to make a certificate";
+    }
+    const std::string hashCmd = "openssl x509 -hash -noout -in '" + cert + "' > '" + path("/hash") + "'";
+    ASSERT_EQ(std::system(hashCmd.c_str()), 0);
+    std::string expected = readFile(path("/hash"));
+    expected.erase(expected.find_last_not_of("\n") + 1);
+
+    char name[32];
+    get_certHashName(cert.c_str(), name);
+    EXPECT_EQ(std::string(name), expected);
+    EXPECT_EQ(std::strlen(name), 8u);
+
+    std::memset(name, 'x', sizeof name);
+    get_certHashName(key.c_str(), name);
+    EXPECT_STREQ(name, "") << "not a certificate";
+    std::memset(name, 'x', sizeof name);
+    get_certHashName(path("/missing.pem").c_str(), name);
+    EXPECT_STREQ(name, "");
+}
+
+}  // namespace
