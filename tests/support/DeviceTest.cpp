@@ -21,6 +21,11 @@ std::string binaryDir()
     return CLONE_BINARY_DIR;
 }
 
+std::string samplePluginDir()
+{
+    return CLONE_SAMPLE_PLUGIN_DIR;
+}
+
 void DeviceTest::SetUp()
 {
     const char* tmp = std::getenv("TMPDIR");
@@ -30,6 +35,9 @@ void DeviceTest::SetUp()
     std::string command = "'" + sourceDir() + "/device/mkdevice.sh' ";
     if (bareDevice()) {
         command += "--bare ";
+    }
+    if (withPlugins()) {
+        command += "--plugins '" + samplePluginDir() + "' ";
     }
     command += "'" + root_ + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;

@@ -23,6 +23,8 @@ protected:
 
     // Options for laying out the device; override to change.
     virtual bool bareDevice() const { return true; }
+    // True to install the simulated device's cloning plug-ins (built in samplePluginDir()).
+    virtual bool withPlugins() const { return false; }
 
     // ROOT + "/xpaths/..." for a fixed device path.
     std::string path(const std::string& devicePath) const { return root_ + devicePath; }
@@ -56,6 +58,8 @@ std::vector<std::string> lines(const std::string& text);
 // Directory of the test programs' source tree (for fixtures and the device layout script).
 std::string sourceDir();
 std::string binaryDir();
+// Where the simulated device's cloning plug-ins are built.
+std::string samplePluginDir();
 
 }  // namespace clonetest
 

@@ -1,0 +1,18 @@
+// The configuration server's plug-in: every listed attribute the device has.
+#include "AttributeExport.h"
+#include "Portal.h"
+
+namespace {
+
+sampleplugin::AttributePlugin plugin("ConfigServer", "",
+                                     "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage/cfg_clone");
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void cloning_plugin_init(
+    kel::plugin::Portal<cloning::Plugin>* portal)
+{
+    if (portal != nullptr) {
+        portal->Install(&plugin);
+    }
+}

@@ -1,0 +1,143 @@
+// The simulated device's cloning plug-ins, loaded the way the library loads them: what each
+// exports, and that a failed export leaves nothing behind.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+#include "CloningExportPortal.h"
+#include "DeviceTest.h"
+#include "Loader.h"
+
+namespace {
+
+using clonetest::exists;
+using clonetest::readFile;
+using clonetest::writeFile;
+
+struct PluginCase {
+    const char* name;
+    const char* staged;    // device path of its export
+    const char* exported;  // the export of the list and configuration below
+};
+
+// Configuration and list shared by every row: repeats, a blank line, a name the device lacks, a
+// value holding "=", and an attribute set twice (the last line wins).
+const char kAttributes[] =
+    "a.b=1\n"
+    "c.d=x=y\n"
+    "media.tray1.type=plain\n"
+    "fdi.enabled=TRUE\n"
+    "a.b=2\n";
+const char kList[] =
+    "a.b\n"
+    "\n"
+    "media.tray1.type\n"
+    "missing.attr\n"
+    "fdi.enabled\n"
+    "a.b\n"
+    "c.d\n"
+    "media.tray1.type\n";
+const char kListPath[] = "/xpaths/tmp_cloningData/cfg_attr_list";
+
+class SamplePluginTest : public clonetest::DeviceTest, public testing::WithParamInterface<PluginCase> {
+protected:
+    bool withPlugins() const override { return true; }
+
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        kel::plugin::Loader<cloning::Plugin> loader("cloning", &portal);
+        ASSERT_EQ(kel::plugin::LoadPlugins(loader.category, loader), 3);
+        writeFile(path("/config/attributes"), readFile(path("/config/attributes")) + kAttributes);
+        writeFile(path(kListPath), kList);
+    }
+
+    bool_t exportClone(const std::string& list) { return portal.exportClone(GetParam().name, list); }
+    std::string staged() const { return path(GetParam().staged); }
+
+    CloningExportPortal portal;
+};
+
+TEST_P(SamplePluginTest, ExportsTheListedAttributesTheDeviceHas)
+{
+    ASSERT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
+    EXPECT_EQ(exportClone(path(kListPath)), TRUE);
+    EXPECT_EQ(readFile(staged()), GetParam().exported);
+
+    // The directories it made are the device's usual 0755 ones.
+    const std::string dir = staged().substr(0, staged().rfind('/'));
+    struct stat st;
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_FALSE(exists(staged() + ".tmp"));
+    EXPECT_TRUE(messages("ERROR").empty());
+}
+
+TEST_P(SamplePluginTest, FailAttributeMakesExportFailWithoutWritingAnything)
+{
+    const std::string name = GetParam().name;
+    setAttribute("sim.plugin." + name + ".fail", "TRUE");
+    EXPECT_EQ(exportClone(path(kListPath)), FALSE);
+    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
+    EXPECT_TRUE(logged("INFO", name + " plug-in: export refused by sim.plugin." + name + ".fail"));
+}
+
+TEST_P(SamplePluginTest, FailAttributeSetToFalseLetsExportRun)
+{
+    setAttribute(std::string("sim.plugin.") + GetParam().name + ".fail", "FALSE");
+    EXPECT_EQ(exportClone(path(kListPath)), TRUE);
+    EXPECT_EQ(readFile(staged()), GetParam().exported);
+}
+
+TEST_P(SamplePluginTest, MissingListFailsWithoutWritingAnything)
+{
+    const std::string list = path("/xpaths/tmp_cloningData/no_such_list");
+    EXPECT_EQ(exportClone(list), FALSE);
+    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
+    EXPECT_TRUE(logged("ERROR", std::string(GetParam().name) + " plug-in: attribute list " + list + " cannot be read"));
+}
+
+TEST_P(SamplePluginTest, ExportThatCannotBeWrittenFailsAndLeavesNoPart)
+{
+    // A directory where the export file belongs: the finished file cannot take its place.
+    clonetest::makeDirs(staged());
+    EXPECT_EQ(exportClone(path(kListPath)), FALSE);
+    EXPECT_FALSE(exists(staged() + ".tmp"));
+    EXPECT_TRUE(logged("ERROR", std::string(GetParam().name) + " plug-in: " + GetParam().staged + " cannot be written"));
+}
+
+TEST_P(SamplePluginTest, ExportFollowsTheDeviceRootOfTheEnvironment)
+{
+    // Another device root, set after the plug-ins were loaded.
+    const std::string other = root() + "/other";
+    clonetest::makeDirs(other + "/config");
+    clonetest::makeDirs(other + "/xpaths/tmp_cloningData");
+    writeFile(other + "/config/attributes", "a.b=other\nmedia.tray1.type=other\nfdi.enabled=other\n");
+    ASSERT_EQ(::setenv("CLONE_DEVICE_ROOT", other.c_str(), 1), 0);
+    const bool_t result = exportClone(path(kListPath));
+    ASSERT_EQ(::setenv("CLONE_DEVICE_ROOT", root().c_str(), 1), 0);
+
+    EXPECT_EQ(result, TRUE);
+    EXPECT_FALSE(exists(staged()));
+    const std::string text = readFile(other + GetParam().staged);
+    EXPECT_NE(text.find("=other\n"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SamplePlugins, SamplePluginTest,
+    testing::Values(PluginCase{"ConfigServer", "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage/cfg_clone",
+                               "set a.b=2\n"
+                               "set media.tray1.type=plain\n"
+                               "set fdi.enabled=TRUE\n"
+                               "set c.d=x=y\n"},
+                    PluginCase{"cmlAttributes",
+                               "/xpaths/tmp_cloningData/cloningExport/data/cmlAttributes/cmlAttributes",
+                               "set media.tray1.type=plain\n"},
+                    PluginCase{"fdiAttributes",
+                               "/xpaths/tmp_cloningData/cloningExport/data/fdiAttributes/fdiAttributes",
+                               "set fdi.enabled=TRUE\n"}),
+    [](const testing::TestParamInfo<PluginCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
