@@ -1,10 +1,77 @@
 // Clears the staging area before an export, archives the export tree and has the signing
 // library wrap the archive into the clone file.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "CloneMaker.h"
 #include "DevicePath.h"
+#include "Handles.h"
+#include "xfile.h"
+
+namespace {
+
+// The process's working directory, held open so it can be returned to even when its path is
+// longer than a path buffer or no longer exists.
+class WorkingDirectory {
+public:
+    WorkingDirectory()
+#ifdef O_PATH
+        : saved_(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC))
+#else
+        : saved_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+#endif
+    {
+    }
+    ~WorkingDirectory() { restore(); }
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+    bool saved() const { return saved_.valid(); }
+    bool enter(const std::string& dir)
+    {
+        entered_ = saved_.valid() && ::chdir(dir.c_str()) == 0;
+        return entered_;
+    }
+    void restore()
+    {
+        if (entered_) {
+            if (::fchdir(saved_.get()) != 0) {
+                CLONE_LOG(logSpecError, "Working directory cannot be restored after the archive command");
+            }
+            entered_ = false;
+        }
+    }
+
+private:
+    cloneutil::Fd saved_;
+    bool entered_ = false;
+};
+
+// Removes the export tree when the packaging step ends, whatever happened in it.
+class ExportTreeRemoval {
+public:
+    ExportTreeRemoval() = default;
+    ~ExportTreeRemoval()
+    {
+        cloneutil::PathBuffer command;
+        if (cloneutil::deviceCommand(command, "rm -rf %s", CLONE_EXPORT_TREE)) {
+            // Its status is not examined: the tree is gone or there is nothing more to do about it.
+            const int status = std::system(command);
+            (void)status;
+        }
+    }
+    ExportTreeRemoval(const ExportTreeRemoval&) = delete;
+    ExportTreeRemoval& operator=(const ExportTreeRemoval&) = delete;
+};
+
+}  // namespace
 
 void CloneCreator::cleanUpCloneDirectory()
 {
@@ -14,11 +81,75 @@ void CloneCreator::cleanUpCloneDirectory()
     }
 }
 
-// Not written yet: nothing is archived, so no clone file can be made.
-void CloneCreator::generateCompressedFile() {}
-
-int CloneCreator::generateCloneDLM(char* /*password*/, std::string /*dlmType*/)
+void CloneCreator::generateCompressedFile()
 {
-    CLONE_LOG(logSpecError, "Clone Creation Failed - file size is zero");
-    return 1;
+    ExportTreeRemoval removeExportTree;
+
+    cloneutil::PathBuffer archive;
+    if (!cloneutil::formatPath(archive, "%s/%s.tar", outputLocationOfDLM.c_str(), nameOfDLM.c_str())) {
+        CLONE_LOG(logSpecError, "Archive path in %s is too long", outputLocationOfDLM.c_str());
+        return;
+    }
+    // The caller's directory reaches the shell as one quoted word: quotes, ";", "$(...)" or blanks
+    // in it are part of the name, never shell syntax.
+    cloneutil::PathBuffer command;
+    if (!cloneutil::formatPath(command, "tar -cz -b 64 -f %s .", cloneutil::shellQuote(archive).c_str())) {
+        CLONE_LOG(logSpecError, "Archive command for %s is too long", archive);
+        return;
+    }
+
+    WorkingDirectory workingDirectory;
+    if (!workingDirectory.saved()) {
+        CLONE_LOG(logSpecError, "Working directory cannot be remembered; %s is not archived", CLONE_EXPORT_TREE);
+        return;
+    }
+    // Archiving from anywhere else would pack the wrong directory.
+    if (!workingDirectory.enter(cloneutil::devicePath(CLONE_EXPORT_TREE))) {
+        CLONE_LOG(logSpecError, "Export tree %s cannot be entered; nothing is archived", CLONE_EXPORT_TREE);
+        return;
+    }
+
+    if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(&outputLocationOfDLM[0], 0755) != 0) {
+        CLONE_LOG(logSpecError, "Output location %s cannot be created", outputLocationOfDLM.c_str());
+    }
+    // A stale archive must never be signed in place of this export's one.
+    std::remove(archive);
+    if (std::system(command) != 0) {
+        CLONE_LOG(logSpecInfo, "Clone file compression operation got failed");
+        std::remove(archive);
+    }
+    workingDirectory.restore();
+}
+
+int CloneCreator::generateCloneDLM(char* password, std::string dlmType)
+{
+    CloneMaker cloneMaker;
+    CLONE_LOG(logSpecLibEnter, "generateCloneDLM");
+    int status = 1;
+    cloneutil::PathBuffer cloneFile;
+    if (!cloneutil::formatPath(cloneFile, "%s/%s.dlm", outputLocationOfDLM.c_str(), nameOfDLM.c_str())) {
+        // A cut path would name some other file, to be removed and examined in its place.
+        CLONE_LOG(logSpecError, "Clone file path in %s is too long", outputLocationOfDLM.c_str());
+        CLONE_LOG(logSpecLibReturn, "generateCloneDLM");
+        return status;
+    }
+    // Before the authentication, so a refused call leaves no earlier clone file behind.
+    std::remove(cloneFile);
+
+    if (cloneMaker.Process_Authentication_DLM(password) != 0) {
+        CLONE_LOG(logSpecError, "Clone Process Authentication Failed");
+    } else {
+        std::string outputLocation = outputLocationOfDLM;
+        cloneMaker.cloneHandler(&outputLocation[0], dlmType.c_str(), nameOfDLM.c_str());
+        struct stat st;
+        if (::stat(cloneFile, &st) == 0) {
+            CLONE_LOG(logSpecForceInfo, "Clone Creation Succeeded - clone file size: %jd",
+                      static_cast<intmax_t>(st.st_size));
+            status = 0;
+        } else {
+            CLONE_LOG(logSpecError, "Clone Creation Failed - file size is zero");
+        }
+    }
+    CLONE_LOG(logSpecLibReturn, "generateCloneDLM");
+    return status;
 }

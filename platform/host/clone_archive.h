@@ -1,0 +1,52 @@
+// Reads the gzip-compressed tar archive inside a clone file (or a plain archive file) member by
+// member. gzip runs as a child process with an argument vector (no shell); the tar stream is parsed
+// here, so member names never pass through a command line and every header is checked.
+#ifndef CLONE_HOST_CLONE_ARCHIVE_H
+#define CLONE_HOST_CLONE_ARCHIVE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace clonefmt {
+
+struct TarMember {
+    std::string name;      // as stored, after GNU long-name and pax records
+    std::string linkName;  // target of a symbolic or hard link
+    char type = '0';       // '0' file, '1' hard link, '2' symbolic link, '5' directory, ...
+    std::uint32_t mode = 0;
+    std::uint64_t size = 0;  // data bytes that follow the header
+    std::int64_t mtime = 0;
+
+    bool isFile() const { return type == '0' || type == '\0' || type == '7'; }
+    bool isDirectory() const { return type == '5'; }
+    bool isSymlink() const { return type == '2'; }
+    bool isHardLink() const { return type == '1'; }
+};
+
+// The data of the member being visited; whatever the visitor leaves unread is skipped.
+class MemberData {
+public:
+    virtual ~MemberData() = default;
+    // Up to SIZE bytes; 0 at the end of the member's data, -1 on a read failure.
+    virtual long read(void* buf, std::size_t size) = 0;
+    virtual std::uint64_t remaining() const = 0;
+};
+
+// Returns false (with ERROR set) to stop the walk.
+using MemberVisitor = std::function<bool(const TarMember& member, MemberData& data, std::string& error)>;
+
+// Decompresses LENGTH bytes of FD from OFFSET and hands every member to VISIT in archive order.
+// True only when the whole stream is a well-formed tar archive (checksummed headers, an
+// end-of-archive marker, nothing but zero padding after it) and gzip found no fault in it.
+bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error);
+
+// NAME as a relative path inside the extraction folder: "./" and empty components dropped.
+// False for an absolute name or one with a ".." component. The archive's own root ("./") gives
+// an empty RELATIVE.
+bool safeRelativePath(const std::string& name, std::string& relative);
+
+}  // namespace clonefmt
+
+#endif

@@ -1,0 +1,219 @@
+#include "clone_io.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace clonefmt {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        reset(other.release());
+    }
+    return *this;
+}
+
+int UniqueFd::release()
+{
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void UniqueFd::reset(int fd)
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
+
+bool UniqueFd::close()
+{
+    if (fd_ < 0) {
+        return true;
+    }
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0;
+}
+
+bool readFully(int fd, void* buf, std::size_t size)
+{
+    char* p = static_cast<char*>(buf);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = 0;
+            }
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool preadFully(int fd, void* buf, std::size_t size, std::uint64_t offset)
+{
+    char* p = static_cast<char*>(buf);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = 0;
+            }
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+bool writeFully(int fd, const void* buf, std::size_t size)
+{
+    const char* p = static_cast<const char*>(buf);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool readSmallFile(const std::string& path, std::size_t maxSize, std::string& content, std::string& error)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        error = errnoText(path);
+        return false;
+    }
+    content.clear();
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = errnoText(path);
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (content.size() + static_cast<std::size_t>(n) > maxSize) {
+            error = path + ": larger than " + std::to_string(maxSize) + " bytes";
+            return false;
+        }
+        content.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+std::string dirName(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+std::string errnoText(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (!tempPath_.empty() && !committed_) {
+        fd_.reset();
+        ::unlink(tempPath_.c_str());
+    }
+}
+
+bool AtomicFile::open(const std::string& finalPath, std::string& error)
+{
+    finalPath_ = finalPath;
+    const std::size_t slash = finalPath.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+    // A dot name, so directory listings and globs for "*.dlm" never pick up a half-written file.
+    std::string templ = dir + "." + base + ".XXXXXX";
+    const int fd = ::mkostemp(&templ[0], O_CLOEXEC);
+    if (fd < 0) {
+        error = errnoText("cannot create a temporary file beside " + finalPath);
+        return false;
+    }
+    fd_.reset(fd);
+    tempPath_ = templ;
+    return true;
+}
+
+bool AtomicFile::write(const void* data, std::size_t size, std::string& error)
+{
+    if (!writeFully(fd_.get(), data, size)) {
+        error = errnoText("cannot write " + tempPath_);
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFile::commit(mode_t mode, std::string& error)
+{
+    if (::fchmod(fd_.get(), mode) != 0) {
+        error = errnoText("cannot set the mode of " + tempPath_);
+        return false;
+    }
+    // On a full or failing disk the delayed write errors show up here, not in write().
+    if (::fsync(fd_.get()) != 0) {
+        error = errnoText("cannot flush " + tempPath_);
+        return false;
+    }
+    if (!fd_.close()) {
+        error = errnoText("cannot close " + tempPath_);
+        return false;
+    }
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+        error = errnoText("cannot rename " + tempPath_ + " to " + finalPath_);
+        return false;
+    }
+    committed_ = true;
+    // The rename itself is only durable once the folder is flushed; a file whose name may not
+    // survive is not reported as written, and not left for a reader to trust either.
+    UniqueFd dir(::open(dirName(finalPath_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid() || ::fsync(dir.get()) != 0) {
+        error = errnoText("cannot flush the folder of " + finalPath_);
+        ::unlink(finalPath_.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace clonefmt

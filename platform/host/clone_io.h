@@ -1,0 +1,76 @@
+// Small POSIX file helpers shared by the signing stand-in and the clonefile command: an owning
+// descriptor, whole-buffer reads and writes, and a file that appears whole under its name or not
+// at all.
+#ifndef CLONE_HOST_CLONE_IO_H
+#define CLONE_HOST_CLONE_IO_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+namespace clonefmt {
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release();
+    void reset(int fd = -1);
+    // close() with its result, for writers that must know the data reached the file.
+    bool close();
+
+private:
+    int fd_;
+};
+
+// Reads exactly SIZE bytes (retrying short reads and EINTR); false on an error or an early end.
+bool readFully(int fd, void* buf, std::size_t size);
+// pread() variant of readFully.
+bool preadFully(int fd, void* buf, std::size_t size, std::uint64_t offset);
+// Writes all SIZE bytes; false (errno set) on failure.
+bool writeFully(int fd, const void* buf, std::size_t size);
+
+// Reads a whole small file (at most MAXSIZE bytes); false when it cannot be read or is larger.
+bool readSmallFile(const std::string& path, std::size_t maxSize, std::string& content, std::string& error);
+
+// Directory part of PATH ("." when there is none).
+std::string dirName(const std::string& path);
+
+// "what: strerror(errno)".
+std::string errnoText(const std::string& what);
+
+// A file written under a temporary name in its final folder and renamed into place by commit():
+// readers see the old file or the complete new one, never a part. Until commit() succeeds the
+// destructor removes the temporary, so no early return leaves one behind.
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the temporary file beside FINALPATH.
+    bool open(const std::string& finalPath, std::string& error);
+    int fd() const { return fd_.get(); }
+    bool write(const void* data, std::size_t size, std::string& error);
+    // Flushes the data, gives the file MODE, renames it to the final name and flushes the folder.
+    bool commit(mode_t mode, std::string& error);
+    const std::string& temporaryPath() const { return tempPath_; }
+
+private:
+    std::string finalPath_;
+    std::string tempPath_;
+    UniqueFd fd_;
+    bool committed_ = false;
+};
+
+}  // namespace clonefmt
+
+#endif

@@ -1,0 +1,690 @@
+// clonefile: checks, inspects and unpacks clone files, and provisions a simulated device with the
+// password verifier and signing key that the signing library needs.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+#include <openssl/crypto.h>
+
+#include "clone_archive.h"
+#include "clone_container.h"
+#include "clone_io.h"
+#include "clone_password.h"
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kMisuse = 2;
+
+constexpr std::size_t kMaxPassword = 1024;
+constexpr std::size_t kMaxManifest = 64u << 20;
+
+const char kUsage[] =
+    "usage: clonefile COMMAND [OPTIONS] ARGS\n"
+    "\n"
+    "Commands:\n"
+    "  verify --key PUBLIC.pem FILE     check that FILE is an intact clone file signed by the key\n"
+    "  info FILE                        print the header of FILE (the signature is not checked)\n"
+    "  manifest [--key PUBLIC.pem] FILE print the manifest XML inside FILE's archive\n"
+    "  list [--key PUBLIC.pem] FILE     list the members of FILE's archive\n"
+    "  extract [--key PUBLIC.pem] FILE DIR\n"
+    "                                   unpack FILE's archive into DIR; members that would land\n"
+    "                                   outside DIR are refused and then nothing is written\n"
+    "  set-password [--root ROOT] [--iterations N]\n"
+    "                                   read a new clone password from standard input and write\n"
+    "                                   the verifier ROOT/config/clone_password\n"
+    "  keygen [--root ROOT] [--force] PUBLIC.pem\n"
+    "                                   make the device signing key ROOT/config/clone_signing_key.pem\n"
+    "                                   and write its public key to PUBLIC.pem\n"
+    "\n"
+    "With --key, manifest, list and extract verify the file first. ROOT defaults to\n"
+    "$CLONE_DEVICE_ROOT. Exit status: 0 success, 1 failed check or operation, 2 usage error.\n";
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "clonefile: %s\nTry 'clonefile --help'.\n", message.c_str());
+    return kMisuse;
+}
+
+int failure(const std::string& message)
+{
+    std::fprintf(stderr, "clonefile: %s\n", message.c_str());
+    return kFailed;
+}
+
+// Options and operands of one command.
+struct Args {
+    std::string key;
+    std::string root;
+    std::string iterations;
+    bool force = false;
+    bool help = false;
+    std::vector<std::string> operands;
+};
+
+// OPTIONS lists the value options the command takes ("key", "root", "iterations") and FLAGS the
+// plain ones ("force").
+bool parseArgs(int argc, char** argv, const std::set<std::string>& options, const std::set<std::string>& flags,
+               Args& args, std::string& error)
+{
+    bool optionsDone = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            args.operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsDone = true;
+            continue;
+        }
+        if (arg == "--help") {
+            args.help = true;
+            continue;
+        }
+        std::string name = arg.substr(2);
+        std::string value;
+        bool haveValue = false;
+        const std::size_t eq = name.find('=');
+        if (eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            haveValue = true;
+        }
+        if (flags.count(name) != 0 && !haveValue) {
+            if (name == "force") {
+                args.force = true;
+            }
+            continue;
+        }
+        if (options.count(name) == 0) {
+            error = "unknown option " + arg;
+            return false;
+        }
+        if (!haveValue) {
+            if (i + 1 >= argc) {
+                error = "option --" + name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (value.empty()) {
+            error = "option --" + name + " needs a value";
+            return false;
+        }
+        (name == "key" ? args.key : name == "root" ? args.root : args.iterations) = value;
+    }
+    return true;
+}
+
+// Member names and link targets may hold any byte; control characters are shown as \ooo.
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\%03o", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info, std::string& error)
+{
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        error = clonefmt::errnoText(path);
+        return false;
+    }
+    if (!clonefmt::readCloneFileInfo(fd.get(), info, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+// With a key given, a file is only read once it is known to be intact.
+bool verifyIfKeyed(const Args& args, const std::string& file, std::string& error)
+{
+    if (args.key.empty()) {
+        return true;
+    }
+    clonefmt::SigningKey key;
+    clonefmt::CloneFileInfo info;
+    if (!key.loadPublic(args.key, error)) {
+        return false;
+    }
+    if (!clonefmt::verifyCloneFile(file, key, info, error)) {
+        error = file + ": verification failed: " + error;
+        return false;
+    }
+    return true;
+}
+
+int cmdVerify(const Args& args)
+{
+    if (args.key.empty()) {
+        return usageError("verify needs --key PUBLIC.pem");
+    }
+    if (args.operands.size() != 1) {
+        return usageError("verify takes one FILE");
+    }
+    const std::string& file = args.operands[0];
+    clonefmt::SigningKey key;
+    std::string error;
+    if (!key.loadPublic(args.key, error)) {
+        return failure(error);
+    }
+    clonefmt::CloneFileInfo info;
+    if (!clonefmt::verifyCloneFile(file, key, info, error)) {
+        return failure(file + ": verification failed: " + error);
+    }
+    std::printf("%s: OK (clone type %s, name %s, archive %llu bytes)\n", file.c_str(), info.cloneType.c_str(),
+                info.name.c_str(), static_cast<unsigned long long>(info.archiveSize));
+    return kOk;
+}
+
+int cmdInfo(const Args& args)
+{
+    if (args.operands.size() != 1) {
+        return usageError("info takes one FILE");
+    }
+    clonefmt::UniqueFd fd;
+    clonefmt::CloneFileInfo info;
+    std::string error;
+    if (!openCloneFile(args.operands[0], fd, info, error)) {
+        return failure(error);
+    }
+    std::printf("format-version: %u\n", static_cast<unsigned>(info.version));
+    std::printf("signature-algorithm: ed25519-sha512\n");
+    std::printf("key-id: %s\n", clonefmt::hex(info.keyId.data(), info.keyId.size()).c_str());
+    std::printf("clone-type: %s\n", info.cloneType.c_str());
+    std::printf("name: %s\n", info.name.c_str());
+    std::printf("archive-offset: %llu\n", static_cast<unsigned long long>(info.archiveOffset));
+    std::printf("archive-size: %llu\n", static_cast<unsigned long long>(info.archiveSize));
+    std::printf("file-size: %llu\n", static_cast<unsigned long long>(info.fileSize));
+    return kOk;
+}
+
+bool isManifestName(const std::string& relative)
+{
+    return relative == "CloningManifest.xml" || relative == "ConfigurationManifest.xml";
+}
+
+int cmdManifest(const Args& args)
+{
+    if (args.operands.size() != 1) {
+        return usageError("manifest takes one FILE");
+    }
+    const std::string& file = args.operands[0];
+    std::string error;
+    if (!verifyIfKeyed(args, file, error)) {
+        return failure(error);
+    }
+    clonefmt::UniqueFd fd;
+    clonefmt::CloneFileInfo info;
+    if (!openCloneFile(file, fd, info, error)) {
+        return failure(error);
+    }
+    bool found = false;
+    std::string manifest;
+    auto visit = [&](const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& err) {
+        std::string relative;
+        if (found || !m.isFile() || !clonefmt::safeRelativePath(m.name, relative) || !isManifestName(relative)) {
+            return true;
+        }
+        if (m.size > kMaxManifest) {
+            err = "manifest " + m.name + " is larger than " + std::to_string(kMaxManifest) + " bytes";
+            return false;
+        }
+        manifest.resize(static_cast<std::size_t>(m.size));
+        std::size_t got = 0;
+        while (got < manifest.size()) {
+            const long n = data.read(&manifest[got], manifest.size() - got);
+            if (n <= 0) {
+                err = "cannot read " + m.name;
+                return false;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        found = true;
+        return true;
+    };
+    if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, visit, error)) {
+        return failure(file + ": " + error);
+    }
+    if (!found) {
+        return failure(file + ": the archive holds no CloningManifest.xml or ConfigurationManifest.xml");
+    }
+    if (std::fwrite(manifest.data(), 1, manifest.size(), stdout) != manifest.size() || std::fflush(stdout) != 0) {
+        return failure("cannot write the manifest");
+    }
+    return kOk;
+}
+
+int cmdList(const Args& args)
+{
+    if (args.operands.size() != 1) {
+        return usageError("list takes one FILE");
+    }
+    const std::string& file = args.operands[0];
+    std::string error;
+    if (!verifyIfKeyed(args, file, error)) {
+        return failure(error);
+    }
+    clonefmt::UniqueFd fd;
+    clonefmt::CloneFileInfo info;
+    if (!openCloneFile(file, fd, info, error)) {
+        return failure(error);
+    }
+    auto visit = [](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
+        std::string line = printable(m.name);
+        if (m.isSymlink()) {
+            line += " -> " + printable(m.linkName);
+        } else if (m.isHardLink()) {
+            line += " link to " + printable(m.linkName);
+        }
+        std::printf("%s\n", line.c_str());
+        return true;
+    };
+    if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, visit, error)) {
+        return failure(file + ": " + error);
+    }
+    return std::fflush(stdout) == 0 ? kOk : failure("cannot write the list");
+}
+
+// Where a member may go inside the extraction folder, checked before anything is written.
+class ExtractionPlan {
+public:
+    bool check(const clonefmt::TarMember& m, std::string& relative, std::string& error)
+    {
+        const std::string shown = printable(m.name);
+        if (!clonefmt::safeRelativePath(m.name, relative)) {
+            error = "refusing member " + shown + ": absolute name or \"..\" component";
+            return false;
+        }
+        if (relative.empty() && !m.isDirectory()) {
+            error = "refusing member " + shown + ": it would replace the extraction folder";
+            return false;
+        }
+        if (m.isSymlink()) {
+            // A link that only leads down from its own folder cannot lead out of DIR, also when
+            // links are chained; ".." and absolute targets are refused.
+            std::string target;
+            if (m.linkName.empty() || !clonefmt::safeRelativePath(m.linkName, target)) {
+                error = "refusing link " + shown + " -> " + printable(m.linkName) + ": it would point outside";
+                return false;
+            }
+        } else if (m.isHardLink()) {
+            std::string target;
+            if (!clonefmt::safeRelativePath(m.linkName, target) || target.empty()) {
+                error = "refusing hard link " + shown + " to " + printable(m.linkName) + ": it would point outside";
+                return false;
+            }
+            if (files_.count(target) == 0) {
+                error = "refusing hard link " + shown + " to " + printable(m.linkName) + ": no earlier file of that name";
+                return false;
+            }
+        } else if (!m.isFile() && !m.isDirectory()) {
+            error = "refusing member " + shown + ": unsupported type '" + std::string(1, m.type) + "'";
+            return false;
+        }
+        if (m.isFile() || m.isHardLink()) {
+            files_.insert(relative);
+        } else {
+            files_.erase(relative);
+        }
+        return true;
+    }
+
+private:
+    std::set<std::string> files_;
+};
+
+class Extractor {
+public:
+    explicit Extractor(std::string dir) : dir_(std::move(dir)) {}
+
+    bool extract(const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& error)
+    {
+        std::string relative;
+        if (!plan_.check(m, relative, error)) {
+            return false;
+        }
+        if (relative.empty()) {
+            return true;  // the archive's root: DIR itself
+        }
+        if (!makeParents(relative, error)) {
+            return false;
+        }
+        const std::string path = dir_ + "/" + relative;
+        struct stat st;
+        const bool present = ::lstat(path.c_str(), &st) == 0;
+        if (m.isDirectory()) {
+            if (present && !S_ISDIR(st.st_mode) && ::unlink(path.c_str()) != 0) {
+                error = clonefmt::errnoText(path);
+                return false;
+            }
+            if ((!present || !S_ISDIR(st.st_mode)) && ::mkdir(path.c_str(), 0700) != 0) {
+                error = clonefmt::errnoText(path);
+                return false;
+            }
+            // Owner access stays, so the members that follow can be written into it.
+            ::chmod(path.c_str(), (m.mode & 0777) | 0700);
+            return true;
+        }
+        // An existing entry is replaced, never written through (it may be a link to elsewhere).
+        if (present && S_ISDIR(st.st_mode)) {
+            error = path + ": a directory is in the way";
+            return false;
+        }
+        if (present && ::unlink(path.c_str()) != 0) {
+            error = clonefmt::errnoText(path);
+            return false;
+        }
+        if (m.isSymlink()) {
+            if (::symlink(m.linkName.c_str(), path.c_str()) != 0) {
+                error = clonefmt::errnoText(path);
+                return false;
+            }
+            return true;
+        }
+        if (m.isHardLink()) {
+            std::string target;
+            clonefmt::safeRelativePath(m.linkName, target);
+            const std::string targetPath = dir_ + "/" + target;
+            struct stat tst;
+            if (::lstat(targetPath.c_str(), &tst) != 0 || !S_ISREG(tst.st_mode) ||
+                ::link(targetPath.c_str(), path.c_str()) != 0) {
+                error = clonefmt::errnoText(path + " (hard link to " + target + ")");
+                return false;
+            }
+            return true;
+        }
+        return writeFile(path, m, data, error);
+    }
+
+private:
+    // Every folder on the way must be a real folder inside DIR: a link there could lead outside.
+    bool makeParents(const std::string& relative, std::string& error)
+    {
+        std::size_t slash = relative.find('/');
+        while (slash != std::string::npos) {
+            const std::string path = dir_ + "/" + relative.substr(0, slash);
+            struct stat st;
+            if (::lstat(path.c_str(), &st) == 0) {
+                if (!S_ISDIR(st.st_mode)) {
+                    error = "refusing to write through " + path + ": not a directory";
+                    return false;
+                }
+            } else if (errno != ENOENT || ::mkdir(path.c_str(), 0755) != 0) {
+                error = clonefmt::errnoText(path);
+                return false;
+            }
+            slash = relative.find('/', slash + 1);
+        }
+        return true;
+    }
+
+    bool writeFile(const std::string& path, const clonefmt::TarMember& m, clonefmt::MemberData& data,
+                   std::string& error)
+    {
+        clonefmt::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!out.valid()) {
+            error = clonefmt::errnoText(path);
+            return false;
+        }
+        char buf[65536];
+        for (;;) {
+            const long n = data.read(buf, sizeof buf);
+            if (n < 0) {
+                error = "cannot read member " + printable(m.name);
+                return false;
+            }
+            if (n == 0) {
+                break;
+            }
+            if (!clonefmt::writeFully(out.get(), buf, static_cast<std::size_t>(n))) {
+                error = clonefmt::errnoText(path);
+                return false;
+            }
+        }
+        const struct timespec times[2] = {{static_cast<time_t>(m.mtime), 0}, {static_cast<time_t>(m.mtime), 0}};
+        if (::fchmod(out.get(), m.mode & 0777) != 0 || ::futimens(out.get(), times) != 0 || !out.close()) {
+            error = clonefmt::errnoText(path);
+            return false;
+        }
+        return true;
+    }
+
+    std::string dir_;
+    ExtractionPlan plan_;
+};
+
+int cmdExtract(const Args& args)
+{
+    if (args.operands.size() != 2) {
+        return usageError("extract takes FILE and DIR");
+    }
+    const std::string& file = args.operands[0];
+    std::string dir = args.operands[1];
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
+    std::string error;
+    if (!verifyIfKeyed(args, file, error)) {
+        return failure(error);
+    }
+    clonefmt::UniqueFd fd;
+    clonefmt::CloneFileInfo info;
+    if (!openCloneFile(file, fd, info, error)) {
+        return failure(error);
+    }
+    // First every member is checked, so a refused archive writes nothing at all.
+    ExtractionPlan plan;
+    auto check = [&plan](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string& err) {
+        std::string relative;
+        return plan.check(m, relative, err);
+    };
+    if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, check, error)) {
+        return failure(file + ": " + error);
+    }
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) {
+        if (errno != ENOENT || ::mkdir(dir.c_str(), 0755) != 0) {
+            return failure(clonefmt::errnoText(dir));
+        }
+    } else if (!S_ISDIR(st.st_mode)) {
+        return failure(dir + ": not a directory");
+    }
+    Extractor extractor(dir);
+    auto extract = [&extractor](const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& err) {
+        return extractor.extract(m, data, err);
+    };
+    if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, extract, error)) {
+        return failure(file + ": " + error);
+    }
+    return kOk;
+}
+
+std::string deviceRoot(const Args& args)
+{
+    if (!args.root.empty()) {
+        return args.root;
+    }
+    const char* env = std::getenv("CLONE_DEVICE_ROOT");
+    return env != nullptr ? env : "";
+}
+
+bool ensureConfigDir(const std::string& root, std::string& error)
+{
+    struct stat st;
+    if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = root + ": no such device root";
+        return false;
+    }
+    const std::string config = root + "/config";
+    if (::mkdir(config.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = clonefmt::errnoText(config);
+        return false;
+    }
+    return true;
+}
+
+// Reads the password's first line from standard input, without echo on a terminal.
+bool readPassword(std::string& password, std::string& error)
+{
+    const bool tty = ::isatty(0) != 0;
+    struct termios saved;
+    if (tty) {
+        std::fprintf(stderr, "New clone password: ");
+        std::fflush(stderr);
+        if (::tcgetattr(0, &saved) == 0) {
+            struct termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(0, TCSAFLUSH, &quiet);
+        }
+    }
+    char buf[kMaxPassword + 2];
+    std::size_t len = 0;
+    bool ended = false;
+    while (len < sizeof buf) {
+        const ssize_t n = ::read(0, buf + len, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || buf[len] == '\n') {
+            ended = true;
+            break;
+        }
+        ++len;
+    }
+    if (tty) {
+        ::tcsetattr(0, TCSAFLUSH, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    if (len > 0 && buf[len - 1] == '\r') {
+        --len;
+    }
+    password.assign(buf, len);
+    OPENSSL_cleanse(buf, sizeof buf);
+    if (!ended || len > kMaxPassword) {
+        error = "password longer than " + std::to_string(kMaxPassword) + " bytes refused";
+        return false;
+    }
+    if (password.empty()) {
+        error = "empty password refused";
+        return false;
+    }
+    return true;
+}
+
+int cmdSetPassword(const Args& args)
+{
+    if (!args.operands.empty()) {
+        return usageError("set-password takes no operands (the password is read from standard input)");
+    }
+    unsigned long iterations = clonefmt::kDefaultIterations;
+    if (!args.iterations.empty()) {
+        char* end = nullptr;
+        errno = 0;
+        iterations = std::strtoul(args.iterations.c_str(), &end, 10);
+        if (errno != 0 || *end != '\0' || args.iterations[0] == '-' || iterations == 0 ||
+            iterations > clonefmt::kMaxIterations) {
+            return usageError("--iterations must be 1 to " + std::to_string(clonefmt::kMaxIterations));
+        }
+    }
+    const std::string root = deviceRoot(args);
+    if (root.empty()) {
+        return usageError("no device root: give --root ROOT or set CLONE_DEVICE_ROOT");
+    }
+    std::string error;
+    if (!ensureConfigDir(root, error)) {
+        return failure(error);
+    }
+    std::string password;
+    const bool ok = readPassword(password, error) &&
+                    clonefmt::writePasswordFile(root + "/config/clone_password", password, iterations, error);
+    if (!password.empty()) {
+        OPENSSL_cleanse(&password[0], password.size());
+    }
+    return ok ? kOk : failure(error);
+}
+
+int cmdKeygen(const Args& args)
+{
+    if (args.operands.size() != 1) {
+        return usageError("keygen takes the path for the PUBLIC.pem key");
+    }
+    const std::string root = deviceRoot(args);
+    if (root.empty()) {
+        return usageError("no device root: give --root ROOT or set CLONE_DEVICE_ROOT");
+    }
+    std::string error;
+    if (!ensureConfigDir(root, error) ||
+        !clonefmt::generateKeyPair(root + "/config/clone_signing_key.pem", args.operands[0], args.force, error)) {
+        return failure(error);
+    }
+    return kOk;
+}
+
+struct Command {
+    const char* name;
+    int (*run)(const Args&);
+    std::set<std::string> options;
+    std::set<std::string> flags;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        return usageError("no command given");
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::fputs(kUsage, stdout);
+        return kOk;
+    }
+    const Command commands[] = {
+        {"verify", cmdVerify, {"key"}, {}},
+        {"info", cmdInfo, {}, {}},
+        {"manifest", cmdManifest, {"key"}, {}},
+        {"list", cmdList, {"key"}, {}},
+        {"extract", cmdExtract, {"key"}, {}},
+        {"set-password", cmdSetPassword, {"root", "iterations"}, {}},
+        {"keygen", cmdKeygen, {"root"}, {"force"}},
+    };
+    for (const Command& command : commands) {
+        if (name != command.name) {
+            continue;
+        }
+        Args args;
+        std::string error;
+        if (!parseArgs(argc - 2, argv + 2, command.options, command.flags, args, error)) {
+            return usageError(error);
+        }
+        if (args.help) {
+            std::fputs(kUsage, stdout);
+            return kOk;
+        }
+        return command.run(args);
+    }
+    return usageError("unknown command " + name);
+}
