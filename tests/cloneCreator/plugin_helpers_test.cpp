@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,6 +49,11 @@ const HelperCase kHelpers[] = {
      "  In CloneCreator::clonefdiAttributesHelper: In if portal->HasPlugin....... ", " exportClone = ",
      "clonefdiAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for ConfigServer......."},
 };
+
+void PrintTo(const HelperCase& c, std::ostream* os)
+{
+    *os << c.helper;
+}
 
 // Element tree with texts, namespaces left out: "a(b[text],c)".
 std::string tree(xmlNodePtr node)

@@ -2,6 +2,7 @@
 // loader is told about each.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,6 +145,11 @@ struct CategoryCase {
     const char* name;
     const char* category;
 };
+
+void PrintTo(const CategoryCase& c, std::ostream* os)
+{
+    *os << "\"" << c.category << "\"";
+}
 
 class LibLoaderCategoryTest : public LibLoaderTest, public testing::WithParamInterface<CategoryCase> {};
 

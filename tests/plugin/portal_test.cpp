@@ -3,6 +3,7 @@
 
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ struct PortalCase {
     std::vector<Step> steps;
     std::map<std::string, Which> filed;  // the whole map afterwards
 };
+
+void PrintTo(const PortalCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class PortalScenarioTest : public testing::TestWithParam<PortalCase> {};
 

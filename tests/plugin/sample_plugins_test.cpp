@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 
@@ -40,6 +41,11 @@ const char kList[] =
     "c.d\n"
     "media.tray1.type\n";
 const char kListPath[] = "/xpaths/tmp_cloningData/cfg_attr_list";
+
+void PrintTo(const PluginCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class SamplePluginTest : public clonetest::DeviceTest, public testing::WithParamInterface<PluginCase> {
 protected:
