@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +119,35 @@ private:
     bool committed_ = false;
 };
 
+// The attribute names of the list at FILENAME, each once, in list order; "<profile/>" stands for
+// both connection profiles, "wired" and "wireless". False when the list cannot be read.
+bool listedNames(const std::string& filename, std::vector<std::string>& names)
+{
+    static const std::string kProfile = "<profile/>";
+    std::ifstream list(filename);
+    if (!list) {
+        return false;
+    }
+    std::set<std::string> seen;
+    std::string line;
+    while (std::getline(list, line)) {
+        std::vector<std::string> expanded;
+        const std::string::size_type at = line.find(kProfile);
+        if (at == std::string::npos) {
+            expanded.push_back(line);
+        } else {
+            expanded.push_back(std::string(line).replace(at, kProfile.size(), "wired"));
+            expanded.push_back(std::string(line).replace(at, kProfile.size(), "wireless"));
+        }
+        for (const std::string& name : expanded) {
+            if (!name.empty() && seen.insert(name).second) {
+                names.push_back(name);
+            }
+        }
+    }
+    return !list.bad();
+}
+
 }  // namespace
 
 bool_t AttributePlugin::exportClone(const std::string& filename)
@@ -130,30 +160,27 @@ bool_t AttributePlugin::exportClone(const std::string& filename)
         return FALSE;
     }
 
-    std::ifstream list(filename);
-    if (!list) {
-        Log_SpecEntry(&logSpecError, __FILE__, __LINE__, "%s plug-in: attribute list %s cannot be read", name_,
-                      filename.c_str());
-        return FALSE;
-    }
-    // Each listed attribute once, in list order; names the device does not have are left out.
-    const std::string prefix(prefix_);
-    std::set<std::string> seen;
     std::string content;
-    std::string attribute;
-    while (std::getline(list, attribute)) {
-        if (attribute.empty() || attribute.compare(0, prefix.size(), prefix) != 0 || !seen.insert(attribute).second) {
-            continue;
+    if (namespace_ == nullptr) {
+        std::vector<std::string> names;
+        if (!listedNames(filename, names)) {
+            Log_SpecEntry(&logSpecError, __FILE__, __LINE__, "%s plug-in: attribute list %s cannot be read", name_,
+                          filename.c_str());
+            return FALSE;
         }
-        const auto it = configuration.find(attribute);
-        if (it != configuration.end()) {
-            content += "set " + attribute + "=" + it->second + "\n";
+        // Names the device does not have are left out.
+        for (const std::string& name : names) {
+            const auto it = configuration.find(name);
+            if (it != configuration.end()) {
+                content += "set " + name + "=" + it->second + "\n";
+            }
         }
-    }
-    if (list.bad()) {
-        Log_SpecEntry(&logSpecError, __FILE__, __LINE__, "%s plug-in: attribute list %s cannot be read", name_,
-                      filename.c_str());
-        return FALSE;
+    } else {
+        const std::string prefix(namespace_);
+        for (auto it = configuration.lower_bound(prefix);
+             it != configuration.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+            content += "set " + it->first + "=" + it->second + "\n";
+        }
     }
 
     const std::string target = root + staged_;

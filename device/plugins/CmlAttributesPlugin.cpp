@@ -1,11 +1,12 @@
-// The custom media list's plug-in: the listed attributes of the media settings ("media.").
+// The custom media list's plug-in: the device's custom media types, the attributes "media.custom.*".
 #include "AttributeExport.h"
 #include "Portal.h"
 
 namespace {
 
-sampleplugin::AttributePlugin plugin("cmlAttributes", "media.",
-                                     "/xpaths/tmp_cloningData/cloningExport/data/cmlAttributes/cmlAttributes");
+sampleplugin::AttributePlugin plugin("cmlAttributes",
+                                     "/xpaths/tmp_cloningData/cloningExport/data/cmlAttributes/cmlAttributes",
+                                     "media.custom.");
 
 }  // namespace
 

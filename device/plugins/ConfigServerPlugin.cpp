@@ -1,11 +1,11 @@
-// The configuration server's plug-in: every listed attribute the device has.
+// The configuration server's plug-in: every attribute of the list it is handed that the device has.
 #include "AttributeExport.h"
 #include "Portal.h"
 
 namespace {
 
-sampleplugin::AttributePlugin plugin("ConfigServer", "",
-                                     "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage/cfg_clone");
+sampleplugin::AttributePlugin plugin("ConfigServer",
+                                     "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage/cfg_clone", nullptr);
 
 }  // namespace
 

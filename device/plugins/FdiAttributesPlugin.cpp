@@ -1,11 +1,12 @@
-// The foreign device interface's plug-in: the listed attributes of the interface ("fdi.").
+// The foreign device interface's plug-in: the settings of the interface, the attributes "fdi.*".
 #include "AttributeExport.h"
 #include "Portal.h"
 
 namespace {
 
-sampleplugin::AttributePlugin plugin("fdiAttributes", "fdi.",
-                                     "/xpaths/tmp_cloningData/cloningExport/data/fdiAttributes/fdiAttributes");
+sampleplugin::AttributePlugin plugin("fdiAttributes",
+                                     "/xpaths/tmp_cloningData/cloningExport/data/fdiAttributes/fdiAttributes",
+                                     "fdi.");
 
 }  // namespace
 

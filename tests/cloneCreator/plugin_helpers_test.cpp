@@ -229,9 +229,9 @@ protected:
     void SetUp() override
     {
         PortalTest::SetUp();
-        setAttribute("media.tray1.type", "plain");
+        setAttribute("media.custom.1.name", "Cardstock");
         setAttribute("fdi.enabled", "TRUE");
-        writeFile(path("/xpaths/tmp_cloningData/cfg_attr_list"), "media.tray1.type\nfdi.enabled\nsys.other\n");
+        writeFile(path("/xpaths/tmp_cloningData/cfg_attr_list"), "sys.location\n");
         clonetest::makeDirs(path("/out"));
         placeStubManifest();
     }
@@ -275,7 +275,7 @@ TEST_F(PluginExportTest, SamplePluginsStageTheirExportsNamedInManifest)
     EXPECT_EQ(manifestTree(path(CLONE_MANIFEST_CLONE)),
               "CloningManifest(cloningData(cmlAttributes[data/cmlAttributes/cmlAttributes],"
               "accounting(accountingAttributes(fdiAttributes[data/fdiAttributes/fdiAttributes]))))");
-    EXPECT_EQ(readFile(staged("data/cmlAttributes/cmlAttributes")), "set media.tray1.type=plain\n");
+    EXPECT_EQ(readFile(staged("data/cmlAttributes/cmlAttributes")), "set media.custom.1.name=Cardstock\n");
     EXPECT_EQ(readFile(staged("data/fdiAttributes/fdiAttributes")), "set fdi.enabled=TRUE\n");
     EXPECT_TRUE(logged("INFO", " exportClone status= 1"));
     EXPECT_TRUE(logged("INFO", " exportClone = 1"));
@@ -289,7 +289,7 @@ TEST_F(PluginExportTest, FailingSamplePluginLeavesPathInManifestButStagesNothing
     EXPECT_EQ(manifestTree(path(CLONE_MANIFEST_CLONE)),
               "CloningManifest(cloningData(cmlAttributes[data/cmlAttributes/cmlAttributes],"
               "accounting(accountingAttributes(fdiAttributes[data/fdiAttributes/fdiAttributes]))))");
-    EXPECT_EQ(readFile(staged("data/cmlAttributes/cmlAttributes")), "set media.tray1.type=plain\n");
+    EXPECT_EQ(readFile(staged("data/cmlAttributes/cmlAttributes")), "set media.custom.1.name=Cardstock\n");
     EXPECT_FALSE(exists(staged("data/fdiAttributes")));
     EXPECT_TRUE(logged("INFO", " exportClone status= 1"));
     EXPECT_TRUE(logged("INFO", " exportClone = 0"));
