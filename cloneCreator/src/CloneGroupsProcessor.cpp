@@ -1,14 +1,467 @@
+// Group expansion: reads the device's group definition files for one selected group and turns
+// each of its sections into attribute-list lines and stub manifest elements.
 #include "CloneGroupsProcessor.h"
 
-#include "CloneLog.h"
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
-CloneGroupsProcessor::CloneGroupsProcessor() = default;
+#include <libxml/parser.h>
+
+#include "CloneCreator.h"
+#include "CloneLog.h"
+#include "DevicePath.h"
+#include "cfg_attr.h"
+#include "xpaths.h"
+
+std::string subgroupName;
+std::string cloneFile;
+xmlNodePtr retNode = nullptr;
+
+namespace {
+
+const char kSelfGroup[] = "CLONE_TO_SELF_GROUP";
+const char kGroupSuffix[] = "GROUP";
+const char kGroupsFile[] = "tmp_groups_parsed";
+const char kAttribFile[] = "tmp_attrib_parsed";
+const char kPreconditionStart[] = "<PRECONDITION>";
+const char kPreconditionEnd[] = "</PRECONDITION>";
+const char kCopyControllerAttr[] = "HW.copyController.configuration";
+const char kFdiSubgroup[] = "FDI_ATTR";
+const char kFdiMiscKey[] = "<FDIATTRIBUTES>";
+
+// Longest line of a group definition file (without its line feed); matches the fixed buffers.
+const std::size_t kMaxLineLength = cloneutil::kPathBufferSize - 1;
+const std::size_t kMaxPreconditionName = 255;
+const int kConfigValueSize = 1064;
+
+struct ListRow {
+    const char* tag;
+    const char* list;
+    const char* endTag;
+};
+
+struct TagRow {
+    const char* list;
+    const char* element;
+};
+
+struct MiscRow {
+    const char* key;
+    std::vector<const char*> path;
+};
+
+// Section tag to attribute list and end tag, for every group but the self clone.
+const ListRow kCloneListRows[] = {
+    {"<CCS_CONFIGSERVER>", "/xpaths/tmp_cloningData/cfg_ccs_attr_list", "</CCS_CONFIGSERVER>"},
+    {"<CCS_DATASTORE>", "/xpaths/tmp_cloningData/ds_ccs_attr_list", "</CCS_DATASTORE>"},
+    {"<NVRAM>", "/xpaths/tmp_cloningData/nvram_attr_list", "</NVRAM>"},
+    {"<DATASTORE>", "/xpaths/tmp_cloningData/ds_attr_list", "</DATASTORE>"},
+    {"<CONFIGSERVER>", "/xpaths/tmp_cloningData/cfg_attr_list", "</CONFIGSERVER>"},
+    {"<DLM>", "/xpaths/tmp_cloningData/dlm_attr_list", "</DLM>"},
+    {"<MISC>", "", "</MISC>"},
+};
+
+// The same for CLONE_TO_SELF_GROUP.
+const ListRow kCloneSelfListRows[] = {
+    {"<CONFIGSERVER>", "/xpaths/tmp_cloningData/cfg_attr_listcloneself", "</CONFIGSERVER>"},
+    {"<NVRAM>", "/xpaths/tmp_cloningData/nvram_attr_listcloneself", "</NVRAM>"},
+    {"<MISC>", "", "</MISC>"},
+};
+
+// Attribute list to the element that stands for it under "cloningAttributes".
+const TagRow kCloneTagRows[] = {
+    {"/xpaths/tmp_cloningData/cfg_ccs_attr_list", "ccsNVM"},
+    {"/xpaths/tmp_cloningData/ds_ccs_attr_list", "ccsDataStore"},
+    {"/xpaths/tmp_cloningData/nvram_attr_list", "nvRAM"},
+    {"/xpaths/tmp_cloningData/ds_attr_list", "dataStore"},
+    {"/xpaths/tmp_cloningData/cfg_attr_list", "configServer"},
+};
+
+// Self-clone lists: their sections make "configurationAttributes".
+const TagRow kCloneSelfTagRows[] = {
+    {"/xpaths/tmp_cloningData/cfg_attr_listcloneself", "configServer"},
+    {"/xpaths/tmp_cloningData/nvram_attr_listcloneself", "nvRAM"},
+};
+
+// Misc key to its manifest path, parent first; the first name goes under "cloningData".
+const MiscRow kMiscRows[] = {
+    {"<IP_TABLES_CUSTOM>", {"ipSettings", "ipTables"}},
+    {"<DOMAIN_CONTROLLER_CERTIFICATES>", {"Certificates", "domainCertificates"}},
+    {"<IP_SEC_CUSTOM>", {"ipSettings", "ipsec"}},
+    {"<DEFAULT_TEMPLATES>", {"templates", "default"}},
+    {"<S2HOME_DEFAULT_TEMPLATE>", {"templates", "scanToHome"}},
+    {"<SNMP_TRAP_REGISTRATION>", {"snmp", "trapKeyList"}},
+    {"<SNMP_COMMUNITY_STRINGS>", {"snmp", "communityString"}},
+    {"<SERVICE_REGISTRY>", {"serviceRegistryAttributes"}},
+    {"<TEMPLATES>", {"templates", "templatePool"}},
+    {"<MAILBOX>", {"mailbox"}},
+    {"<ACCOUNTING>", {"accounting", "accountingMode", "qtm"}},
+    {"<QTM_PRINT_EXCEPTIONS>", {"accounting", "accountingValidation", "qtmExceptions"}},
+    {"<FDIATTRIBUTES>", {"accounting", "accountingAttributes", "fdiAttributes"}},
+    {"<JBA_PRINT_EXCEPTIONS>", {"accounting", "accountingValidation", "jbaExceptions"}},
+    {"<PUBLIC_ADDRESS_BOOK>", {"addressbooks", "version", "addressbookData"}},
+    {"<CUSTOMER_LOGO_FILE>", {"customLogo"}},
+    {"<RETRIEVE_JOB_SETTINGS>", {"copy", "saveJobList", "saveJob"}},
+    {"<SCANTO_DEFAULTS>", {"templates", "scanToDefaults"}},
+    {"<ROOT_CERTIFICATES>", {"Certificates", "rootCertificates"}},
+    {"<SINGLE_TOUCH_SETTINGS>", {"singleTouchScanSettings"}},
+    {"<CUSTOM_MEDIA_TYPES>", {"cmlAttributes"}},
+    {"<POS_ATTRIBUTES>", {"posAttributes"}},
+};
+
+void trimTrailing(std::string& text)
+{
+    const std::string::size_type last = text.find_last_not_of(" \t\r\n\v\f");
+    text.erase(last == std::string::npos ? 0 : last + 1);
+}
+
+bool isGroupHeader(const std::string& trimmed)
+{
+    const std::size_t suffix = sizeof kGroupSuffix - 1;
+    return trimmed.size() >= suffix && trimmed.compare(trimmed.size() - suffix, suffix, kGroupSuffix) == 0;
+}
+
+// One line of a group definition file into LINE, without its line feed. False at the end of the
+// file: text after the last line feed is not a line. A line longer than kMaxLineLength ends the
+// file for this reader as well (logged), so a corrupt file never grows a line without bound.
+bool readLine(std::istream& in, std::string& line, const char* fileName)
+{
+    line.clear();
+    if (!in.good()) {
+        return false;
+    }
+    std::streambuf* buffer = in.rdbuf();
+    for (;;) {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof()) {
+            line.clear();
+            in.setstate(std::ios::eofbit | std::ios::failbit);
+            return false;
+        }
+        if (c == '\n') {
+            return true;
+        }
+        if (line.size() == kMaxLineLength) {
+            CLONE_LOG(logSpecError, "A line of %s is longer than %u characters, the rest of the file is ignored",
+                      fileName, static_cast<unsigned>(kMaxLineLength));
+            line.clear();
+            in.setstate(std::ios::failbit);
+            return false;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+// DIR/clone/data/NAME in the device's clone data directory; false when it cannot be formed.
+bool definitionFilePath(cloneutil::PathBuffer& path, const char* name)
+{
+    const char* dir = xpaths_get_path("nc_dlms_data");
+    if (dir == nullptr) {
+        path[0] = '\0';
+        return false;
+    }
+    return cloneutil::formatPath(path, "%s/%s", dir, (std::string("clone/data/") + name).c_str());
+}
+
+bool openDefinitionFile(std::ifstream& stream, const char* name)
+{
+    cloneutil::PathBuffer path;
+    if (definitionFilePath(path, name)) {
+        stream.open(path, std::ios::in | std::ios::binary);
+    }
+    return stream.is_open();
+}
+
+// Attribute lists are only ever written inside the clone staging directory.
+bool isStagingFile(const std::string& devicePath)
+{
+    const std::size_t prefix = sizeof CLONE_STAGING_DIR - 1;
+    return devicePath.size() > prefix && devicePath.compare(0, prefix, CLONE_STAGING_DIR) == 0 &&
+           devicePath.find("/..") == std::string::npos;
+}
+
+}  // namespace
+
+CloneGroupsProcessor::CloneGroupsProcessor()
+{
+    it = cloneTagMap.end();
+    itMiscMap = cloneMiscMap.end();
+    itvect = vect.end();
+    lookupTableOfAttributes();
+}
+
 CloneGroupsProcessor::~CloneGroupsProcessor() = default;
 
-// Group expansion is not written yet: every group is reported as not expanded.
-int CloneGroupsProcessor::createListForGroups(char* /*gName*/, std::string /*typeOfDLM*/)
+void CloneGroupsProcessor::lookupTableOfAttributes()
+{
+    for (const ListRow& row : kCloneListRows) {
+        cloneListMap.insert(std::make_pair(std::string(row.tag), std::make_pair(std::string(row.list), std::string(row.endTag))));
+    }
+    for (const ListRow& row : kCloneSelfListRows) {
+        cloneSelfListMap.insert(
+            std::make_pair(std::string(row.tag), std::make_pair(std::string(row.list), std::string(row.endTag))));
+    }
+    for (const TagRow& row : kCloneTagRows) {
+        cloneTagMap.insert(std::make_pair(std::string(row.list), std::string(row.element)));
+    }
+    for (const TagRow& row : kCloneSelfTagRows) {
+        cloneSelfTagMap.insert(std::make_pair(std::string(row.list), std::string(row.element)));
+    }
+    for (const MiscRow& row : kMiscRows) {
+        cloneMiscMap.insert(std::make_pair(std::string(row.key), vect));
+    }
+    for (const MiscRow& row : kMiscRows) {
+        std::vector<std::string>& path = cloneMiscMap[row.key];
+        for (const char* name : row.path) {
+            path.push_back(name);
+        }
+    }
+}
+
+int CloneGroupsProcessor::createListForGroups(char* gName, std::string typeOfDLM)
 {
     CLONE_LOG(logSpecEnter, "%s()", "createListForGroups");
+    int result = 1;
+    dlmType = typeOfDLM;
+    std::ifstream groupStream;
+    if (!openDefinitionFile(groupStream, kGroupsFile)) {
+        CLONE_LOG(logSpecError, "Failed to open tmp_groups_parsed File");
+    } else {
+        const std::string header = processGroups(groupStream, gName);
+        if (header.empty()) {
+            CLONE_LOG(logSpecError, "Selected Group Name Is Not There On tmp_groups_parsed File ");
+        } else {
+            result = processSubGroups(groupStream, header);
+        }
+    }
     CLONE_LOG(logSpecReturn, "createListForGroups");
-    return 1;
+    return result;
+}
+
+std::string CloneGroupsProcessor::processGroups(std::ifstream& groupStream, char* gname)
+{
+    CLONE_LOG(logSpecEnter, "%s()", "processGroups");
+    groupName = gname != nullptr ? gname : "";
+    std::string header;
+    std::string line;
+    while (readLine(groupStream, line, kGroupsFile)) {
+        trimTrailing(line);
+        if (line == groupName) {
+            header = line;
+            break;
+        }
+    }
+    CLONE_LOG(logSpecReturn, "processGroups");
+    return header;
+}
+
+int CloneGroupsProcessor::processSubGroups(std::ifstream& groupStream, std::string /*dataName*/)
+{
+    CLONE_LOG(logSpecEnter, "%s()", "processSubGroups");
+    // 1 until a subgroup of this group is found: a group that expands to nothing is reported.
+    int result = 1;
+    std::string subgroup;
+    for (;;) {
+        if (!readLine(groupStream, subgroup, kGroupsFile)) {
+            CLONE_LOG(logSpecReturn, "processSubGroups");
+            return 0;
+        }
+        trimTrailing(subgroup);
+        if (subgroup.empty()) {
+            continue;
+        }
+        if (isGroupHeader(subgroup)) {
+            groupStream.close();
+            groupName.clear();
+            return result;
+        }
+        std::ifstream attribStream;
+        if (!openDefinitionFile(attribStream, kAttribFile)) {
+            CLONE_LOG(logSpecError, "Failed To Open tmp_attrib_parsed");
+            return result;
+        }
+        bool found = false;
+        while (readLine(attribStream, subgroupName, kAttribFile)) {
+            trimTrailing(subgroupName);
+            if (subgroupName == subgroup) {
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            CLONE_LOG(logSpecError, "No Such Attribute On tmp_attrib_parsed File : %s", subgroup.c_str());
+            subgroupName.clear();
+            continue;
+        }
+        result = 0;
+        insertAttributesInList(groupStream, attribStream, subgroup);
+        attribStream.close();
+        subgroupName.clear();
+    }
+}
+
+void CloneGroupsProcessor::insertAttributesInList(std::ifstream& /*groupStream*/, std::ifstream& subGroupStream,
+                                                  std::string attrName)
+{
+    CLONE_LOG(logSpecEnter, "%s()", "insertAttributesInList");
+    readLine(subGroupStream, attrName, kAttribFile);
+    if (attrName == kPreconditionStart) {
+        if (checkPrecondition(subGroupStream, attrName) == 0) {
+            createListName(subGroupStream, attrName);
+        }
+    } else {
+        createListName(subGroupStream, attrName);
+    }
+    CLONE_LOG(logSpecReturn, "insertAttributesInList");
+}
+
+int CloneGroupsProcessor::checkPrecondition(std::ifstream& subGroupStream, std::string& attrName)
+{
+    CLONE_LOG(logSpecEnter, "%s()", "checkPrecondition");
+    readLine(subGroupStream, attrName, kAttribFile);
+    const std::string::size_type equals = attrName.find('=');
+    const std::string name = equals == std::string::npos ? std::string() : attrName.substr(0, equals);
+    if (name.size() > kMaxPreconditionName) {
+        CLONE_LOG(logSpecError, "Precondition name longer than 255 characters in %s, subgroup skipped",
+                  subgroupName.c_str());
+        CLONE_LOG(logSpecReturn, "checkPrecondition");
+        return 1;
+    }
+    std::string trimmedName = name;
+    trimTrailing(trimmedName);
+
+    std::string expected = "FALSE";
+    if (name == kCopyControllerAttr) {
+        char value[kConfigValueSize];
+        std::memset(value, 0, sizeof value);
+        if (Cfg_GetAttrValue(name.c_str(), value, kConfigValueSize) != 0) {
+            CLONE_LOG(logSpecError, "Failed to get precondition value");
+            value[0] = '\0';
+        }
+        value[kConfigValueSize - 1] = '\0';
+        if (std::strcmp(value, "mfp") == 0) {
+            expected = "mfp";
+        }
+    } else {
+        bool_t value = 0;
+        if (Cfg_GetBoolAttrValue(trimmedName.c_str(), &value) != 0) {
+            CLONE_LOG(logSpecError, "Failed to get precondition value");
+        }
+        if (value != 0) {
+            expected = "TRUE";
+        }
+    }
+    if (attrName.find(expected) == std::string::npos) {
+        CLONE_LOG(logSpecReturn, "checkPrecondition");
+        return 1;
+    }
+    // The precondition holds: skip to its end; the line after it is the section tag.
+    while (readLine(subGroupStream, attrName, kAttribFile)) {
+        if (attrName == kPreconditionEnd) {
+            readLine(subGroupStream, attrName, kAttribFile);
+            break;
+        }
+    }
+    return 0;
+}
+
+void CloneGroupsProcessor::createListName(std::ifstream& subGroupStream, std::string attrName)
+{
+    CLONE_LOG(logSpecEnter, "%s()", "createListName");
+    std::string listFile = "NULL";
+    std::string endTag = "NULL";
+    if (groupName != kSelfGroup) {
+        const ListMap::const_iterator row = cloneListMap.find(attrName);
+        if (row == cloneListMap.end()) {
+            CLONE_LOG(logSpecError, "%s is not in the cloneListMap", attrName.c_str());
+            return;
+        }
+        listFile = row->second.first;
+        endTag = row->second.second;
+    } else {
+        // An unknown tag of the self clone still reaches the manifest (WIRELESS_CERTS, misc keys).
+        const ListMap::const_iterator row = cloneSelfListMap.find(attrName);
+        if (row != cloneSelfListMap.end()) {
+            listFile = row->second.first;
+            endTag = row->second.second;
+        }
+    }
+    addXmlNodes(subGroupStream, attrName, endTag, listFile);
+}
+
+void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag,
+                                       std::string outputFile)
+{
+    cloneFile = CloningManifestFilePath();
+    CLONE_LOG(logSpecLibEnter, "%s Called", "addXmlNodes");
+    if (cloneFile == "NULL") {
+        CLONE_LOG(logSpecError, "Error creating path to clone files");
+        return;
+    }
+    const std::string manifest = cloneutil::devicePath(cloneFile.c_str());
+    if (::access(manifest.c_str(), F_OK) != 0) {
+        cloneutil::XmlDoc stub(createStubXmlFile());
+        if (!stub) {
+            CLONE_LOG(logSpecError, "Failed to create basic stub cloning xml file");
+            return;
+        }
+        xmlSaveFormatFile(manifest.c_str(), stub.get(), 1);
+    }
+
+    // A section whose file ends before its first attribute line is as empty as one that ends.
+    const bool haveLine = readLine(subGroupStream, attrName, kAttribFile);
+    trimTrailing(attrName);
+    if (!haveLine || attrName == endTag) {
+        CLONE_LOG(logSpecError, "No attributes under the %s", subgroupName.c_str());
+        return;
+    }
+
+    xmlKeepBlanksDefault(0);
+    cloneutil::XmlDoc parsed(xmlParseFile(manifest.c_str()));
+    const xmlNodePtr root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    if (root == nullptr || root->children == nullptr || root->children->type != XML_ELEMENT_NODE) {
+        // Rewriting the stub would silently drop what earlier sections added; leave the file alone,
+        // so the export reports the broken manifest instead of a clone that lacks data.
+        CLONE_LOG(logSpecError, "Failed to parse stub cloning xml file %s, section skipped", cloneFile.c_str());
+    } else {
+        xmlDocPtr doc = parsed.get();
+        const std::string miscKey = subgroupName == kFdiSubgroup ? std::string(kFdiMiscKey) : attrName;
+        itMiscMap = cloneMiscMap.find(miscKey);
+        if (itMiscMap != cloneMiscMap.end()) {
+            addXmlMiscNodes(itMiscMap, doc);
+        } else if (groupName == kSelfGroup) {
+            addXmlConfigurationManifestNodes(subGroupStream, attrName, endTag, outputFile, doc);
+        } else {
+            addXmlCloningDataNodes(subGroupStream, attrName, endTag, outputFile, doc);
+        }
+    }
+    parsed.reset();
+    // Its document is gone; never leave a dangling pointer behind.
+    retNode = nullptr;
+    xmlCleanupParser();
+}
+
+void CloneGroupsProcessor::appendAttributesToList(std::ifstream& subGroupStream, std::string& attrName,
+                                                  const std::string& endTag, const std::string& outputFile)
+{
+    cloneutil::File out;
+    if (isStagingFile(outputFile)) {
+        out.reset(std::fopen(cloneutil::devicePath(outputFile.c_str()).c_str(), "a"));
+    }
+    if (!out) {
+        CLONE_LOG(logSpecError, "cannot open output file");
+        return;
+    }
+    while (attrName != endTag) {
+        // Flushed at once: a failing write is seen at the line it hits.
+        if (std::fwrite(attrName.data(), 1, attrName.size(), out.get()) != attrName.size() ||
+            std::fputc('\n', out.get()) == EOF || std::fflush(out.get()) != 0) {
+            CLONE_LOG(logSpecError, "cannot write output file");
+            return;
+        }
+        if (!readLine(subGroupStream, attrName, kAttribFile)) {
+            return;
+        }
+    }
 }

@@ -1,14 +1,90 @@
-// Expands one clone group into attribute-list lines and stub manifest elements.
+// Expands one clone group into attribute-list lines and stub manifest elements: the group
+// definition files name the sections, the tables below map each section tag to its attribute
+// list and each list or misc key to its place in the manifest.
 #ifndef CLONE_CLONEGROUPSPROCESSOR_H
 #define CLONE_CLONEGROUPSPROCESSOR_H
 
+#include <fstream>
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <libxml/tree.h>
+#include <libxml/xmlwriter.h>
+
+#include "Handles.h"
+
+// Namespace of the manifest; its path is what readers of a clone file key on.
+#define CLONE_MANIFEST_NAMESPACE "http://www.clonecreator.local/ConfigManifest"
+#define CLONE_XSI_NAMESPACE "http://www.w3.org/2001/XMLSchema-instance"
 
 class CloneGroupsProcessor {
 public:
+    typedef std::map<std::string, std::pair<std::string, std::string> > ListMap;
+    typedef std::map<std::string, std::string> TagMap;
+    typedef std::map<std::string, std::vector<std::string> > MiscMap;
+
     CloneGroupsProcessor();
     ~CloneGroupsProcessor();
+    CloneGroupsProcessor(const CloneGroupsProcessor&) = delete;
+    CloneGroupsProcessor& operator=(const CloneGroupsProcessor&) = delete;
+
+    void lookupTableOfAttributes();
+
+    // Group definitions.
     int createListForGroups(char* gName, std::string typeOfDLM);
+    std::string processGroups(std::ifstream& groupStream, char* gname);
+    int processSubGroups(std::ifstream& groupStream, std::string dataName);
+    void insertAttributesInList(std::ifstream& groupStream, std::ifstream& subGroupStream, std::string attrName);
+    int checkPrecondition(std::ifstream& subGroupStream, std::string& attrName);
+    void createListName(std::ifstream& subGroupStream, std::string attrName);
+    void addXmlNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag, std::string outputFile);
+    // Appends the section's lines, from ATTRNAME (already read) up to ENDTAG, to OUTPUTFILE.
+    void appendAttributesToList(std::ifstream& subGroupStream, std::string& attrName, const std::string& endTag,
+                                const std::string& outputFile);
+
+    // Stub manifest writer.
+    std::string CloningManifestFilePath();
+    xmlDocPtr createStubXmlFile();
+    static int createDoc(xmlTextWriterPtr writer);
+    static int startElement(xmlTextWriterPtr writer, const char* name);
+    static int writeAttribute(xmlTextWriterPtr writer, const char* name, const char* val);
+    static int addElement(xmlTextWriterPtr writer, const char* name, const char* val);
+    static int endElement(xmlTextWriterPtr writer);
+    // Closes the root element and releases the writer, which completes the document.
+    static int endDocument(cloneutil::XmlTextWriter& writer);
+    int processXmlCurrentNodes(std::string Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc);
+    xmlNodePtr addNodeAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc);
+    xmlNodePtr addPropAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc);
+    void addXmlCloningDataNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag,
+                                std::string outputFile, xmlDocPtr& doc);
+    void addXmlConfigurationManifestNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag,
+                                          std::string outFile, xmlDocPtr& doc);
+    void addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc);
+
+    ListMap cloneListMap;
+    TagMap cloneTagMap;
+    ListMap cloneSelfListMap;
+    TagMap cloneSelfTagMap;
+    TagMap::iterator it;
+    MiscMap cloneMiscMap;
+    MiscMap::iterator itMiscMap;
+    std::vector<std::string> vect;
+    std::vector<std::string>::iterator itvect;
+    std::string dlmType;
+    std::string groupName;
+
+private:
+    // Name search from START; when nothing is found, a new element NAME under PARENT.
+    xmlNodePtr findOrCreate(const std::string& name, xmlNodePtr start, xmlNodePtr parent, xmlDocPtr& doc,
+                            bool* created = nullptr);
+    void saveManifest(xmlDocPtr doc);
 };
+
+// Shared by every processor of the process (one group expansion at a time).
+extern std::string subgroupName;  // subgroup whose section is being processed
+extern std::string cloneFile;     // manifest path (device path) of the section being processed
+extern xmlNodePtr retNode;        // element of the latest successful name search
 
 #endif

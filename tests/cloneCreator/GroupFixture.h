@@ -1,0 +1,76 @@
+// A simulated device with group definition files written by the test, and the files that group
+// expansion leaves in the clone staging directory.
+#ifndef CLONE_TESTS_GROUPFIXTURE_H
+#define CLONE_TESTS_GROUPFIXTURE_H
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CloneCreator.h"
+#include "CloneGroupsProcessor.h"
+#include "DeviceTest.h"
+#include "XmlTree.h"
+
+namespace clonetest {
+
+const char kGroupsPath[] = "/xpaths/nc_dlms_data/clone/data/tmp_groups_parsed";
+const char kAttribPath[] = "/xpaths/nc_dlms_data/clone/data/tmp_attrib_parsed";
+
+inline std::string cloneRootLine(const std::string& rootName)
+{
+    return rootName + "[xmlns=" CLONE_MANIFEST_NAMESPACE "][xmlns:xsi=" CLONE_XSI_NAMESPACE
+                      "][xsi:schemaLocation=" CLONE_MANIFEST_NAMESPACE " " +
+           rootName + ".xsd]\n";
+}
+
+class GroupFixture : public DeviceTest {
+protected:
+    void writeGroups(const std::string& text) const { writeFile(path(kGroupsPath), text); }
+    void writeAttrib(const std::string& text) const { writeFile(path(kAttribPath), text); }
+
+    // Expands GROUPS in order on one processor, as one export does; the result of the last.
+    int expandAll(const std::vector<std::string>& groups, const std::string& type = "clone") const
+    {
+        CloneGroupsProcessor processor;
+        int result = -1;
+        for (std::string group : groups) {
+            result = processor.createListForGroups(&group[0], type);
+        }
+        return result;
+    }
+    int expand(const std::string& group, const std::string& type = "clone") const
+    {
+        return expandAll(std::vector<std::string>{group}, type);
+    }
+
+    // Content of a file given by its device path, or "<missing>".
+    std::string file(const std::string& devicePath) const
+    {
+        return exists(path(devicePath)) ? readFile(path(devicePath)) : "<missing>";
+    }
+    std::string cloneManifest() const { return xmlFileOutline(path(CLONE_MANIFEST_CLONE)); }
+    std::string selfManifest() const { return xmlFileOutline(path(CLONE_MANIFEST_CLONESELF)); }
+
+    // Every attribute list the tables can name.
+    static std::set<std::string> allLists()
+    {
+        CloneGroupsProcessor processor;
+        std::set<std::string> lists;
+        for (const auto& row : processor.cloneListMap) {
+            if (!row.second.first.empty()) {
+                lists.insert(row.second.first);
+            }
+        }
+        for (const auto& row : processor.cloneSelfListMap) {
+            if (!row.second.first.empty()) {
+                lists.insert(row.second.first);
+            }
+        }
+        return lists;
+    }
+};
+
+}  // namespace clonetest
+
+#endif
