@@ -17,7 +17,10 @@ bool_t CloneCreator::cloneSerialNumberHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecError, "%s:, Serial Number is not able to retrieved", "cloneSerialNumberHelper");
         return FALSE;
     }
-    xmlNodeSetContent(xmlCurrentGroupPtr, reinterpret_cast<const xmlChar*>(serialNumber));
+    // Replaced as plain text: xmlNodeSetContent would read "&" in a value as an entity reference
+    // and the saved manifest would no longer parse.
+    xmlNodeSetContent(xmlCurrentGroupPtr, nullptr);
+    xmlNodeAddContent(xmlCurrentGroupPtr, reinterpret_cast<const xmlChar*>(serialNumber));
     return TRUE;
 }
 

@@ -28,7 +28,9 @@ bool_t CloneCreator::removeEmptyNodesProcess(xmlNodePtr parentNode)
     xmlNodePtr node = parentNode;
     while (node != nullptr) {
         xmlNodePtr next = node->next;
-        if (!result) {
+        // Only elements are descended into: the children of an entity reference belong to the
+        // entity's declaration, which must not be pruned through it.
+        if (!result && node->type == XML_ELEMENT_NODE) {
             result = removeEmptyNodesProcess(node->children);
         }
         if (node->type == XML_ELEMENT_NODE && node->children == nullptr) {
