@@ -1,22 +1,27 @@
 #!/bin/sh
 # Lays out a simulated device root: the device's fixed directories, sample data, the simulated
 # device tools and the cloning plug-ins.
-#   mkdevice.sh [--plugins DIR] [--bare] ROOT
-#   --plugins DIR  install DIR/*.so as the device's cloning plug-ins
-#   --bare         directories, attributes and tools only, without the sample data
+#   mkdevice.sh [--plugins DIR] [--bare] [--clonefile PATH] ROOT
+#   --plugins DIR     install DIR/*.so as the device's cloning plug-ins
+#   --bare            directories, attributes and tools only, without the sample data
+#   --clonefile PATH  with the clonefile command at PATH, give the device a signing key (public
+#                     half in ROOT/config/clone_signing_key.pub.pem) and the demo clone
+#                     password "clone-demo"
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 plugins=""
 bare=0
+clonefile=""
 while [ $# -gt 1 ]; do
     case "$1" in
         --plugins) plugins=$2; shift 2 ;;
         --bare) bare=1; shift ;;
-        *) echo "usage: mkdevice.sh [--plugins DIR] [--bare] ROOT" >&2; exit 2 ;;
+        --clonefile) clonefile=$2; shift 2 ;;
+        *) echo "usage: mkdevice.sh [--plugins DIR] [--bare] [--clonefile PATH] ROOT" >&2; exit 2 ;;
     esac
 done
-[ $# -eq 1 ] || { echo "usage: mkdevice.sh [--plugins DIR] [--bare] ROOT" >&2; exit 2; }
+[ $# -eq 1 ] || { echo "usage: mkdevice.sh [--plugins DIR] [--bare] [--clonefile PATH] ROOT" >&2; exit 2; }
 root=$1
 case "$root" in
     /) echo "mkdevice.sh: refusing to lay out a device over /" >&2; exit 2 ;;
@@ -60,4 +65,9 @@ if [ -n "$plugins" ]; then
         [ -e "$lib" ] || continue
         cp "$lib" "$root/usr/lib/plugins/cloning/"
     done
+fi
+
+if [ -n "$clonefile" ]; then
+    "$clonefile" keygen --root "$root" --force "$root/config/clone_signing_key.pub.pem"
+    printf '%s\n' clone-demo | "$clonefile" set-password --root "$root"
 fi

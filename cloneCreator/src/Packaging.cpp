@@ -61,7 +61,8 @@ public:
     ~ExportTreeRemoval()
     {
         cloneutil::PathBuffer command;
-        if (cloneutil::deviceCommand(command, "rm -rf %s", CLONE_EXPORT_TREE)) {
+        // The path stands in the format, where the device root is placed in front of it.
+        if (cloneutil::deviceCommand(command, "rm -rf " CLONE_EXPORT_TREE)) {
             // Its status is not examined: the tree is gone or there is nothing more to do about it.
             const int status = std::system(command);
             (void)status;

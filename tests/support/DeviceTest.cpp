@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include "DevicePath.h"
+#include "clone_container.h"
+#include "clone_password.h"
 
 namespace clonetest {
 
@@ -43,6 +45,11 @@ void DeviceTest::SetUp()
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     ::setenv("CLONE_DEVICE_ROOT", root_.c_str(), 1);
     cloneutil::refreshDeviceRoot();
+    // The signing library's password verifier and key; few iterations keep each test fast.
+    std::string error;
+    ASSERT_TRUE(clonefmt::writePasswordFile(root_ + "/config/clone_password", kClonePassword, 1000, error)) << error;
+    ASSERT_TRUE(clonefmt::generateKeyPair(root_ + "/config/clone_signing_key.pem", signingPublicKey(), false, error))
+        << error;
 }
 
 void DeviceTest::TearDown()

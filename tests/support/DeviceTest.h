@@ -26,6 +26,11 @@ protected:
     // True to install the simulated device's cloning plug-ins (built in samplePluginDir()).
     virtual bool withPlugins() const { return false; }
 
+    // Every test device accepts this clone password and signs with a key of its own.
+    static constexpr const char* kClonePassword = "clone-demo";
+    // The public key that checks the device's clone files.
+    std::string signingPublicKey() const { return root_ + "/config/clone_signing_key.pub.pem"; }
+
     // ROOT + "/xpaths/..." for a fixed device path.
     std::string path(const std::string& devicePath) const { return root_ + devicePath; }
     const std::string& root() const { return root_; }

@@ -1,0 +1,227 @@
+// Test helpers around clone files: hand-made tar archives (also hostile ones), gzip, a small tmpfs
+// to fill up, environment overrides and a search of a tree for a secret.
+#ifndef CLONE_TESTS_CLONEFILETESTUTIL_H
+#define CLONE_TESTS_CLONEFILETESTUTIL_H
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <vector>
+
+#include "DeviceTest.h"
+
+namespace clonetest {
+
+struct TarEntry {
+    std::string name;
+    char type;             // '0' file, '1' hard link, '2' symbolic link, '5' directory
+    std::string linkName;  // for links
+    std::string data;      // for files
+};
+
+// One ustar header block (POSIX magic), with its checksum.
+inline std::string tarHeader(const TarEntry& e)
+{
+    std::string h(512, '\0');
+    auto put = [&h](std::size_t offset, std::size_t size, const std::string& text) {
+        h.replace(offset, std::min(size, text.size()), text.substr(0, size));
+    };
+    auto octal = [&put](std::size_t offset, std::size_t size, unsigned long long value) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%0*llo", static_cast<int>(size - 1), value);
+        put(offset, size, buf);
+    };
+    put(0, 100, e.name);
+    octal(100, 8, e.type == '5' ? 0755 : 0644);
+    octal(108, 8, 0);
+    octal(116, 8, 0);
+    octal(124, 12, e.type == '0' ? e.data.size() : 0);
+    octal(136, 12, 1700000000);
+    h[156] = e.type;
+    put(157, 100, e.linkName);
+    h.replace(257, 8, std::string("ustar\0" "00", 8));
+    h.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (unsigned char c : h) {
+        sum += c;
+    }
+    char chk[8];
+    std::snprintf(chk, sizeof chk, "%06o", sum);
+    h.replace(148, 7, std::string(chk, 6) + '\0');
+    return h;
+}
+
+// A complete tar stream: headers, data padded to 512 bytes, two zero blocks.
+inline std::string tarArchive(const std::vector<TarEntry>& entries)
+{
+    std::string out;
+    for (const TarEntry& e : entries) {
+        out += tarHeader(e);
+        if (e.type == '0') {
+            out += e.data;
+            out.append((512 - e.data.size() % 512) % 512, '\0');
+        }
+    }
+    out.append(1024, '\0');
+    return out;
+}
+
+inline std::string quoted(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+// DATA gzip-compressed into PATH (by the gzip program, as the device's tar does).
+inline void writeGzip(const std::string& path, const std::string& data)
+{
+    const std::string raw = path + ".raw";
+    writeFile(raw, data);
+    ASSERT_EQ(std::system(("gzip -n -c " + quoted(raw) + " > " + quoted(path)).c_str()), 0);
+    std::remove(raw.c_str());
+}
+
+// The tree at DIR archived the way the packaging does it ("tar -cz -b 64 -f ARCHIVE .").
+inline void archiveTree(const std::string& dir, const std::string& archive)
+{
+    ASSERT_EQ(std::system(("cd " + quoted(dir) + " && tar -cz -b 64 -f " + quoted(archive) + " .").c_str()), 0);
+}
+
+// Names in DIR (not recursive), without "." and "..".
+inline std::vector<std::string> listDir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+// Paths of the regular files under DIR whose content holds NEEDLE.
+inline std::vector<std::string> filesContaining(const std::string& dir, const std::string& needle)
+{
+    std::vector<std::string> hits;
+    for (const std::string& name : listDir(dir)) {
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            for (const std::string& hit : filesContaining(path, needle)) {
+                hits.push_back(hit);
+            }
+        } else if (S_ISREG(st.st_mode) && readFile(path).find(needle) != std::string::npos) {
+            hits.push_back(path);
+        }
+    }
+    return hits;
+}
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_) {
+            old_ = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (had_) {
+            ::setenv(name_, old_.c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+// Puts a shell script named NAME with BODY first in PATH for one scope (e.g. a failing "tar").
+class ScopedTool {
+public:
+    ScopedTool(const std::string& binDir, const std::string& name, const std::string& body)
+        : path_(binDir + "/" + name)
+    {
+        makeDirs(binDir);
+        writeFile(path_, "#!/bin/sh\n" + body + "\n");
+        ::chmod(path_.c_str(), 0755);
+        const char* old = std::getenv("PATH");
+        env_.reset(new ScopedEnv("PATH", binDir + ":" + (old != nullptr ? old : "/usr/bin:/bin")));
+    }
+
+private:
+    std::string path_;
+    std::unique_ptr<ScopedEnv> env_;
+};
+
+// A small tmpfs at a folder for one scope. Mounting needs root (CAP_SYS_ADMIN); tests skip without.
+class TmpfsMount {
+public:
+    TmpfsMount(const std::string& dir, const std::string& options) : dir_(dir)
+    {
+        makeDirs(dir);
+        if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+            mounted_ = true;
+        } else {
+            error_ = std::strerror(errno);
+        }
+    }
+    ~TmpfsMount()
+    {
+        if (mounted_) {
+            ::umount2(dir_.c_str(), MNT_DETACH);
+        }
+    }
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& error() const { return error_; }
+    bool remountReadOnly()
+    {
+        return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+#define CLONE_SKIP_UNLESS_MOUNTED(mount)                                                                     \
+    if (!(mount).mounted()) {                                                                                \
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN): " << (mount).error(); \
+    }
+
+}  // namespace clonetest
+
+#endif
