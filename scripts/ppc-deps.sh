@@ -77,10 +77,11 @@ apt_install() {
     log "all apt packages present"
     return
   fi
-  log "installing: $(echo $missing)"
+  log "installing: ${missing//$'\n'/ }"
   apt_update_once
   # shellcheck disable=SC2086
-  apt-get install -y -qq --no-install-recommends $missing
+  apt-get install -y -q --no-install-recommends $missing >"$CLONE_PPC_CACHE/apt-install.log" 2>&1 \
+    || { tail -n 50 "$CLONE_PPC_CACHE/apt-install.log"; die "apt-get install failed"; }
 }
 
 # True if apt already knows a source package (deb-src configured and indexed).
@@ -191,8 +192,9 @@ ensure_source_index() {
   fi
   APT_UPDATED=0
   apt_update_once
-  have_source_index libxml2 && have_source_index openssl \
-    || die "apt still knows no source for libxml2/openssl after adding deb-src"
+  if ! have_source_index libxml2 || ! have_source_index openssl; then
+    die "apt still knows no source for libxml2/openssl after adding deb-src"
+  fi
 }
 
 # All source versions apt knows for PKG, newest first.
@@ -269,7 +271,7 @@ cross_env() {
   export CC=$TRIPLET-gcc CXX=$TRIPLET-g++ AR=$TRIPLET-ar RANLIB=$TRIPLET-ranlib \
          STRIP=$TRIPLET-strip NM=$TRIPLET-nm
   # Never let host .pc files leak into the cross build.
-  export PKG_CONFIG_LIBDIR=$SYSROOT/lib/pkgconfig PKG_CONFIG_PATH= PKG_CONFIG_SYSROOT_DIR=
+  export PKG_CONFIG_LIBDIR=$SYSROOT/lib/pkgconfig PKG_CONFIG_PATH='' PKG_CONFIG_SYSROOT_DIR=''
 }
 
 build_libxml2() { # VERSION
@@ -297,8 +299,9 @@ build_libxml2() { # VERSION
     make install noinst_PROGRAMS= >install.log 2>&1 \
       || { tail -n 50 install.log; die "libxml2 install failed"; }
   )
-  # Docs/examples are not needed in the sysroot.
-  rm -rf "$SYSROOT/share/doc" "$SYSROOT/share/gtk-doc" "$SYSROOT/share/man"
+  # Docs are not needed; the .la file only drags libtool paths into links.
+  rm -rf "$SYSROOT/share/doc" "$SYSROOT/share/gtk-doc" "$SYSROOT/share/man" \
+         "$SYSROOT/lib/libxml2.la"
 }
 
 build_openssl() { # VERSION
@@ -349,6 +352,9 @@ build_if_needed() { # PKG
 # --------------------------------------------------------------------------
 main() {
   mkdir -p "$SYSROOT" "$WORK"
+  # Two CI jobs on one machine must not build into the same sysroot at once.
+  exec 9>"$CLONE_PPC_CACHE/.lock"
+  flock 9
   step "apt packages" apt_install
   step "deb-src index" ensure_source_index
   build_if_needed libxml2
