@@ -196,7 +196,8 @@ CloneGroupsProcessor::~CloneGroupsProcessor() = default;
 void CloneGroupsProcessor::lookupTableOfAttributes()
 {
     for (const ListRow& row : kCloneListRows) {
-        cloneListMap.insert(std::make_pair(std::string(row.tag), std::make_pair(std::string(row.list), std::string(row.endTag))));
+        cloneListMap.insert(
+            std::make_pair(std::string(row.tag), std::make_pair(std::string(row.list), std::string(row.endTag))));
     }
     for (const ListRow& row : kCloneSelfListRows) {
         cloneSelfListMap.insert(

@@ -146,8 +146,9 @@ TEST_F(StubTest, SectionWithoutStagingDirectoryIsSkipped)
     writeGroups("G_GROUP\nNV1\n");
     writeAttrib(section("NV1", "<NVRAM>", "A:1"));
     EXPECT_EQ(expand("G_GROUP"), 0);
-    EXPECT_EQ(messages("ERROR"), (std::vector<std::string>{"/xpaths/tmp_cloningData/ is not available. Clone Export is failed",
-                                                           "Error creating path to clone files"}));
+    const std::vector<std::string> errors = {"/xpaths/tmp_cloningData/ is not available. Clone Export is failed",
+                                             "Error creating path to clone files"};
+    EXPECT_EQ(messages("ERROR"), errors);
     EXPECT_FALSE(clonetest::exists(path("/xpaths/tmp_cloningData")));
 }
 
@@ -454,11 +455,14 @@ TEST_P(BrokenManifestTest, SectionIsSkipped)
     EXPECT_EQ(file("/xpaths/tmp_cloningData/nvram_attr_list"), "A:1\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Manifests, BrokenManifestTest,
-                         ::testing::Values(BrokenCase{"Truncated", "<?xml version=\"1.0\"?>\n<CloningManifest><cloningData>"},
-                                           BrokenCase{"Empty", ""},
-                                           BrokenCase{"RootWithoutChildren", "<?xml version=\"1.0\"?>\n<CloningManifest/>\n"},
-                                           BrokenCase{"RootStartsWithText", "<CloningManifest>x<cloningData/></CloningManifest>"}),
+const BrokenCase kBrokenCases[] = {
+    {"Truncated", "<?xml version=\"1.0\"?>\n<CloningManifest><cloningData>"},
+    {"Empty", ""},
+    {"RootWithoutChildren", "<?xml version=\"1.0\"?>\n<CloningManifest/>\n"},
+    {"RootStartsWithText", "<CloningManifest>x<cloningData/></CloningManifest>"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Manifests, BrokenManifestTest, ::testing::ValuesIn(kBrokenCases),
                          [](const ::testing::TestParamInfo<BrokenCase>& info) { return info.param.name; });
 
 // The name search: depth first until the first match, then later siblings by name only.
@@ -553,7 +557,8 @@ protected:
             CloneCreator cleaner(const_cast<char*>("/tmp"));
             cleaner.cleanUpCloneDirectory();
             expandAll({"ALL_GROUP", "CLONE_TO_SELF_GROUP"}, type);
-            std::istringstream in(clonetest::elementNames(path(type == "clone" ? CLONE_MANIFEST_CLONE : CLONE_MANIFEST_CLONESELF)));
+            const char* manifest = type == "clone" ? CLONE_MANIFEST_CLONE : CLONE_MANIFEST_CLONESELF;
+            std::istringstream in(clonetest::elementNames(path(manifest)));
             for (std::string name; std::getline(in, name);) {
                 names.insert(name);
             }

@@ -99,8 +99,8 @@ struct DocFree {
 std::unique_ptr<xmlDoc, DocFree> parse(const std::string& path)
 {
     xmlKeepBlanksDefault(0);
-    return std::unique_ptr<xmlDoc, DocFree>(
-        xmlReadFile(path.c_str(), nullptr, XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET));
+    const int options = XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET;
+    return std::unique_ptr<xmlDoc, DocFree>(xmlReadFile(path.c_str(), nullptr, options));
 }
 
 bool fileExists(const std::string& path)
