@@ -322,6 +322,13 @@ public:
             error = "refusing member " + shown + ": it would replace the extraction folder";
             return false;
         }
+        // A member below a link or file of this archive would be written through it.
+        for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+            if (nonDirectories_.count(relative.substr(0, slash)) != 0) {
+                error = "refusing member " + shown + ": it lies below a link or file of the archive";
+                return false;
+            }
+        }
         if (m.isSymlink()) {
             // A link that only leads down from its own folder cannot lead out of DIR, also when
             // links are chained; ".." and absolute targets are refused.
@@ -349,11 +356,17 @@ public:
         } else {
             files_.erase(relative);
         }
+        if (m.isDirectory()) {
+            nonDirectories_.erase(relative);
+        } else {
+            nonDirectories_.insert(relative);
+        }
         return true;
     }
 
 private:
     std::set<std::string> files_;
+    std::set<std::string> nonDirectories_;
 };
 
 class Extractor {
