@@ -52,12 +52,19 @@ protected:
         writeFile(io + ".in", input);
         const pid_t pid = ::fork();
         if (pid == 0) {
+            // "EMULATOR|ARG|..." on cross builds, empty on native ones.
+            std::vector<std::string> words;
+            const std::string emulator = CLONEFILE_EMULATOR;
+            for (std::size_t start = 0; !emulator.empty() && start <= emulator.size();) {
+                const std::size_t bar = std::min(emulator.find('|', start), emulator.size());
+                words.push_back(emulator.substr(start, bar - start));
+                start = bar + 1;
+            }
+            words.push_back(CLONEFILE_PATH);
+            words.insert(words.end(), args.begin(), args.end());
             std::vector<char*> argv;
-            std::string arg0 = "clonefile";
-            argv.push_back(&arg0[0]);
-            std::vector<std::string> copy = args;
-            for (std::string& a : copy) {
-                argv.push_back(&a[0]);
+            for (std::string& w : words) {
+                argv.push_back(&w[0]);
             }
             argv.push_back(nullptr);
             const int in = ::open((io + ".in").c_str(), O_RDONLY);
@@ -69,7 +76,7 @@ protected:
             if (withoutRoot) {
                 ::unsetenv("CLONE_DEVICE_ROOT");
             }
-            ::execv(CLONEFILE_PATH, argv.data());
+            ::execv(argv[0], argv.data());
             _exit(127);
         }
         CommandResult r;
