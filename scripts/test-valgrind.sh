@@ -1,0 +1,28 @@
+#!/bin/sh
+# The end-to-end tests (whole exports through createCloneDLM) under valgrind's memcheck:
+# no memory error and no definite leak is allowed.
+#   scripts/test-valgrind.sh [BUILD_DIR]   (a native build made by scripts/test.sh)
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$src/build}
+EXTRA_PACKAGES=valgrind "$src/scripts/install-deps.sh"
+cmake --build "$build" -j"$(nproc)"
+mkdir -p "$build/test-tmp"
+export TMPDIR="$build/test-tmp"
+# program:filter — the suites that run whole exports.
+runs="cloneCreator/packaging_test:PackagingTest.*
+cloneCreator/groups_pipeline_test:SamplePipelineTest.*
+cloneCreator/plugin_helpers_test:PluginExportTest.*
+endtoend/export_test:*"
+status=0
+for run in $runs; do
+    program=$build/tests/${run%%:*}
+    filter=${run#*:}
+    [ -x "$program" ] || { echo "valgrind: $program is missing" >&2; status=1; continue; }
+    echo "== valgrind $program --gtest_filter=$filter"
+    valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+        --show-leak-kinds=definite --track-origins=yes --quiet \
+        "$program" --gtest_filter="$filter" --gtest_brief=1 || status=1
+done
+[ "$status" -eq 0 ] && echo "valgrind: no memory errors, no definite leaks"
+exit "$status"
