@@ -426,10 +426,18 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         ArchiveCase{"trailingGarbage",
                     [](const std::string& p, const std::string& v) { writeFile(p, readFile(v) + "garbage"); }},
-        ArchiveCase{"flippedCompressedByte",
+        // (A flipped bit inside the compressed data need not change what it decompresses to, e.g.
+        // in the code lengths of an unused symbol; the checksum and length trailer always count.)
+        ArchiveCase{"wrongCrc",
                     [](const std::string& p, const std::string& v) {
                         std::string s = readFile(v);
-                        s[s.size() / 2] = static_cast<char>(s[s.size() / 2] ^ 0x10);
+                        s[s.size() - 8] = static_cast<char>(s[s.size() - 8] ^ 0x10);
+                        writeFile(p, s);
+                    }},
+        ArchiveCase{"wrongLength",
+                    [](const std::string& p, const std::string& v) {
+                        std::string s = readFile(v);
+                        s[s.size() - 4] = static_cast<char>(s[s.size() - 4] ^ 0x01);
                         writeFile(p, s);
                     }},
         ArchiveCase{"badHeaderChecksum",
