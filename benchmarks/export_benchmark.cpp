@@ -1,0 +1,104 @@
+// Figures for the work that grows with the device's data: a whole export of the sample device,
+// group expansion over large group definition files, and pruning of many empty elements.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <libxml/parser.h>
+
+#include "CloneCreator.h"
+#include "DevicePath.h"
+
+namespace {
+
+std::string makeDevice(const char* tag, bool sample)
+{
+    const std::string root = std::string(CLONE_BINARY_DIR) + "/bench-device-" + tag;
+    std::string command = "rm -rf '" + root + "' && '" CLONE_SOURCE_DIR "/device/mkdevice.sh' ";
+    command += sample ? "--plugins '" CLONE_SAMPLE_PLUGIN_DIR "' --clonefile '" CLONEFILE_PATH "' " : "--bare ";
+    command += "'" + root + "' >/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        std::abort();
+    }
+    ::setenv("CLONE_DEVICE_ROOT", root.c_str(), 1);
+    cloneutil::refreshDeviceRoot();
+    return root;
+}
+
+// The whole pipeline on the sample device: groups, plug-ins, helpers, pruning, archive, signing.
+void BM_SampleExport(benchmark::State& state)
+{
+    const std::string root = makeDevice("sample", true);
+    std::string out = root + "/out";
+    for (auto _ : state) {
+        std::string groups = "NETWORK_GROUP SECURITY_GROUP SCAN_GROUP ACCOUNTING_GROUP PRINT_GROUP ";
+        if (createCloneDLM(&out[0], "clone-demo", &groups[0]) != 0) {
+            state.SkipWithError("export failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_SampleExport)->Unit(benchmark::kMillisecond);
+
+// One group of N subgroups, each an NVRAM section of five attributes: the attribute file is
+// searched from its start for every subgroup and the manifest is rewritten per section.
+void BM_GroupExpansion(benchmark::State& state)
+{
+    const int subgroups = static_cast<int>(state.range(0));
+    const std::string root = makeDevice("groups", false);
+    const std::string data = root + "/xpaths/nc_dlms_data/clone/data/";
+    std::ofstream groups(data + "tmp_groups_parsed");
+    std::ofstream attribs(data + "tmp_attrib_parsed");
+    groups << "BIG_GROUP\n";
+    for (int i = 0; i < subgroups; ++i) {
+        groups << "SUB_" << i << "\n";
+        attribs << "SUB_" << i << "\n<NVRAM>\n";
+        for (int a = 0; a < 5; ++a) {
+            attribs << "TOKEN_" << i << ":TAG_" << a << "\n";
+        }
+        attribs << "</NVRAM>\n";
+    }
+    groups.close();
+    attribs.close();
+    for (auto _ : state) {
+        CloneCreator creator(const_cast<char*>("/tmp"));
+        std::string line = "BIG_GROUP ";
+        benchmark::DoNotOptimize(creator.createGroups(&line[0]));
+    }
+    state.SetComplexityN(subgroups);
+}
+BENCHMARK(BM_GroupExpansion)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->Complexity();
+
+// N sibling groups each holding one empty element: every pass removes one group, so the passes,
+// each a parse and a save of the whole file, grow with N.
+void BM_PruneUntilStable(benchmark::State& state)
+{
+    const int groups = static_cast<int>(state.range(0));
+    const std::string root = makeDevice("prune", false);
+    const std::string file = root + "/manifest.xml";
+    std::string xml = "<?xml version=\"1.0\"?><CloningManifest><cloningData><version>1.0.0</version>";
+    for (int i = 0; i < groups; ++i) {
+        xml += "<g" + std::to_string(i) + "><leaf/></g" + std::to_string(i) + "><kept>x</kept>";
+    }
+    xml += "</cloningData></CloningManifest>";
+    CloneCreator creator(const_cast<char*>("/tmp"));
+    int passes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::ofstream(file) << xml;
+        state.ResumeTiming();
+        passes = 0;
+        while (creator.removeEmptyNodes(file)) {
+            ++passes;
+        }
+    }
+    state.counters["passes"] = passes;
+    state.SetComplexityN(groups);
+}
+BENCHMARK(BM_PruneUntilStable)->Arg(10)->Arg(100)->Arg(400)->Unit(benchmark::kMillisecond)->Complexity();
+
+}  // namespace
+
+BENCHMARK_MAIN();
