@@ -1,21 +1,36 @@
 // Runs one export the way the device's caller does: createCloneDLM(outputLocation, password, groups).
+// The password is read from standard input so it never shows on a command line.
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "cloneCreator.h"
 
 int main(int argc, char** argv)
 {
-    if (argc != 4 || std::strcmp(argv[1], "--help") == 0) {
-        std::fprintf(argc == 2 ? stdout : stderr,
-                     "usage: clone_demo OUTPUT_DIR PASSWORD \"GROUP_A GROUP_B \"\n"
-                     "Exports the named clone groups of the device at $CLONE_DEVICE_ROOT into OUTPUT_DIR.\n");
-        return argc == 2 ? 0 : 2;
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf("usage: clone_demo OUTPUT_DIR \"GROUP_A GROUP_B \" < password\n"
+                    "Exports the named clone groups (each followed by a space) of the device at\n"
+                    "$CLONE_DEVICE_ROOT into the absolute directory OUTPUT_DIR. The password is the\n"
+                    "first line of standard input.\n");
+        return 0;
+    }
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: clone_demo OUTPUT_DIR \"GROUP_A GROUP_B \" < password\n");
+        return 2;
+    }
+    std::string password;
+    if (!std::getline(std::cin, password)) {
+        std::fprintf(stderr, "clone_demo: no password on standard input\n");
+        return 2;
+    }
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
     }
     std::string output = argv[1];
-    std::string groups = argv[3];
-    const int result = createCloneDLM(&output[0], argv[2], &groups[0]);
+    std::string groups = argv[2];
+    const int result = createCloneDLM(&output[0], password.c_str(), &groups[0]);
     std::printf("createCloneDLM returned %d\n", result);
     return result;
 }
