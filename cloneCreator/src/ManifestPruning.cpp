@@ -3,6 +3,7 @@
 
 #include "CloneCreator.h"
 #include "Handles.h"
+#include "XmlNodes.h"
 
 bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
 {
@@ -45,13 +46,5 @@ bool_t CloneCreator::removeEmptyNodesProcess(xmlNodePtr parentNode)
 
 xmlNodePtr CloneCreator::addChildNode(xmlNodePtr currentNode, xmlChar* nodeName)
 {
-    xmlNodePtr child = xmlNewNode(nullptr, nodeName);
-    if (child == nullptr) {
-        return nullptr;
-    }
-    if (xmlAddChild(currentNode, child) == nullptr) {
-        xmlFreeNode(child);
-        return nullptr;
-    }
-    return child;
+    return cloneutil::appendElement(currentNode, nodeName);
 }

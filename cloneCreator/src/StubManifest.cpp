@@ -9,6 +9,7 @@
 #include "CloneGroupsProcessor.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
+#include "XmlNodes.h"
 
 namespace {
 
@@ -166,18 +167,7 @@ int CloneGroupsProcessor::processXmlCurrentNodes(std::string Nodestr, xmlNodePtr
 
 xmlNodePtr CloneGroupsProcessor::addNodeAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& /*doc*/)
 {
-    if (currentNodePtr == nullptr) {
-        return nullptr;
-    }
-    xmlNodePtr node = xmlNewNode(nullptr, xml(attrName.c_str()));
-    if (node == nullptr) {
-        return nullptr;
-    }
-    if (xmlAddChild(currentNodePtr, node) == nullptr) {
-        xmlFreeNode(node);
-        return nullptr;
-    }
-    return node;
+    return cloneutil::appendElement(currentNodePtr, xml(attrName.c_str()));
 }
 
 xmlNodePtr CloneGroupsProcessor::addPropAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc)
