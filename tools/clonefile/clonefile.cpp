@@ -233,12 +233,9 @@ int cmdManifest(const Args& args)
     }
     const std::string& file = args.operands[0];
     std::string error;
-    if (!verifyIfKeyed(args, file, error)) {
-        return failure(error);
-    }
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
-    if (!openCloneFile(file, fd, info, error)) {
+    if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
         return failure(error);
     }
     bool found = false;
@@ -284,12 +281,9 @@ int cmdList(const Args& args)
     }
     const std::string& file = args.operands[0];
     std::string error;
-    if (!verifyIfKeyed(args, file, error)) {
-        return failure(error);
-    }
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
-    if (!openCloneFile(file, fd, info, error)) {
+    if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
         return failure(error);
     }
     auto visit = [](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
@@ -500,12 +494,9 @@ int cmdExtract(const Args& args)
         dir.pop_back();
     }
     std::string error;
-    if (!verifyIfKeyed(args, file, error)) {
-        return failure(error);
-    }
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
-    if (!openCloneFile(file, fd, info, error)) {
+    if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
         return failure(error);
     }
     // First every member is checked, so a refused archive writes nothing at all.
