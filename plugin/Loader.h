@@ -6,7 +6,7 @@
 
 #include "Portal.h"
 #include "kel/LibLoader.h"
-#include "log_spec.h"
+#include "device_log.h"
 
 namespace kel {
 namespace plugin {

@@ -2,7 +2,7 @@
 #ifndef CLONE_CLONELOG_H
 #define CLONE_CLONELOG_H
 
-#include "log_spec.h"
+#include "device_log.h"
 
 #define CLONE_LOG(record, ...) Log_SpecEntry(&(record), __FILE__, __LINE__, __VA_ARGS__)
 

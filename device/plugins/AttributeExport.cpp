@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "log_spec.h"
+#include "device_log.h"
 
 namespace sampleplugin {
 

@@ -9,7 +9,7 @@
 #include "clone_container.h"
 #include "clone_password.h"
 #include "device_root.h"
-#include "log_spec.h"
+#include "device_log.h"
 
 #define MAKER_LOG(record, ...) Log_SpecEntry(&(record), __FILE__, __LINE__, __VA_ARGS__)
 

@@ -5,7 +5,7 @@
 #include "kel/LibLoader.h"
 
 #include "device_root.h"
-#include "log_spec.h"
+#include "device_log.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -7,7 +7,7 @@
 #include "DeviceTest.h"
 #include "cert_hash.h"
 #include "cfg_attr.h"
-#include "log_spec.h"
+#include "device_log.h"
 #include "xpaths.h"
 
 namespace {

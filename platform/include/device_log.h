@@ -1,6 +1,6 @@
 /* Device logging service. The library only passes pointers to the eight predefined records. */
-#ifndef CLONE_PLATFORM_LOG_SPEC_H
-#define CLONE_PLATFORM_LOG_SPEC_H
+#ifndef CLONE_PLATFORM_DEVICE_LOG_H
+#define CLONE_PLATFORM_DEVICE_LOG_H
 
 #include "bool_t.h"
 
@@ -27,7 +27,7 @@ extern Log_Entry_Spec_t logSpecReturn;
 extern Log_Entry_Spec_t logSpecLibEnter;
 extern Log_Entry_Spec_t logSpecLibReturn;
 
-void Log_SpecEntry(Log_Entry_Spec_t* spec, const char* sourceFile, int line, const char* format, ...)
+void Log_SpecEntry(Log_Entry_Spec_t* record, const char* sourceFile, int line, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
 #ifdef __cplusplus

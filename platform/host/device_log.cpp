@@ -1,5 +1,5 @@
 // Log stand-in: one line per entry in <root>/var/log/clone.log, "RECORD\tSOURCE:LINE\tMESSAGE".
-#include "log_spec.h"
+#include "device_log.h"
 
 #include "device_root.h"
 
@@ -49,9 +49,9 @@ void appendEscaped(std::string& out, const char* text)
 
 }  // namespace
 
-extern "C" void Log_SpecEntry(Log_Entry_Spec_t* spec, const char* sourceFile, int line, const char* format, ...)
+extern "C" void Log_SpecEntry(Log_Entry_Spec_t* record, const char* sourceFile, int line, const char* format, ...)
 {
-    if (spec == nullptr || format == nullptr) {
+    if (record == nullptr || format == nullptr) {
         return;
     }
     char message[4096];
@@ -62,7 +62,7 @@ extern "C" void Log_SpecEntry(Log_Entry_Spec_t* spec, const char* sourceFile, in
     if (n < 0) {
         return;
     }
-    std::string entry = spec->hdr.txt != nullptr ? spec->hdr.txt : "?";
+    std::string entry = record->hdr.txt != nullptr ? record->hdr.txt : "?";
     entry += '\t';
     entry += baseName(sourceFile);
     entry += ':';
