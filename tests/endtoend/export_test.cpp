@@ -1,0 +1,633 @@
+// Whole exports on the sample device, checked the way the receiving side sees them: the clone file
+// is verified and opened with the clonefile command, its manifest and members are compared with
+// what the sample groups select and what the sample plug-ins write, and the device is left as the
+// next export expects it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <ostream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "CloneFileTestUtil.h"
+#include "CloningExportPortal.h"
+#include "DeviceTest.h"
+#include "XmlTree.h"
+#include "cloneCreator.h"
+
+namespace {
+
+using namespace clonetest;
+
+// The groups the sample device offers another device of its kind.
+const char kOtherDevicesLine[] = "NETWORK_GROUP SECURITY_GROUP SCAN_GROUP ACCOUNTING_GROUP PRINT_GROUP ";
+const char kSelfLine[] = "NETWORK_GROUP CLONE_TO_SELF_GROUP ";
+
+const char kCloningRoot[] =
+    "CloningManifest[xmlns=http://www.clonecreator.local/ConfigManifest]"
+    "[xmlns:xsi=http://www.w3.org/2001/XMLSchema-instance]"
+    "[xsi:schemaLocation=http://www.clonecreator.local/ConfigManifest CloningManifest.xsd]\n";
+const char kConfigurationRoot[] =
+    "ConfigurationManifest[xmlns=http://www.clonecreator.local/ConfigManifest]"
+    "[xmlns:xsi=http://www.w3.org/2001/XMLSchema-instance]"
+    "[xsi:schemaLocation=http://www.clonecreator.local/ConfigManifest ConfigurationManifest.xsd]\n";
+
+const char kCmlMember[] = "data/cmlAttributes/cmlAttributes";
+const char kFdiMember[] = "data/fdiAttributes/fdiAttributes";
+
+// What the sample plug-ins write for the attributes the fixture gives the device: every attribute
+// of their own name space, in name order, the last value of a name.
+const char kCmlExport[] = "set media.custom.1.name=Cardstock\nset media.custom.1.weight=220\n";
+const char kFdiExport[] = "set fdi.device.interfaceEnabled=TRUE\nset fdi.vendor.id=0x1A2B\n";
+
+// A member of the archive (relative to the export tree) and its exact content.
+struct Member {
+    const char* path;
+    const char* content;
+};
+const Member kCml = {kCmlMember, kCmlExport};
+const Member kFdi = {kFdiMember, kFdiExport};
+const char* const kPluginMembers[] = {kCmlMember, kFdiMember};
+
+bool listed(const std::vector<Member>& members, const std::string& path)
+{
+    for (const Member& m : members) {
+        if (path == m.path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The sample data selects many kinds of data for other devices; of their elements only those
+// whose helpers captured something survive pruning: the manifest version, the custom media list
+// and the foreign device interface (below accounting).
+const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
+                                         "  cloningData\n"
+                                         "    version: 1.0.0\n"
+                                         "    accounting\n"
+                                         "      accountingAttributes\n"
+                                         "        fdiAttributes: data/fdiAttributes/fdiAttributes\n"
+                                         "    cmlAttributes: data/cmlAttributes/cmlAttributes\n";
+
+const std::string kSelfOutline = std::string(kConfigurationRoot) +
+                                 "  cloningData\n"
+                                 "    version: 1.0.0\n"
+                                 "  version: 1.0.0\n"
+                                 "  serialNumber: SIM0123456789\n";
+
+// The sample tmp_attrib_parsed lines that the selected sections append to each attribute list.
+const char kNetworkConfig[] =
+    "connectivity.8021x[<profile/>].enabled\nconnectivity.8021x[<profile/>].authenticationMethod\n"
+    "connectivity.ipv6[<profile/>].enabled\nnetwork.proxy.server\nnetwork.proxy.port\nnetwork.ntp.server\n";
+const char kSecurityConfig[] =
+    "security.passwordPolicy.minLength\nsecurity.passwordPolicy.lockoutAttempts\nsecurity.auditLog.enabled\n"
+    "security.tls.minimumVersion\n";
+const char kScanConfig[] =
+    "scan.defaults.resolution\nscan.defaults.colorMode\nscan.defaults.fileFormat\nscan.email.maxAttachmentSize\n";
+const char kNetworkNvram[] =
+    "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\nTCPIP_ANY_TOKEN:TCPIP_HOST_NAME_TAG\n"
+    "TCPIP_ANY_TOKEN:TCPIP_DOMAIN_NAME_TAG\nTCPIP_ANY_TOKEN:TCPIP_DNS_SERVER_1_TAG\n"
+    "TCPIP_ANY_TOKEN:TCPIP_DNS_SERVER_2_TAG\nHTTP_ANY_TOKEN:HTTP_ENABLED_TAG\n";
+const char kPrintNvram[] =
+    "PRINT_ANY_TOKEN:PRINT_DEFAULT_PAPER_SIZE_TAG\nPRINT_ANY_TOKEN:PRINT_DEFAULT_DUPLEX_TAG\n"
+    "PRINT_ANY_TOKEN:PRINT_ENERGY_SAVER_TIMEOUT_TAG\n";
+const char kSelfConfig[] =
+    "connectivity.8021x[<profile/>].enabled\nnetwork.proxy.server\nsecurity.passwordPolicy.minLength\n"
+    "scan.defaults.resolution\n";
+
+// Every file the clone staging directory holds after an export, with its content.
+struct StagedList {
+    const char* devicePath;
+    std::string content;
+};
+
+const std::vector<StagedList> kOtherDevicesLists = {
+    {"/xpaths/tmp_cloningData/cfg_attr_list", std::string(kNetworkConfig) + kSecurityConfig + kScanConfig},
+    {"/xpaths/tmp_cloningData/nvram_attr_list", std::string(kNetworkNvram) + kPrintNvram},
+    {"/xpaths/tmp_cloningData/dlm_attr_list", "scanToCloud\nmobilePrint\nairPrint\n"},
+    {"/xpaths/tmp_cloningData/cfg_ccs_attr_list", "ccs.security.sessionTimeout\nccs.security.allowGuestAccess\n"},
+    {"/xpaths/tmp_cloningData/ds_attr_list", "scanService.jobHistory.retention\nscanService.network.folderTimeout\n"},
+    {"/xpaths/tmp_cloningData/ds_ccs_attr_list",
+     "ccs.accounting.userLimits[<profile/>]\nccs.accounting.departmentCodes\n"},
+};
+
+// Helpers that are looked for but not installed on the device.
+const std::string kCmlMissing =
+    "clonecmlAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for Custom Media List.......";
+const std::string kFdiMissing =
+    "clonefdiAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for ConfigServer.......";
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Names (not paths) of every entry below DIR, at any depth, whose name is NAME.
+std::vector<std::string> findNamed(const std::string& dir, const std::string& name)
+{
+    std::vector<std::string> hits;
+    for (const std::string& entry : listDir(dir)) {
+        const std::string path = dir + "/" + entry;
+        if (entry == name) {
+            hits.push_back(path);
+        }
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            for (const std::string& hit : findNamed(path, name)) {
+                hits.push_back(hit);
+            }
+        }
+    }
+    return hits;
+}
+
+std::string currentDirectory()
+{
+    char buf[4096];
+    return ::getcwd(buf, sizeof buf) != nullptr ? buf : "";
+}
+
+bool contains(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+class ExportTest : public DeviceTest {
+protected:
+    bool bareDevice() const override { return false; }
+    bool withPlugins() const override { return true; }
+
+    void SetUp() override
+    {
+        // The portal and the clone type outlive every export of a process; each test starts as
+        // a freshly loaded library does, whichever tests ran before it in the same program.
+        cloneutil::cloningPortal().GetPluginMap().clear();
+        srtCloneSelfType.clear();
+        DeviceTest::SetUp();
+        makeDirs(root() + "/io");
+        makeDirs(root() + "/unpacked");
+        // The sample configuration has nothing in the plug-ins' name spaces; give them something
+        // to export, a later value that wins and a neighbour that does not belong to them.
+        setAttribute("media.custom.1.name", "Cardstock");
+        setAttribute("media.custom.1.weight", "176");
+        setAttribute("media.custom.1.weight", "220");
+        setAttribute("mediaTray.1.size", "A4");
+        setAttribute("fdi.vendor.id", "0x1A2B");
+        setAttribute("fdi.device.interfaceEnabled", "TRUE");
+    }
+    void TearDown() override
+    {
+        cloneutil::cloningPortal().GetPluginMap().clear();
+        DeviceTest::TearDown();
+    }
+
+    int exportTo(const std::string& outputDir, const std::string& groupLine, const char* password = kClonePassword)
+    {
+        std::string out = outputDir;
+        std::string line = groupLine;
+        return createCloneDLM(&out[0], password, &line[0]);
+    }
+
+    // Runs the clonefile command with ARGS (no shell in between); on cross builds through the
+    // same emulator as the tests.
+    CommandResult clonefile(const std::vector<std::string>& args) const
+    {
+        const std::string io = root() + "/io/command";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::vector<std::string> words;
+            const std::string emulator = CLONEFILE_EMULATOR;  // "EMULATOR|ARG|..." or empty
+            for (std::size_t start = 0; !emulator.empty() && start <= emulator.size();) {
+                const std::size_t bar = std::min(emulator.find('|', start), emulator.size());
+                words.push_back(emulator.substr(start, bar - start));
+                start = bar + 1;
+            }
+            words.push_back(CLONEFILE_PATH);
+            words.insert(words.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& w : words) {
+                argv.push_back(&w[0]);
+            }
+            argv.push_back(nullptr);
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int out = ::open((io + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open((io + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
+                _exit(126);
+            }
+            ::execv(argv[0], argv.data());
+            _exit(127);
+        }
+        CommandResult r;
+        int status = 0;
+        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+            r.status = WEXITSTATUS(status);
+        }
+        r.out = readFile(io + ".out");
+        r.err = readFile(io + ".err");
+        ::unlink((io + ".out").c_str());
+        ::unlink((io + ".err").c_str());
+        return r;
+    }
+
+    void expectVerifies(const std::string& cloneFile) const
+    {
+        const CommandResult verify = clonefile({"verify", "--key", signingPublicKey(), cloneFile});
+        EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    }
+
+    // The outline of the manifest that `clonefile manifest` prints from the verified clone file.
+    std::string manifestOutline(const std::string& cloneFile) const
+    {
+        const CommandResult manifest = clonefile({"manifest", "--key", signingPublicKey(), cloneFile});
+        EXPECT_EQ(manifest.status, 0) << manifest.err;
+        const std::string saved = root() + "/io/manifest.xml";
+        writeFile(saved, manifest.out);
+        return xmlFileOutline(saved);
+    }
+
+    std::vector<std::string> members(const std::string& cloneFile) const
+    {
+        const CommandResult list = clonefile({"list", "--key", signingPublicKey(), cloneFile});
+        EXPECT_EQ(list.status, 0) << list.err;
+        return lines(list.out);
+    }
+
+    // Unpacks the verified clone file into a directory of its own and returns that directory.
+    std::string extract(const std::string& cloneFile, const std::string& name) const
+    {
+        const std::string dir = root() + "/unpacked/" + name;
+        const CommandResult extracted = clonefile({"extract", "--key", signingPublicKey(), cloneFile, dir});
+        EXPECT_EQ(extracted.status, 0) << extracted.err;
+        return dir;
+    }
+
+    // The archive holds exactly the plug-in exports of EXPECTED, each with its content, and no
+    // other plug-in's.
+    void expectPluginMembers(const std::string& cloneFile, const std::vector<std::string>& names,
+                             const std::vector<Member>& expected) const
+    {
+        const std::string unpacked = extract(cloneFile, "plugins");
+        for (const char* member : kPluginMembers) {
+            const bool wanted = listed(expected, member);
+            EXPECT_EQ(contains(names, std::string("./") + member), wanted) << member;
+            EXPECT_EQ(exists(unpacked + "/" + member), wanted) << member;
+        }
+        for (const Member& m : expected) {
+            EXPECT_EQ(readFile(unpacked + "/" + m.path), m.content) << m.path;
+        }
+    }
+
+    // The size logged as a success, or -1 when the export logged none.
+    long long loggedSize() const
+    {
+        static const std::string kSucceeded = "Clone Creation Succeeded - clone file size: ";
+        long long size = -1;
+        for (const std::string& message : messages("FORCEINFO")) {
+            if (message.compare(0, kSucceeded.size(), kSucceeded) == 0) {
+                EXPECT_EQ(size, -1) << "more than one success record";
+                size = std::atoll(message.c_str() + kSucceeded.size());
+            }
+        }
+        return size;
+    }
+
+    static long long fileSize(const std::string& path)
+    {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+    }
+};
+
+// One successful export per row; the rows differ only in what they select and where the clone
+// file goes.
+struct ExportCase {
+    const char* name;
+    const char* groupLine;
+    const char* outputDir;  // below ROOT/exports/, which does not exist before the export
+    const char* cloneType;
+    const char* manifestMember;
+    std::string outline;
+    std::vector<Member> pluginMembers;  // the plug-in exports the archive holds; the others it lacks
+    std::vector<StagedList> lists;
+    const char* selfType;  // srtCloneSelfType afterwards
+    // ERROR records the sample data produces, in order.
+    std::vector<std::string> errors;
+};
+
+void PrintTo(const ExportCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const ExportCase kExportCases[] = {
+    {"OtherDevices", kOtherDevicesLine, "out", "clone", "./CloningManifest.xml", kOtherDevicesOutline,
+     {kCml, kFdi}, kOtherDevicesLists, "", {}},
+    {"Self", kSelfLine, "self", "cloneSelf", "./ConfigurationManifest.xml", kSelfOutline, {},
+     {{"/xpaths/tmp_cloningData/cfg_attr_list", kNetworkConfig},
+      {"/xpaths/tmp_cloningData/nvram_attr_list", kNetworkNvram},
+      {"/xpaths/tmp_cloningData/dlm_attr_list", "scanToCloud\nmobilePrint\nairPrint\n"},
+      {"/xpaths/tmp_cloningData/cfg_attr_listcloneself", kSelfConfig},
+      {"/xpaths/tmp_cloningData/nvram_attr_listcloneself",
+       "TCPIP_ANY_TOKEN:TCPIP_HOST_NAME_TAG\nTCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\n"
+       "PRINT_ANY_TOKEN:PRINT_DEFAULT_PAPER_SIZE_TAG\n"}},
+     "cloneSelf", {}},
+    // The caller's directory is a name, never shell syntax nor a format: quote, ";", "$(...)", back
+    // quotes, "&", "%", a backslash, a line feed and blanks.
+    {"ShellSyntaxInOutputDirectory", kOtherDevicesLine, "it's; $(touch pwned) `touch pwned` & %s%n\\\n out",
+     "clone", "./CloningManifest.xml", kOtherDevicesOutline, {kCml, kFdi}, kOtherDevicesLists, "", {}},
+};
+
+class ExportCaseTest : public ExportTest, public testing::WithParamInterface<ExportCase> {};
+
+TEST_P(ExportCaseTest, CloneFileCarriesWhatTheGroupsSelected)
+{
+    const ExportCase& c = GetParam();
+    const std::string parent = root() + "/exports";
+    const std::string outputDir = parent + "/" + c.outputDir;
+    const std::string cloneFile = outputDir + "/cloning.dlm";
+    ASSERT_FALSE(exists(parent));
+
+    ASSERT_EQ(exportTo(outputDir, c.groupLine), 0);
+
+    // The clone file, and the archive it was made of, in exactly the named directory.
+    EXPECT_EQ(listDir(parent), std::vector<std::string>{c.outputDir});
+    std::vector<std::string> written = listDir(outputDir);
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"cloning.dlm", "cloning.tar"}));
+    EXPECT_EQ(srtCloneSelfType, c.selfType);
+
+    expectVerifies(cloneFile);
+    const CommandResult info = clonefile({"info", cloneFile});
+    EXPECT_EQ(info.status, 0) << info.err;
+    // The clone file wraps the archive that was left beside it, under the export's type and name.
+    const std::vector<std::string> header = lines(info.out);
+    EXPECT_TRUE(contains(header, std::string("clone-type: ") + c.cloneType)) << info.out;
+    EXPECT_TRUE(contains(header, "name: cloning")) << info.out;
+    EXPECT_TRUE(contains(header, "archive-size: " + std::to_string(fileSize(outputDir + "/cloning.tar"))))
+        << info.out;
+    EXPECT_EQ(manifestOutline(cloneFile), c.outline);
+
+    const std::vector<std::string> names = members(cloneFile);
+    EXPECT_TRUE(contains(names, c.manifestMember)) << c.manifestMember;
+    EXPECT_FALSE(contains(names, "./pwned"));
+    expectPluginMembers(cloneFile, names, c.pluginMembers);
+
+    // The export tree went into the archive; the attribute lists stay for the next export.
+    std::vector<std::string> staged = listDir(path("/xpaths/tmp_cloningData"));
+    std::sort(staged.begin(), staged.end());
+    std::vector<std::string> expectedStaged;
+    for (const StagedList& list : c.lists) {
+        EXPECT_EQ(readFile(path(list.devicePath)), list.content) << list.devicePath;
+        expectedStaged.push_back(std::string(list.devicePath).substr(sizeof "/xpaths/tmp_cloningData/" - 1));
+    }
+    std::sort(expectedStaged.begin(), expectedStaged.end());
+    EXPECT_EQ(staged, expectedStaged) << "the export tree or a stray file is left in the staging directory";
+    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport/")));
+
+    EXPECT_EQ(loggedSize(), fileSize(cloneFile));
+    EXPECT_EQ(messages("ERROR"), c.errors);
+    EXPECT_EQ(filesContaining(root(), kClonePassword), std::vector<std::string>{});
+
+    // Nothing ran a command hidden in the directory's name.
+    EXPECT_EQ(findNamed(root(), "pwned"), std::vector<std::string>{});
+    EXPECT_FALSE(exists(currentDirectory() + "/pwned"));
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleDevice, ExportCaseTest, testing::ValuesIn(kExportCases),
+                         [](const testing::TestParamInfo<ExportCase>& info) { return info.param.name; });
+
+// Exports whose plug-ins cannot deliver: the rows differ in what is wrong with the plug-ins.
+enum class PluginTrouble { FdiRefuses, NoneInstalled };
+
+struct PluginTroubleCase {
+    const char* name;
+    PluginTrouble trouble;
+    std::string outline;
+    std::vector<Member> pluginMembers;  // the plug-in exports the archive holds; the others it lacks
+    std::vector<std::string> infos;   // INFO records that must be there
+    std::vector<std::string> errors;  // every ERROR record, in order
+};
+
+void PrintTo(const PluginTroubleCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const PluginTroubleCase kPluginTroubleCases[] = {
+    // The plug-in refuses: the manifest still names its file, which the archive then lacks.
+    {"FailingPlugin", PluginTrouble::FdiRefuses, kOtherDevicesOutline, {kCml},
+     {" exportClone status= 1", " exportClone = 0"}, {}},
+    // No plug-in on the device: both elements stay empty and are pruned, and each helper says why.
+    {"NoPluginsInstalled", PluginTrouble::NoneInstalled,
+     std::string(kCloningRoot) + "  cloningData\n    version: 1.0.0\n", {}, {}, {kFdiMissing, kCmlMissing}},
+};
+
+class PluginTroubleTest : public ExportTest, public testing::WithParamInterface<PluginTroubleCase> {
+protected:
+    void arrange(PluginTrouble trouble) const
+    {
+        switch (trouble) {
+        case PluginTrouble::FdiRefuses:
+            setAttribute("sim.plugin.fdiAttributes.fail", "TRUE");
+            break;
+        case PluginTrouble::NoneInstalled: {
+            const std::string dir = path("/usr/lib/plugins/cloning");
+            ASSERT_FALSE(listDir(dir).empty());
+            for (const std::string& lib : listDir(dir)) {
+                ASSERT_EQ(::unlink((dir + "/" + lib).c_str()), 0) << lib;
+            }
+            break;
+        }
+        }
+    }
+};
+
+TEST_P(PluginTroubleTest, ExportStillSucceeds)
+{
+    const PluginTroubleCase& c = GetParam();
+    arrange(c.trouble);
+    const std::string outputDir = root() + "/out";
+    const std::string cloneFile = outputDir + "/cloning.dlm";
+
+    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
+    expectVerifies(cloneFile);
+    EXPECT_EQ(manifestOutline(cloneFile), c.outline);
+    expectPluginMembers(cloneFile, members(cloneFile), c.pluginMembers);
+    for (const std::string& info : c.infos) {
+        EXPECT_TRUE(logged("INFO", info)) << info;
+    }
+    EXPECT_EQ(messages("ERROR"), c.errors);
+    EXPECT_EQ(loggedSize(), fileSize(cloneFile));
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleDevice, PluginTroubleTest, testing::ValuesIn(kPluginTroubleCases),
+                         [](const testing::TestParamInfo<PluginTroubleCase>& info) { return info.param.name; });
+
+// The plug-ins installed by the first export serve the second one too, and the second export
+// starts its manifest afresh.
+TEST_F(ExportTest, SecondExportInTheSameProcessGivesTheSameCloneFileContent)
+{
+    const std::string outputDir = root() + "/out";
+    const std::string cloneFile = outputDir + "/cloning.dlm";
+    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
+    const std::string firstOutline = manifestOutline(cloneFile);
+    EXPECT_EQ(firstOutline, kOtherDevicesOutline);
+
+    clearLog();
+    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
+    expectVerifies(cloneFile);
+    EXPECT_EQ(manifestOutline(cloneFile), firstOutline);
+    expectPluginMembers(cloneFile, members(cloneFile), {kCml, kFdi});
+    EXPECT_TRUE(logged("INFO", " exportClone status= 1"));
+    EXPECT_TRUE(logged("INFO", " exportClone = 1"));
+    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{});
+    EXPECT_EQ(loggedSize(), fileSize(cloneFile));
+}
+
+// A device whose root path holds blanks and shell syntax: the library's own commands ("rm", "tar")
+// must take it as a name as well.
+class OddDeviceRootTest : public ExportTest {
+protected:
+    void SetUp() override
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        savedTmp_ = tmp != nullptr ? tmp : "";
+        std::string templ = (savedTmp_.empty() ? std::string("/tmp") : savedTmp_) +
+                            "/odd root; $(touch pwned) & `touch pwned` XXXXXX";
+        ASSERT_NE(::mkdtemp(&templ[0]), nullptr);
+        oddParent_ = templ;
+        ::setenv("TMPDIR", oddParent_.c_str(), 1);
+        ExportTest::SetUp();
+        restoreTmp();
+    }
+    void TearDown() override
+    {
+        ExportTest::TearDown();
+        restoreTmp();
+        if (!oddParent_.empty()) {
+            EXPECT_EQ(::rmdir(oddParent_.c_str()), 0) << "something was left beside the device root";
+        }
+    }
+    void restoreTmp() const
+    {
+        if (savedTmp_.empty()) {
+            ::unsetenv("TMPDIR");
+        } else {
+            ::setenv("TMPDIR", savedTmp_.c_str(), 1);
+        }
+    }
+
+    std::string savedTmp_;
+    std::string oddParent_;
+};
+
+TEST_F(OddDeviceRootTest, ExportRunsNothingHiddenInTheRootPath)
+{
+    const std::string outputDir = root() + "/out";
+    const std::string cloneFile = outputDir + "/cloning.dlm";
+    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
+    expectVerifies(cloneFile);
+    EXPECT_EQ(manifestOutline(cloneFile), kOtherDevicesOutline);
+    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{});
+    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport/")));
+
+    // A second export clears the staging directory under the same root.
+    writeFile(path("/xpaths/tmp_cloningData/stale_list"), "stale\n");
+    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
+    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/stale_list")));
+    EXPECT_EQ(findNamed(oddParent_, "pwned"), std::vector<std::string>{});
+    EXPECT_FALSE(exists(currentDirectory() + "/pwned"));
+}
+
+// The staging directory is cleared between exports: a self clone after a clone for other devices
+// carries its own manifest only, and the other way round.
+TEST_F(ExportTest, ExportsOfBothTypesInTurnCarryOnlyTheirOwnManifest)
+{
+    const std::string outputDir = root() + "/out";
+    const std::string cloneFile = outputDir + "/cloning.dlm";
+    struct Step {
+        const char* line;
+        const char* manifest;
+        const char* other;
+        const std::string* outline;
+    };
+    const Step steps[] = {
+        {kOtherDevicesLine, "./CloningManifest.xml", "./ConfigurationManifest.xml", &kOtherDevicesOutline},
+        {kSelfLine, "./ConfigurationManifest.xml", "./CloningManifest.xml", &kSelfOutline},
+        {kOtherDevicesLine, "./CloningManifest.xml", "./ConfigurationManifest.xml", &kOtherDevicesOutline},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.manifest);
+        ASSERT_EQ(exportTo(outputDir, step.line), 0);
+        expectVerifies(cloneFile);
+        EXPECT_EQ(manifestOutline(cloneFile), *step.outline);
+        const std::vector<std::string> names = members(cloneFile);
+        EXPECT_TRUE(contains(names, step.manifest));
+        EXPECT_FALSE(contains(names, step.other));
+    }
+}
+
+struct PasswordCase {
+    const char* name;
+    const char* password;
+    // Every ERROR record of the refused export, in order.
+    std::vector<std::string> errors;
+};
+
+void PrintTo(const PasswordCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WrongPasswordTest : public ExportTest, public testing::WithParamInterface<PasswordCase> {};
+
+const std::string kRefused = "Clone Process Authentication Failed";
+
+const PasswordCase kWrongPasswords[] = {
+    {"Unrelated", "Wr0ng-Secret-4711", {kRefused}},
+    {"Prefix", "clone-dem", {kRefused}},
+    {"TrailingBlank", "clone-demo ", {kRefused}},
+    {"OtherCase", "Clone-Demo", {kRefused}},
+    {"TrailingLineFeed", "clone-demo\n", {kRefused}},
+    {"Empty", "", {kRefused}},
+    // The signing library says why before the export says it was refused.
+    {"Null", nullptr, {"No clone password given", kRefused}},
+};
+
+// A refused password leaves no clone file at all, not even the one an earlier export wrote, and
+// the password it was given is nowhere to be found afterwards.
+TEST_P(WrongPasswordTest, LeavesNoCloneFileAndNoTraceOfThePassword)
+{
+    const std::string outputDir = root() + "/out";
+    const std::string cloneFile = outputDir + "/cloning.dlm";
+    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
+    ASSERT_TRUE(exists(cloneFile));
+
+    clearLog();
+    EXPECT_EQ(exportTo(outputDir, kOtherDevicesLine, GetParam().password), 1);
+    EXPECT_FALSE(exists(cloneFile));
+    EXPECT_EQ(messages("ERROR"), GetParam().errors);
+    EXPECT_EQ(loggedSize(), -1);
+    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport/")));
+
+    const std::string logText = readFile(path("/var/log/clone.log"));
+    EXPECT_FALSE(logText.empty());
+    const std::string password = GetParam().password != nullptr ? GetParam().password : "";
+    if (!password.empty()) {
+        EXPECT_EQ(logText.find(password), std::string::npos);
+        EXPECT_EQ(filesContaining(root(), password), std::vector<std::string>{});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleDevice, WrongPasswordTest, testing::ValuesIn(kWrongPasswords),
+                         [](const testing::TestParamInfo<PasswordCase>& info) { return info.param.name; });
+
+}  // namespace
