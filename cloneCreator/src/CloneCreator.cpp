@@ -58,7 +58,9 @@ std::string CloneCreator::createGroups(char* groupNameList)
     }
     cleanUpCloneDirectory();
 
-    // Decided before any group is expanded, so every group sees the final clone type.
+    // Decided before any group is expanded, so every group sees the final clone type. Each export
+    // has its own clone type: an earlier self clone must not make this one look like one.
+    srtCloneSelfType.clear();
     const std::string line(groupNameList);
     if (line.find(kSelfGroup) != std::string::npos) {
         dlmType = "cloneSelf";

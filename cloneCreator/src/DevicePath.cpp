@@ -112,10 +112,16 @@ bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)
 #else
 void refreshDeviceRoot()
 {
-    const char* root = std::getenv("CLONE_DEVICE_ROOT");
-    rootStorage() = (root != nullptr && *root != '\0') ? root : CLONE_DEFAULT_DEVICE_ROOT;
-    // "/" as the root would be the real device; keep paths free of a doubled leading slash.
-    while (!rootStorage().empty() && rootStorage().back() == '/') {
+    std::string root;
+    if (const char* env = std::getenv("CLONE_DEVICE_ROOT")) {
+        root = env;
+    }
+    while (!root.empty() && root.back() == '/') {
+        root.pop_back();
+    }
+    // "/" would be the real device: a host build never works there, so it counts as unset.
+    rootStorage() = root.empty() ? CLONE_DEFAULT_DEVICE_ROOT : root;
+    while (rootStorage().size() > 1 && rootStorage().back() == '/') {
         rootStorage().pop_back();
     }
 }

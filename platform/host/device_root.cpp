@@ -6,11 +6,15 @@ namespace clonehost {
 
 std::string deviceRoot()
 {
-    const char* root = std::getenv("CLONE_DEVICE_ROOT");
-    if (root != nullptr && *root != '\0') {
-        return root;
+    std::string root;
+    if (const char* env = std::getenv("CLONE_DEVICE_ROOT")) {
+        root = env;
     }
-    return CLONE_DEFAULT_DEVICE_ROOT;
+    while (!root.empty() && root.back() == '/') {
+        root.pop_back();
+    }
+    // "/" would be the real device: a host stand-in never works there, so it counts as unset.
+    return root.empty() ? std::string(CLONE_DEFAULT_DEVICE_ROOT) : root;
 }
 
 std::string hostPath(const std::string& path)

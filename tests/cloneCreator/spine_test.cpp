@@ -79,6 +79,17 @@ INSTANTIATE_TEST_SUITE_P(
                       CloneTypeCase{"SelfGroupInsideALongerToken", "XCLONE_TO_SELF_GROUPS ", "cloneSelf", 0}),
     [](const ::testing::TestParamInfo<CloneTypeCase>& info) { return std::string(info.param.name); });
 
+TEST_F(DeviceTest, SelfCloneTypeDoesNotOutliveItsExport)
+{
+    CloneCreator creator(const_cast<char*>("/tmp"));
+    std::string self = "CLONE_TO_SELF_GROUP ";
+    std::string ordinary = "NET_GROUP ";
+    EXPECT_EQ(creator.createGroups(&self[0]), "cloneSelf");
+    EXPECT_EQ(srtCloneSelfType, "cloneSelf");
+    EXPECT_EQ(creator.createGroups(&ordinary[0]), "clone");
+    EXPECT_EQ(srtCloneSelfType, "");
+}
+
 class SpineTest : public DeviceTest {
 protected:
     // Walks a manifest given as XML text and returns the document.
