@@ -11,7 +11,6 @@ mkdir -p "$build/test-tmp"
 export TMPDIR="$build/test-tmp"
 # program:filter — the suites that run whole exports.
 runs="cloneCreator/packaging_test:PackagingTest.*
-cloneCreator/groups_pipeline_test:SamplePipelineTest.*
 cloneCreator/plugin_helpers_test:PluginExportTest.*
 endtoend/export_test:*"
 status=0

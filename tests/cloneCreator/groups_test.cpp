@@ -368,22 +368,7 @@ TEST_F(GroupsTest, FullDiskIsReported)
     EXPECT_EQ(messages("ERROR"), std::vector<std::string>{"cannot write output file"});
 }
 
-// The tables: what the device's section tags and misc keys resolve to.
-TEST(LookupTables, LookupsOtherPartsRelyOn)
-{
-    CloneGroupsProcessor p;
-    EXPECT_EQ(p.cloneListMap.at("<MISC>"), std::make_pair(std::string(), std::string("</MISC>")));
-    EXPECT_EQ(p.cloneSelfListMap.at("<MISC>"), std::make_pair(std::string(), std::string("</MISC>")));
-    EXPECT_EQ(p.cloneListMap.at("<CONFIGSERVER>").first, "/xpaths/tmp_cloningData/cfg_attr_list");
-    EXPECT_EQ(p.cloneSelfListMap.at("<CONFIGSERVER>").first, "/xpaths/tmp_cloningData/cfg_attr_listcloneself");
-    EXPECT_EQ(p.cloneTagMap.count("/xpaths/tmp_cloningData/dlm_attr_list"), 0u);
-    EXPECT_EQ(p.cloneListMap.count("<DLM>"), 1u);
-    EXPECT_EQ(p.cloneSelfListMap.count("<DLM>"), 0u);
-    EXPECT_EQ(p.cloneListMap.count("NVRAM"), 0u);
-    EXPECT_EQ(p.cloneListMap.count("<nvram>"), 0u);
-    EXPECT_TRUE(p.vect.empty());
-}
-
+// The tables agree with each other.
 TEST(LookupTables, TablesAgreeWithEachOther)
 {
     CloneGroupsProcessor p;

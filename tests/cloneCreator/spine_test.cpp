@@ -210,16 +210,4 @@ TEST_F(SpineTest, NamelessNodeIsRenamedLoggedAndItsChildrenWalked)
     EXPECT_STREQ(reinterpret_cast<const char*>(sibling.get()), "1.0.0");
 }
 
-TEST_F(SpineTest, ConstructorFillsTheTableAndNamesTheCloneFile)
-{
-    CloneCreator creator(const_cast<char*>("/data/out"));
-    EXPECT_EQ(creator.outputLocationOfDLM, "/data/out");
-    EXPECT_EQ(creator.nameOfDLM, "cloning");
-    EXPECT_EQ(messages("LIBENTER"), std::vector<std::string>{"CloneCreator"});
-    EXPECT_EQ(messages("LIBRETURN"), std::vector<std::string>{"CloneCreator"});
-    for (const auto& row : creator.mapOfHelpers) {
-        EXPECT_NE(row.second, nullptr) << row.first;
-    }
-}
-
 }  // namespace

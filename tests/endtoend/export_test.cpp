@@ -6,15 +6,14 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fcntl.h>
 #include <ostream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "CloneFileTestUtil.h"
+#include "ClonefileCommand.h"
 #include "CloningExportPortal.h"
 #include "DeviceTest.h"
 #include "XmlTree.h"
@@ -117,18 +116,6 @@ const std::vector<StagedList> kOtherDevicesLists = {
      "ccs.accounting.userLimits[<profile/>]\nccs.accounting.departmentCodes\n"},
 };
 
-// Helpers that are looked for but not installed on the device.
-const std::string kCmlMissing =
-    "clonecmlAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for Custom Media List.......";
-const std::string kFdiMissing =
-    "clonefdiAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for ConfigServer.......";
-
-struct CommandResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 // Names (not paths) of every entry below DIR, at any depth, whose name is NAME.
 std::vector<std::string> findNamed(const std::string& dir, const std::string& name)
 {
@@ -195,46 +182,9 @@ protected:
         return createCloneDLM(&out[0], password, &line[0]);
     }
 
-    // Runs the clonefile command with ARGS (no shell in between); on cross builds through the
-    // same emulator as the tests.
     CommandResult clonefile(const std::vector<std::string>& args) const
     {
-        const std::string io = root() + "/io/command";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            std::vector<std::string> words;
-            const std::string emulator = CLONEFILE_EMULATOR;  // "EMULATOR|ARG|..." or empty
-            for (std::size_t start = 0; !emulator.empty() && start <= emulator.size();) {
-                const std::size_t bar = std::min(emulator.find('|', start), emulator.size());
-                words.push_back(emulator.substr(start, bar - start));
-                start = bar + 1;
-            }
-            words.push_back(CLONEFILE_PATH);
-            words.insert(words.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& w : words) {
-                argv.push_back(&w[0]);
-            }
-            argv.push_back(nullptr);
-            const int in = ::open("/dev/null", O_RDONLY);
-            const int out = ::open((io + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open((io + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
-                _exit(126);
-            }
-            ::execv(argv[0], argv.data());
-            _exit(127);
-        }
-        CommandResult r;
-        int status = 0;
-        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-            r.status = WEXITSTATUS(status);
-        }
-        r.out = readFile(io + ".out");
-        r.err = readFile(io + ".err");
-        ::unlink((io + ".out").c_str());
-        ::unlink((io + ".err").c_str());
-        return r;
+        return runClonefile(root() + "/io/command", args);
     }
 
     void expectVerifies(const std::string& cloneFile) const
@@ -339,10 +289,6 @@ const ExportCase kExportCases[] = {
        "TCPIP_ANY_TOKEN:TCPIP_HOST_NAME_TAG\nTCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\n"
        "PRINT_ANY_TOKEN:PRINT_DEFAULT_PAPER_SIZE_TAG\n"}},
      "cloneSelf", {}},
-    // The caller's directory is a name, never shell syntax nor a format: quote, ";", "$(...)", back
-    // quotes, "&", "%", a backslash, a line feed and blanks.
-    {"ShellSyntaxInOutputDirectory", kOtherDevicesLine, "it's; $(touch pwned) `touch pwned` & %s%n\\\n out",
-     "clone", "./CloningManifest.xml", kOtherDevicesOutline, {kCml, kFdi}, kOtherDevicesLists, "", {}},
 };
 
 class ExportCaseTest : public ExportTest, public testing::WithParamInterface<ExportCase> {};
@@ -377,7 +323,6 @@ TEST_P(ExportCaseTest, CloneFileCarriesWhatTheGroupsSelected)
 
     const std::vector<std::string> names = members(cloneFile);
     EXPECT_TRUE(contains(names, c.manifestMember)) << c.manifestMember;
-    EXPECT_FALSE(contains(names, "./pwned"));
     expectPluginMembers(cloneFile, names, c.pluginMembers);
 
     // The export tree went into the archive; the attribute lists stay for the next export.
@@ -395,102 +340,10 @@ TEST_P(ExportCaseTest, CloneFileCarriesWhatTheGroupsSelected)
     EXPECT_EQ(loggedSize(), fileSize(cloneFile));
     EXPECT_EQ(messages("ERROR"), c.errors);
     EXPECT_EQ(filesContaining(root(), kClonePassword), std::vector<std::string>{});
-
-    // Nothing ran a command hidden in the directory's name.
-    EXPECT_EQ(findNamed(root(), "pwned"), std::vector<std::string>{});
-    EXPECT_FALSE(exists(currentDirectory() + "/pwned"));
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleDevice, ExportCaseTest, testing::ValuesIn(kExportCases),
                          [](const testing::TestParamInfo<ExportCase>& info) { return info.param.name; });
-
-// Exports whose plug-ins cannot deliver: the rows differ in what is wrong with the plug-ins.
-enum class PluginTrouble { FdiRefuses, NoneInstalled };
-
-struct PluginTroubleCase {
-    const char* name;
-    PluginTrouble trouble;
-    std::string outline;
-    std::vector<Member> pluginMembers;  // the plug-in exports the archive holds; the others it lacks
-    std::vector<std::string> infos;   // INFO records that must be there
-    std::vector<std::string> errors;  // every ERROR record, in order
-};
-
-void PrintTo(const PluginTroubleCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-const PluginTroubleCase kPluginTroubleCases[] = {
-    // The plug-in refuses: the manifest still names its file, which the archive then lacks.
-    {"FailingPlugin", PluginTrouble::FdiRefuses, kOtherDevicesOutline, {kCml},
-     {" exportClone status= 1", " exportClone = 0"}, {}},
-    // No plug-in on the device: both elements stay empty and are pruned, and each helper says why.
-    {"NoPluginsInstalled", PluginTrouble::NoneInstalled,
-     std::string(kCloningRoot) + "  cloningData\n    version: 1.0.0\n", {}, {}, {kFdiMissing, kCmlMissing}},
-};
-
-class PluginTroubleTest : public ExportTest, public testing::WithParamInterface<PluginTroubleCase> {
-protected:
-    void arrange(PluginTrouble trouble) const
-    {
-        switch (trouble) {
-        case PluginTrouble::FdiRefuses:
-            setAttribute("sim.plugin.fdiAttributes.fail", "TRUE");
-            break;
-        case PluginTrouble::NoneInstalled: {
-            const std::string dir = path("/usr/lib/plugins/cloning");
-            ASSERT_FALSE(listDir(dir).empty());
-            for (const std::string& lib : listDir(dir)) {
-                ASSERT_EQ(::unlink((dir + "/" + lib).c_str()), 0) << lib;
-            }
-            break;
-        }
-        }
-    }
-};
-
-TEST_P(PluginTroubleTest, ExportStillSucceeds)
-{
-    const PluginTroubleCase& c = GetParam();
-    arrange(c.trouble);
-    const std::string outputDir = root() + "/out";
-    const std::string cloneFile = outputDir + "/cloning.dlm";
-
-    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
-    expectVerifies(cloneFile);
-    EXPECT_EQ(manifestOutline(cloneFile), c.outline);
-    expectPluginMembers(cloneFile, members(cloneFile), c.pluginMembers);
-    for (const std::string& info : c.infos) {
-        EXPECT_TRUE(logged("INFO", info)) << info;
-    }
-    EXPECT_EQ(messages("ERROR"), c.errors);
-    EXPECT_EQ(loggedSize(), fileSize(cloneFile));
-}
-
-INSTANTIATE_TEST_SUITE_P(SampleDevice, PluginTroubleTest, testing::ValuesIn(kPluginTroubleCases),
-                         [](const testing::TestParamInfo<PluginTroubleCase>& info) { return info.param.name; });
-
-// The plug-ins installed by the first export serve the second one too, and the second export
-// starts its manifest afresh.
-TEST_F(ExportTest, SecondExportInTheSameProcessGivesTheSameCloneFileContent)
-{
-    const std::string outputDir = root() + "/out";
-    const std::string cloneFile = outputDir + "/cloning.dlm";
-    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
-    const std::string firstOutline = manifestOutline(cloneFile);
-    EXPECT_EQ(firstOutline, kOtherDevicesOutline);
-
-    clearLog();
-    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
-    expectVerifies(cloneFile);
-    EXPECT_EQ(manifestOutline(cloneFile), firstOutline);
-    expectPluginMembers(cloneFile, members(cloneFile), {kCml, kFdi});
-    EXPECT_TRUE(logged("INFO", " exportClone status= 1"));
-    EXPECT_TRUE(logged("INFO", " exportClone = 1"));
-    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{});
-    EXPECT_EQ(loggedSize(), fileSize(cloneFile));
-}
 
 // A device whose root path holds blanks and shell syntax: the library's own commands ("rm", "tar")
 // must take it as a name as well.
@@ -546,88 +399,5 @@ TEST_F(OddDeviceRootTest, ExportRunsNothingHiddenInTheRootPath)
     EXPECT_EQ(findNamed(oddParent_, "pwned"), std::vector<std::string>{});
     EXPECT_FALSE(exists(currentDirectory() + "/pwned"));
 }
-
-// The staging directory is cleared between exports: a self clone after a clone for other devices
-// carries its own manifest only, and the other way round.
-TEST_F(ExportTest, ExportsOfBothTypesInTurnCarryOnlyTheirOwnManifest)
-{
-    const std::string outputDir = root() + "/out";
-    const std::string cloneFile = outputDir + "/cloning.dlm";
-    struct Step {
-        const char* line;
-        const char* manifest;
-        const char* other;
-        const std::string* outline;
-    };
-    const Step steps[] = {
-        {kOtherDevicesLine, "./CloningManifest.xml", "./ConfigurationManifest.xml", &kOtherDevicesOutline},
-        {kSelfLine, "./ConfigurationManifest.xml", "./CloningManifest.xml", &kSelfOutline},
-        {kOtherDevicesLine, "./CloningManifest.xml", "./ConfigurationManifest.xml", &kOtherDevicesOutline},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.manifest);
-        ASSERT_EQ(exportTo(outputDir, step.line), 0);
-        expectVerifies(cloneFile);
-        EXPECT_EQ(manifestOutline(cloneFile), *step.outline);
-        const std::vector<std::string> names = members(cloneFile);
-        EXPECT_TRUE(contains(names, step.manifest));
-        EXPECT_FALSE(contains(names, step.other));
-    }
-}
-
-struct PasswordCase {
-    const char* name;
-    const char* password;
-    // Every ERROR record of the refused export, in order.
-    std::vector<std::string> errors;
-};
-
-void PrintTo(const PasswordCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class WrongPasswordTest : public ExportTest, public testing::WithParamInterface<PasswordCase> {};
-
-const std::string kRefused = "Clone Process Authentication Failed";
-
-const PasswordCase kWrongPasswords[] = {
-    {"Unrelated", "Wr0ng-Secret-4711", {kRefused}},
-    {"Prefix", "clone-dem", {kRefused}},
-    {"TrailingBlank", "clone-demo ", {kRefused}},
-    {"OtherCase", "Clone-Demo", {kRefused}},
-    {"TrailingLineFeed", "clone-demo\n", {kRefused}},
-    {"Empty", "", {kRefused}},
-    // The signing library says why before the export says it was refused.
-    {"Null", nullptr, {"No clone password given", kRefused}},
-};
-
-// A refused password leaves no clone file at all, not even the one an earlier export wrote, and
-// the password it was given is nowhere to be found afterwards.
-TEST_P(WrongPasswordTest, LeavesNoCloneFileAndNoTraceOfThePassword)
-{
-    const std::string outputDir = root() + "/out";
-    const std::string cloneFile = outputDir + "/cloning.dlm";
-    ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
-    ASSERT_TRUE(exists(cloneFile));
-
-    clearLog();
-    EXPECT_EQ(exportTo(outputDir, kOtherDevicesLine, GetParam().password), 1);
-    EXPECT_FALSE(exists(cloneFile));
-    EXPECT_EQ(messages("ERROR"), GetParam().errors);
-    EXPECT_EQ(loggedSize(), -1);
-    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport/")));
-
-    const std::string logText = readFile(path("/var/log/clone.log"));
-    EXPECT_FALSE(logText.empty());
-    const std::string password = GetParam().password != nullptr ? GetParam().password : "";
-    if (!password.empty()) {
-        EXPECT_EQ(logText.find(password), std::string::npos);
-        EXPECT_EQ(filesContaining(root(), password), std::vector<std::string>{});
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(SampleDevice, WrongPasswordTest, testing::ValuesIn(kWrongPasswords),
-                         [](const testing::TestParamInfo<PasswordCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -494,29 +494,6 @@ INSTANTIATE_TEST_SUITE_P(Labels, LabelTest,
                                            LabelCase{"quoteType", "clo'ne", "cloning"}),
                          [](const ::testing::TestParamInfo<LabelCase>& info) { return info.param.name; });
 
-TEST_F(CloneMakerTest, FullDiskLeavesNoCloneFileAndNoTemporary)
-{
-    const std::string small = root() + "/small";
-    TmpfsMount mount(small, "size=64k");
-    CLONE_SKIP_UNLESS_MOUNTED(mount);
-    // Incompressible data: the archive fits, the archive plus its clone file do not.
-    std::string noise;
-    unsigned x = 12345;
-    for (int i = 0; i < 40000; ++i) {
-        x = x * 1103515245u + 12345u;
-        noise += static_cast<char>(x >> 24);
-    }
-    const std::string tmpArchive = root() + "/big.tar";
-    makeArchive(tmpArchive, "CloningManifest.xml", noise);
-    ASSERT_EQ(std::system(("cp " + quoted(tmpArchive) + " " + quoted(small + "/cloning.tar")).c_str()), 0)
-        << "the archive alone must fit";
-
-    EXPECT_EQ(handle("clone", "cloning", small), FALSE);
-    EXPECT_FALSE(exists(small + "/cloning.dlm"));
-    EXPECT_TRUE(leftovers(small).empty());
-    EXPECT_TRUE(anyError("Clone file " + small + "/cloning.dlm not written: "));
-}
-
 TEST_F(CloneMakerTest, ReadOnlyOutputLeavesNoCloneFile)
 {
     const std::string ro = root() + "/ro";

@@ -131,14 +131,6 @@ TEST_F(LibLoaderTest, CategoryOfLettersDigitsAndUnderscoreIsLoaded)
     EXPECT_EQ(loader.names(), std::vector<std::string>{"a.so"});
 }
 
-TEST_F(LibLoaderTest, LoadLibraryOfMissingFileIsNullAndLogged)
-{
-    kel::LibLoader loader;
-    const std::string missing = pluginDir() + "/missing.so";
-    EXPECT_EQ(loader.load_library(missing), nullptr);
-    EXPECT_EQ(errorsStartingWith("Plug-in library " + missing + " cannot be loaded: ").size(), 1u);
-}
-
 // A category names a directory, so anything that could leave the plug-in directory is refused
 // before a file is looked at.
 struct CategoryCase {

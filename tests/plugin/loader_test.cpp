@@ -117,22 +117,6 @@ TEST_F(LoaderTest, EveryLibraryInstallsItsPlugins)
     EXPECT_TRUE(messages("ERROR").empty());
 }
 
-TEST_F(LoaderTest, LibraryThatFailsToLoadIsLoggedAndOthersStillInstall)
-{
-    writeFile(pluginDir() + "/libbroken.so", std::string("\x7f" "ELF garbage", 12));
-    CloningExportPortal portal;
-    HandleRecordingLoader loader("cloning", &portal);
-    EXPECT_EQ(kel::plugin::LoadPlugins(loader.category, loader), 3);
-
-    // Name order: "libConfigServer.so", "libbroken.so", "libcmlAttributes.so", "libfdiAttributes.so".
-    ASSERT_EQ(loader.handles.size(), 4u);
-    EXPECT_EQ(loader.handles[1], nullptr);
-    expectSamplePlugins(portal);
-    const std::vector<std::string> errors = messages("ERROR");
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].rfind("Plug-in library " + pluginDir() + "/libbroken.so cannot be loaded: ", 0), 0u);
-}
-
 TEST_F(LoaderTest, LibraryWithoutInitFunctionIsLoggedAndSkipped)
 {
     writeFile(pluginDir() + "/libnoinit.so", readFile(CLONE_NOINIT_PLUGIN));
@@ -192,22 +176,6 @@ TEST_F(LoaderTest, NullHandleIsNeitherLookedUpNorLogged)
     EXPECT_TRUE(DlsymReplacement::lookups().empty());
     EXPECT_TRUE(portal.GetPluginMap().empty());
     EXPECT_TRUE(log().empty());
-}
-
-TEST_F(LoaderTest, LaterLoadInstallsTheSameObjects)
-{
-    CloningExportPortal first;
-    {
-        CloningLoader loader("cloning", &first);
-        kel::plugin::LoadPlugins(loader.category, loader);
-    }
-    CloningExportPortal second;
-    {
-        CloningLoader loader("cloning", &second);
-        kel::plugin::LoadPlugins(loader.category, loader);
-    }
-    expectSamplePlugins(second);
-    EXPECT_EQ(second.GetPluginMap(), first.GetPluginMap());
 }
 
 }  // namespace

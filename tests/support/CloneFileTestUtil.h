@@ -21,6 +21,15 @@
 
 namespace clonetest {
 
+// Already in the form the pipeline saves a manifest (indented), so a saved copy is byte-identical.
+const char kTestManifest[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<CloningManifest>\n"
+    "  <testGroup>\n"
+    "    <testItem>data/note.txt</testItem>\n"
+    "  </testGroup>\n"
+    "</CloningManifest>\n";
+
 struct TarEntry {
     std::string name;
     char type;             // '0' file, '1' hard link, '2' symbolic link, '5' directory

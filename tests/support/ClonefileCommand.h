@@ -1,0 +1,73 @@
+// Runs the clonefile command as a separate program (no shell in between); on cross builds through
+// the same emulator as the tests. Include only from targets that define CLONEFILE_PATH and
+// CLONEFILE_EMULATOR ("EMULATOR|ARG|..." or empty).
+#ifndef CLONE_TESTS_CLONEFILECOMMAND_H
+#define CLONE_TESTS_CLONEFILECOMMAND_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "CloneFileTestUtil.h"
+
+namespace clonetest {
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// ARGS to clonefile with INPUT on its standard input; IO is a path prefix for the streams' files.
+inline CommandResult runClonefile(const std::string& io, const std::vector<std::string>& args,
+                                  const std::string& input = "", bool withoutRoot = false)
+{
+    writeFile(io + ".in", input);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<std::string> words;
+        const std::string emulator = CLONEFILE_EMULATOR;
+        for (std::size_t start = 0; !emulator.empty() && start <= emulator.size();) {
+            const std::size_t bar = std::min(emulator.find('|', start), emulator.size());
+            words.push_back(emulator.substr(start, bar - start));
+            start = bar + 1;
+        }
+        words.push_back(CLONEFILE_PATH);
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) {
+            argv.push_back(&w[0]);
+        }
+        argv.push_back(nullptr);
+        const int in = ::open((io + ".in").c_str(), O_RDONLY);
+        const int out = ::open((io + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open((io + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
+            _exit(126);
+        }
+        if (withoutRoot) {
+            ::unsetenv("CLONE_DEVICE_ROOT");
+        }
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    CommandResult r;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+        r.status = WEXITSTATUS(status);
+    }
+    r.out = readFile(io + ".out");
+    r.err = readFile(io + ".err");
+    for (const char* stream : {".in", ".out", ".err"}) {
+        ::unlink((io + stream).c_str());
+    }
+    return r;
+}
+
+}  // namespace clonetest
+
+#endif
