@@ -39,10 +39,7 @@ struct SerialCase {
     std::string after;
 };
 
-std::ostream& operator<<(std::ostream& os, const SerialCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(SerialCase)
 
 const std::vector<SerialCase> kSerialCases = {
     {"Written", "<r><serialNumber/></r>", "SIM0123456789", TRUE, "r\n  serialNumber: SIM0123456789\n"},
@@ -82,10 +79,7 @@ struct VersionCase {
     std::string after;
 };
 
-std::ostream& operator<<(std::ostream& os, const VersionCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(VersionCase)
 
 const std::vector<VersionCase> kVersionCases = {
     {"EmptyGetsVersion", "<r><version/></r>", 1, "r\n  version: 1.0.0\n"},

@@ -49,10 +49,7 @@ struct ExpansionCase {
     std::vector<std::string> errors;           // every ERROR record, in order
 };
 
-std::ostream& operator<<(std::ostream& os, const ExpansionCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(ExpansionCase)
 
 const std::vector<ExpansionCase> kExpansionCases = {
     {"OneNvramSection", "G_GROUP\nNV1\n", kNv1, {"G_GROUP"}, "clone", 0, {{kNvramList, "A:1\nB:2\n"}}, {}},
@@ -202,10 +199,7 @@ struct PreconditionCase {
     std::vector<std::string> errors;
 };
 
-std::ostream& operator<<(std::ostream& os, const PreconditionCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(PreconditionCase)
 
 const char kNoValue[] = "Failed to get precondition value";
 

@@ -146,10 +146,7 @@ struct RefusedCase {
     std::vector<std::string> errors;  // every ERROR record, in order
 };
 
-void PrintTo(const RefusedCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+CLONE_PRINT_BY_NAME(RefusedCase)
 
 const char kRefused[] = "Clone Process Authentication Failed";
 
@@ -284,10 +281,7 @@ struct OddDirCase {
     const char* dir;
 };
 
-void PrintTo(const OddDirCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+CLONE_PRINT_BY_NAME(OddDirCase)
 
 class OddOutputDirTest : public PackagingTest, public ::testing::WithParamInterface<OddDirCase> {};
 

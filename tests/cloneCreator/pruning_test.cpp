@@ -24,10 +24,7 @@ struct PassCase {
     std::string after;  // outline after one pass
 };
 
-std::ostream& operator<<(std::ostream& os, const PassCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(PassCase)
 
 const std::vector<PassCase> kPassCases = {
     {"GroupLosesOnlyChildAndItself", "<r><k>x</k><g><leaf/></g></r>", true, "r\n  k: x\n"},

@@ -93,10 +93,7 @@ struct PathCase {
     std::vector<std::string> errors;
 };
 
-std::ostream& operator<<(std::ostream& os, const PathCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(PathCase)
 
 class ManifestPathTest : public GroupFixture, public ::testing::WithParamInterface<PathCase> {};
 
@@ -159,10 +156,7 @@ struct WriterCase {
     std::vector<std::string> errors;
 };
 
-std::ostream& operator<<(std::ostream& os, const WriterCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(WriterCase)
 
 const std::vector<WriterCase> kWriterCases = {
     {"DocumentInsideElement",
@@ -228,10 +222,7 @@ struct ManifestCase {
     std::string manifest;  // outline of the manifest of TYPE
 };
 
-std::ostream& operator<<(std::ostream& os, const ManifestCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(ManifestCase)
 
 const std::vector<ManifestCase> kManifestCases = {
     {"NvramOnly", "G_GROUP\nNV1\n", section("NV1", "<NVRAM>", "A:1"), {"G_GROUP"}, "clone",
@@ -360,10 +351,7 @@ struct BrokenCase {
     std::string content;
 };
 
-std::ostream& operator<<(std::ostream& os, const BrokenCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(BrokenCase)
 
 class BrokenManifestTest : public GroupFixture, public ::testing::WithParamInterface<BrokenCase> {};
 
@@ -400,10 +388,7 @@ struct SearchCase {
     std::string id;  // "id" attribute of the element found
 };
 
-std::ostream& operator<<(std::ostream& os, const SearchCase& c)
-{
-    return os << c.name;
-}
+CLONE_PRINT_BY_NAME(SearchCase)
 
 const std::vector<SearchCase> kSearchCases = {
     {"StartItself", "<r><x id='1'/></r>", "x", 1, "1"},

@@ -272,10 +272,7 @@ struct ExportCase {
     std::vector<std::string> errors;
 };
 
-void PrintTo(const ExportCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+CLONE_PRINT_BY_NAME(ExportCase)
 
 const ExportCase kExportCases[] = {
     {"OtherDevices", kOtherDevicesLine, "out", "clone", "./CloningManifest.xml", kOtherDevicesOutline,

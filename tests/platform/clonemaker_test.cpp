@@ -104,11 +104,7 @@ struct PasswordCase {
     const char* password;  // null: no password at all
     bool accepted;
 };
-void PrintTo(const PasswordCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
+CLONE_PRINT_BY_NAME(PasswordCase)
 
 class PasswordTest : public CloneMakerTest, public ::testing::WithParamInterface<PasswordCase> {};
 
@@ -139,11 +135,7 @@ struct VerifierCase {
     std::function<std::string(const std::vector<std::string>&)> content;
     bool accepted;
 };
-void PrintTo(const VerifierCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
+CLONE_PRINT_BY_NAME(VerifierCase)
 
 class VerifierTest : public CloneMakerTest, public ::testing::WithParamInterface<VerifierCase> {};
 
@@ -338,11 +330,7 @@ struct KeyCase {
     const char* name;
     const char* command;  // makes the key file at $KEY; empty: no key file
 };
-void PrintTo(const KeyCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
+CLONE_PRINT_BY_NAME(KeyCase)
 
 class KeyTest : public CloneMakerTest, public ::testing::WithParamInterface<KeyCase> {};
 
@@ -380,11 +368,7 @@ struct ArchiveCase {
     // Makes the archive at the path it is given, from a valid gzip'd tar in VALID.
     std::function<void(const std::string& path, const std::string& valid)> make;
 };
-void PrintTo(const ArchiveCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
+CLONE_PRINT_BY_NAME(ArchiveCase)
 
 class ArchiveTest : public CloneMakerTest, public ::testing::WithParamInterface<ArchiveCase> {};
 
@@ -462,11 +446,7 @@ struct LabelCase {
     std::string type;
     std::string label;
 };
-void PrintTo(const LabelCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
+CLONE_PRINT_BY_NAME(LabelCase)
 
 class LabelTest : public CloneMakerTest, public ::testing::WithParamInterface<LabelCase> {};
 

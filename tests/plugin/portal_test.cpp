@@ -29,10 +29,7 @@ struct PortalCase {
     std::map<std::string, Which> filed;  // the whole map afterwards
 };
 
-void PrintTo(const PortalCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+CLONE_PRINT_BY_NAME(PortalCase)
 
 class PortalScenarioTest : public testing::TestWithParam<PortalCase> {};
 

@@ -24,10 +24,7 @@ struct PluginCase {
     const char* exported;  // the export of the list and configuration below
 };
 
-void PrintTo(const PluginCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+CLONE_PRINT_BY_NAME(PluginCase)
 
 // Configuration and list shared by every row: repeats, a blank line, a name the device lacks, a
 // value holding "=", an attribute set twice (the last line wins), a name for both connection

@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Test parameters print as their row's name (in the parameter type's own namespace, for lookup).
+#define CLONE_PRINT_BY_NAME(Type) \
+    void PrintTo(const Type& c, std::ostream* os) { *os << c.name; }
 
 namespace clonetest {
 

@@ -140,10 +140,7 @@ struct HostileCase {
     std::vector<TarEntry> entries;
 };
 
-void PrintTo(const HostileCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+CLONE_PRINT_BY_NAME(HostileCase)
 
 class HostileArchiveTest : public ClonefileTest, public ::testing::WithParamInterface<HostileCase> {};
 
@@ -224,10 +221,7 @@ struct UsageCase {
     int status;
 };
 
-void PrintTo(const UsageCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+CLONE_PRINT_BY_NAME(UsageCase)
 
 class UsageTest : public ClonefileTest, public ::testing::WithParamInterface<UsageCase> {};
 
