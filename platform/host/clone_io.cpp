@@ -42,11 +42,16 @@ bool UniqueFd::close()
     return rc == 0;
 }
 
-bool readFully(int fd, void* buf, std::size_t size)
+namespace {
+
+// Fills BUF through READ(p, size, done) until SIZE bytes are in; end of file clears errno.
+template <typename Read>
+bool fill(void* buf, std::size_t size, Read read)
 {
     char* p = static_cast<char*>(buf);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = read(p + done, size - done, done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -56,31 +61,23 @@ bool readFully(int fd, void* buf, std::size_t size)
             }
             return false;
         }
-        p += n;
-        size -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
 
+}  // namespace
+
+bool readFully(int fd, void* buf, std::size_t size)
+{
+    return fill(buf, size, [fd](char* p, std::size_t n, std::size_t) { return ::read(fd, p, n); });
+}
+
 bool preadFully(int fd, void* buf, std::size_t size, std::uint64_t offset)
 {
-    char* p = static_cast<char*>(buf);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = 0;
-            }
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return fill(buf, size, [fd, offset](char* p, std::size_t n, std::size_t done) {
+        return ::pread(fd, p, n, static_cast<off_t>(offset + done));
+    });
 }
 
 bool writeFully(int fd, const void* buf, std::size_t size)
