@@ -4,6 +4,7 @@
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-bench}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 [ $# -gt 0 ] && shift
 EXTRA_PACKAGES=libbenchmark-dev "$src/scripts/install-deps.sh"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCLONE_BUILD_TESTS=OFF >/dev/null

@@ -5,6 +5,7 @@
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-device}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 [ $# -gt 0 ] && shift
 cmake -S "$src" -B "$build" -DCLONE_DEVICE_BUILD=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target cloneCreator

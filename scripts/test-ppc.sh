@@ -7,6 +7,7 @@
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-ppc}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 toolchain=$src/cmake/toolchains/powerpc-linux-gnu.cmake
 "$src/scripts/install-deps.sh"
 bash "$src/scripts/ppc-deps.sh"

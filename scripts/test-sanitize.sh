@@ -4,6 +4,7 @@
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-asan}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 "$src/scripts/install-deps.sh"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCLONE_SANITIZE=ON
 cmake --build "$build" -j"$(nproc)"

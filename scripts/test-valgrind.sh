@@ -5,6 +5,7 @@
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 EXTRA_PACKAGES=valgrind "$src/scripts/install-deps.sh"
 cmake --build "$build" -j"$(nproc)"
 mkdir -p "$build/test-tmp"

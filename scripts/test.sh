@@ -5,6 +5,7 @@
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 "$src/scripts/install-deps.sh"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
