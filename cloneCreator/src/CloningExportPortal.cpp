@@ -4,6 +4,7 @@
 #include "CloneLog.h"
 #include "DevicePath.h"
 #include "Loader.h"
+#include "Staging.h"
 
 #include <dlfcn.h>
 
@@ -61,7 +62,7 @@ bool_t exportThroughPlugin(const PluginHelper& h, xmlNodePtr node)
         CLONE_LOG(logSpecInfo, "%s", h.foundLine);
         result = portal.exportClone(h.pluginName, cloneutil::devicePath(kPluginInput));
         CLONE_LOG(logSpecInfo, h.statusLine, result);
-        xmlNodeSetContent(node, reinterpret_cast<const xmlChar*>(h.stagedPath));
+        cloneutil::setNodeText(node, h.stagedPath);
     }
     CLONE_LOG(logSpecReturn, "%s", h.helperName);
     return result;

@@ -3,6 +3,7 @@
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Staging.h"
 #include "cfg_attr.h"
 
 namespace {
@@ -17,10 +18,8 @@ bool_t CloneCreator::cloneSerialNumberHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecError, "%s:, Serial Number is not able to retrieved", "cloneSerialNumberHelper");
         return FALSE;
     }
-    // Replaced as plain text: xmlNodeSetContent would read "&" in a value as an entity reference
     // and the saved manifest would no longer parse.
-    xmlNodeSetContent(xmlCurrentGroupPtr, nullptr);
-    xmlNodeAddContent(xmlCurrentGroupPtr, reinterpret_cast<const xmlChar*>(serialNumber));
+    cloneutil::setNodeText(xmlCurrentGroupPtr, serialNumber);
     return TRUE;
 }
 

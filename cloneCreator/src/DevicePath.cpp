@@ -101,13 +101,9 @@ std::string devicePath(const char* path)
     return path;
 }
 
-bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)
+bool deviceCommandV(char (&buf)[kPathBufferSize], const char* format, va_list args)
 {
-    va_list args;
-    va_start(args, format);
-    const bool ok = vformat(buf, format, args);
-    va_end(args);
-    return ok;
+    return vformat(buf, format, args);
 }
 #else
 void refreshDeviceRoot()
@@ -139,17 +135,22 @@ std::string devicePath(const char* path)
     return path[0] == '/' ? deviceRoot() + path : std::string(path);
 }
 
-bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)
+bool deviceCommandV(char (&buf)[kPathBufferSize], const char* format, va_list args)
 {
     deviceRoot();
     const std::string rooted = rootedFormat(format);
+    return vformat(buf, rooted.c_str(), args);
+}
+#endif
+
+bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)
+{
     va_list args;
     va_start(args, format);
-    const bool ok = vformat(buf, rooted.c_str(), args);
+    const bool ok = deviceCommandV(buf, format, args);
     va_end(args);
     return ok;
 }
-#endif
 
 bool formatPath(char (&buf)[kPathBufferSize], const char* format, ...)
 {

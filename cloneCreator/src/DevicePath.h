@@ -4,6 +4,7 @@
 #ifndef CLONE_DEVICEPATH_H
 #define CLONE_DEVICEPATH_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 
@@ -26,6 +27,9 @@ std::string devicePath(const char* path);
 // the shell when it needs quoting). Arguments are inserted as they are. False, with BUF emptied,
 // when the result does not fit: a cut path or command must never be used.
 bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// deviceCommand with the arguments as a va_list.
+bool deviceCommandV(char (&buf)[kPathBufferSize], const char* format, va_list args);
 
 // printf into BUF; false, with BUF emptied, when the result does not fit.
 bool formatPath(char (&buf)[kPathBufferSize], const char* format, ...) __attribute__((format(printf, 2, 3)));

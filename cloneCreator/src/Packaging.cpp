@@ -13,6 +13,7 @@
 #include "CloneMaker.h"
 #include "DevicePath.h"
 #include "Handles.h"
+#include "Staging.h"
 #include "xfile.h"
 
 namespace {
@@ -60,13 +61,8 @@ public:
     ExportTreeRemoval() = default;
     ~ExportTreeRemoval()
     {
-        cloneutil::PathBuffer command;
-        // The path stands in the format, where the device root is placed in front of it.
-        if (cloneutil::deviceCommand(command, "rm -rf " CLONE_EXPORT_TREE)) {
-            // Its status is not examined: the tree is gone or there is nothing more to do about it.
-            const int status = std::system(command);
-            (void)status;
-        }
+        // Its status is not examined: the tree is gone or there is nothing more to do about it.
+        cloneutil::runDeviceCommand("rm -rf " CLONE_EXPORT_TREE);
     }
     ExportTreeRemoval(const ExportTreeRemoval&) = delete;
     ExportTreeRemoval& operator=(const ExportTreeRemoval&) = delete;
@@ -76,8 +72,7 @@ public:
 
 void CloneCreator::cleanUpCloneDirectory()
 {
-    cloneutil::PathBuffer command;
-    if (!cloneutil::deviceCommand(command, "rm -rf /xpaths/tmp_cloningData//*") || std::system(command) != 0) {
+    if (cloneutil::runDeviceCommand("rm -rf /xpaths/tmp_cloningData//*") != 0) {
         CLONE_LOG(logSpecError, "Files in %s are not able to remove", CLONE_STAGING_DIR);
     }
 }

@@ -9,6 +9,7 @@
 #include "DevicePath.h"
 #include "Handles.h"
 #include "Loader.h"
+#include "Staging.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ bool fillManifest(CloneCreator& creator, const std::string& manifestPath)
         return false;
     }
     xmlNodePtr root = xmlDocGetRootElement(doc.get());
-    ::mkdir(cloneutil::devicePath(CLONE_EXPORT_DATA_DIR).c_str(), 0755);
+    cloneutil::makeStagingDir(CLONE_EXPORT_DATA_DIR, cloneutil::MakeDir::MakeOrAccept);
     creator.processStubManifestXML(root);
     xmlSaveFormatFile(manifestPath.c_str(), doc.get(), 1);
     return true;

@@ -1,0 +1,32 @@
+// What every clone helper does to stage data: make its directory under the export tree, run a
+// device tool, record the staged path in its manifest element.
+#ifndef CLONE_STAGING_H
+#define CLONE_STAGING_H
+
+#include <sys/types.h>
+
+#include <libxml/tree.h>
+
+namespace cloneutil {
+
+// How a staging directory is made, which decides whether an existing one is accepted.
+enum class MakeDir {
+    MakeOrAccept,  // mkdir; an existing directory is fine, a missing parent is not
+    MakeNew,       // mkdir; an existing directory is a failure too
+    MakePath,      // xmkdir: missing parents are made as well, an existing directory is fine
+};
+
+// Makes the fixed device directory DIR (mode 0755); false on failure.
+bool makeStagingDir(const char* dir, MakeDir how);
+
+// Runs a command line of fixed device paths through the shell (see deviceCommand); the shell's
+// status, or -1 when the command could not be formed or started.
+int runDeviceCommand(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// TEXT as the whole content of NODE (a staged path relative to the export tree, a value), taken
+// as it is: "&" in it is never read as an entity reference.
+void setNodeText(xmlNodePtr node, const char* text);
+
+}  // namespace cloneutil
+
+#endif
