@@ -11,6 +11,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
+#include "XmlNodes.h"
 #include "cfg_attr.h"
 #include "xpaths.h"
 
@@ -418,8 +419,7 @@ void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::strin
         return;
     }
 
-    xmlKeepBlanksDefault(0);
-    cloneutil::XmlDoc parsed(xmlParseFile(manifest.c_str()));
+    cloneutil::XmlDoc parsed = cloneutil::parseManifest(manifest.c_str());
     const xmlNodePtr root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
     if (root == nullptr || root->children == nullptr || root->children->type != XML_ELEMENT_NODE) {
         // Rewriting the stub would silently drop what earlier sections added; leave the file alone,

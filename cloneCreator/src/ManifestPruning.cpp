@@ -8,8 +8,7 @@
 bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
 {
     bool_t removed = FALSE;
-    xmlKeepBlanksDefault(0);
-    cloneutil::XmlDoc doc(xmlParseFile(cloningManifestXML.c_str()));
+    cloneutil::XmlDoc doc = cloneutil::parseManifest(cloningManifestXML.c_str());
     // A manifest that cannot be read has nothing to prune; leave the file as it is.
     if (!doc) {
         return FALSE;

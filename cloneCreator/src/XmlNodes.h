@@ -2,7 +2,10 @@
 #ifndef CLONE_XMLNODES_H
 #define CLONE_XMLNODES_H
 
+#include <libxml/parser.h>
 #include <libxml/tree.h>
+
+#include "Handles.h"
 
 namespace cloneutil {
 
@@ -27,6 +30,16 @@ inline xmlNodePtr appendElement(xmlNodePtr parent, const xmlChar* name)
         return nullptr;
     }
     return node;
+}
+
+// Parses a manifest file with ignorable blank text dropped, so re-saving never accumulates
+// indentation. The keep-blanks default is switched off as well, which also makes formatted saves
+// indent. Parser messages are the caller's to report: none reaches the process's stderr.
+inline XmlDoc parseManifest(const char* path)
+{
+    xmlKeepBlanksDefault(0);
+    return XmlDoc(xmlReadFile(path, nullptr, XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                                 XML_PARSE_NONET));
 }
 
 }  // namespace cloneutil

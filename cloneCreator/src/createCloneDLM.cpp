@@ -1,12 +1,11 @@
 // The library's entry point: one call makes one clone file, start to end, on the caller's thread.
-#include <sys/stat.h>
-
 #include <libxml/parser.h>
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "CloningExportPortal.h"
 #include "DevicePath.h"
+#include "XmlNodes.h"
 #include "Handles.h"
 #include "Loader.h"
 #include "Staging.h"
@@ -16,8 +15,7 @@ namespace {
 // Fills the manifest through the helpers and saves it; false when there is no manifest to fill.
 bool fillManifest(CloneCreator& creator, const std::string& manifestPath)
 {
-    xmlKeepBlanksDefault(0);
-    cloneutil::XmlDoc doc(xmlParseFile(manifestPath.c_str()));
+    cloneutil::XmlDoc doc = cloneutil::parseManifest(manifestPath.c_str());
     if (!doc) {
         CLONE_LOG(logSpecError, "Stub Manifest file is not created");
         return false;
