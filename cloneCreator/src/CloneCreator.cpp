@@ -19,6 +19,8 @@ struct HelperRow {
 const HelperRow kHelperTable[] = {
     {"serialNumber", &CloneCreator::cloneSerialNumberHelper},
     {"version", &CloneCreator::cloneVersionHelper},
+    {"cloningAttributes", &CloneCreator::cloneCloningAttributes},
+    {"configurationAttributes", &CloneCreator::cloneConfigurationAttributes},
     {"fdiAttributes", &CloneCreator::clonefdiAttributesHelper},
     {"cmlAttributes", &CloneCreator::clonecmlAttributesHelper},
 };

@@ -43,11 +43,38 @@ public:
     void generateCompressedFile();
     int generateCloneDLM(char* password, std::string dlmType);
 
-    // Clone helpers, one per manifest element (see the table in the constructor).
+    // Clone helpers, one per manifest element (see the table in the constructor). Each subject
+    // has a source file of its own in capture/.
+
+    // Device identity (capture/DeviceIdentity.cpp).
     bool_t cloneSerialNumberHelper(xmlNodePtr xmlCurrentGroupPtr);
     bool_t cloneVersionHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // Plug-in exports (CloningExportPortal.cpp).
     bool_t clonefdiAttributesHelper(xmlNodePtr xmlCurrentGroupPtr);
     bool_t clonecmlAttributesHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // Configuration attributes: the two table entries and the member helpers they hand work to
+    // (capture/ConfigurationAttributes.cpp).
+    bool_t cloneCloningAttributes(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneConfigurationAttributes(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneSelfConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneCCSConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneDataStoreHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneCCSDataStoreHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // NVRAM attributes (capture/NvramAttributes.cpp).
+    bool_t cloneNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneSelfNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // Attribute-list transformations shared by the NVRAM and configuration helpers
+    // (capture/AttributeLists.cpp).
+    void convertNVRamAttributeFormat(const char* attributeFileName);
+    void expandConnectionNames(const char* attributeFileName, bool_t isDataStoreCCS);
+    void removeDuplicates(const char* source, const char* destination);
+    void removeStaticAddressCloning();
+    bool_t isRebootRequired();
 
     std::map<std::string, Helper> mapOfHelpers;
     std::string outputLocationOfDLM;
