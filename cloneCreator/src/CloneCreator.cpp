@@ -72,6 +72,9 @@ std::string CloneCreator::createGroups(char* groupNameList)
     for (std::string& group : selectedGroups(line)) {
         processor.createListForGroups(&group[0], dlmType);
     }
+    if (processor.exportIncomplete) {
+        exportIncomplete = true;
+    }
     return dlmType;
 }
 

@@ -76,9 +76,22 @@ public:
     void removeStaticAddressCloning();
     bool_t isRebootRequired();
 
+    // Removes a clone file left in the output directory, so that a call which makes none leaves
+    // none; false, logged, when one is there and stays.
+    bool removeStaleCloneFile();
+
     std::map<std::string, Helper> mapOfHelpers;
     std::string outputLocationOfDLM;
     std::string nameOfDLM;
+
+    // Set by any step that leaves this export short of what was selected (a manifest or attribute
+    // list that could not be written or read back): such an export never becomes a clone file.
+    bool exportIncomplete = false;
+    // True once this call has archived the export tree; only that archive is ever signed.
+    bool archiveWritten = false;
+    // True once pruning has saved a manifest without any element (nothing was captured), which
+    // libxml2 cannot parse back: that alone does not make the manifest broken.
+    bool manifestEmptied = false;
 };
 
 // The group names of a group line, in line order: tokens followed by a space that end in "GROUP".

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <libxml/parser.h>
@@ -168,7 +169,9 @@ bool definitionFilePath(cloneutil::PathBuffer& path, const char* name)
 bool openDefinitionFile(std::ifstream& stream, const char* name)
 {
     cloneutil::PathBuffer path;
-    if (definitionFilePath(path, name)) {
+    struct stat st;
+    // Only a regular file: opening a FIFO or a device node in its place would block the export.
+    if (definitionFilePath(path, name) && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
         stream.open(path, std::ios::in | std::ios::binary);
     }
     return stream.is_open();
@@ -408,7 +411,7 @@ void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::strin
             CLONE_LOG(logSpecError, "Failed to create basic stub cloning xml file");
             return;
         }
-        xmlSaveFormatFile(manifest.c_str(), stub.get(), 1);
+        saveManifest(stub.get());
     }
 
     // A section whose file ends before its first attribute line is as empty as one that ends.
@@ -425,6 +428,7 @@ void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::strin
         // Rewriting the stub would silently drop what earlier sections added; leave the file alone,
         // so the export reports the broken manifest instead of a clone that lacks data.
         CLONE_LOG(logSpecError, "Failed to parse stub cloning xml file %s, section skipped", cloneFile.c_str());
+        exportIncomplete = true;
     } else {
         xmlDocPtr doc = parsed.get();
         const std::string miscKey = subgroupName == kFdiSubgroup ? std::string(kFdiMiscKey) : attrName;
@@ -452,6 +456,7 @@ void CloneGroupsProcessor::appendAttributesToList(std::ifstream& subGroupStream,
     }
     if (!out) {
         CLONE_LOG(logSpecError, "cannot open output file");
+        exportIncomplete = true;
         return;
     }
     while (attrName != endTag) {
@@ -459,6 +464,7 @@ void CloneGroupsProcessor::appendAttributesToList(std::ifstream& subGroupStream,
         if (std::fwrite(attrName.data(), 1, attrName.size(), out.get()) != attrName.size() ||
             std::fputc('\n', out.get()) == EOF || std::fflush(out.get()) != 0) {
             CLONE_LOG(logSpecError, "cannot write output file");
+            exportIncomplete = true;
             return;
         }
         if (!readLine(subGroupStream, attrName, kAttribFile)) {

@@ -75,6 +75,10 @@ public:
     std::string dlmType;
     std::string groupName;
 
+    // Set when a manifest save or an attribute-list write failed, or a section was skipped for a
+    // broken manifest: this export no longer holds all that was selected.
+    bool exportIncomplete = false;
+
 private:
     // Name search from START; when nothing is found, a new element NAME under PARENT.
     xmlNodePtr findOrCreate(const std::string& name, xmlNodePtr start, xmlNodePtr parent, xmlDocPtr& doc,

@@ -4,6 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+
+#ifndef CLONE_DEVICE_BUILD
+#include "device_root.h"
+#endif
 
 namespace cloneutil {
 
@@ -28,6 +33,12 @@ bool safeForShell(const std::string& text)
         }
     }
     return true;
+}
+
+// The root as it stands in a command line.
+std::string shellWord(const std::string& root)
+{
+    return safeForShell(root) ? root : shellQuote(root);
 }
 
 // Device paths start a word in a command line: at its start, after a blank or a redirection.
@@ -57,7 +68,7 @@ std::string rootedFormat(const char* format)
     if (root.empty()) {
         return format;
     }
-    std::string word = safeForShell(root) ? root : shellQuote(root);
+    std::string word = shellWord(root);
     std::string escaped;
     for (char c : word) {
         escaped += c;
@@ -89,7 +100,10 @@ bool vformat(char (&buf)[kPathBufferSize], const char* format, va_list args)
 }  // namespace
 
 #ifdef CLONE_DEVICE_BUILD
-void refreshDeviceRoot() {}
+bool refreshDeviceRoot(std::string*)
+{
+    return true;
+}
 
 const std::string& deviceRoot()
 {
@@ -106,20 +120,25 @@ bool deviceCommandV(char (&buf)[kPathBufferSize], const char* format, va_list ar
     return vformat(buf, format, args);
 }
 #else
-void refreshDeviceRoot()
+bool refreshDeviceRoot(std::string* why)
 {
-    std::string root;
-    if (const char* env = std::getenv("CLONE_DEVICE_ROOT")) {
-        root = env;
+    bool resolved = false;
+    rootStorage() = clonehost::resolveDeviceRoot(std::getenv("CLONE_DEVICE_ROOT"), CLONE_DEFAULT_DEVICE_ROOT, resolved);
+    const std::string& root = rootStorage();
+    std::string reason;
+    struct stat st;
+    if (!resolved) {
+        reason = "it does not exist";
+    } else if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        reason = "it is not a directory";
+    } else if (shellWord(root).size() > kMaxDeviceRootLength) {
+        // Command lines that cannot be formed would silently skip steps such as the clean-up.
+        reason = "it is longer than " + std::to_string(kMaxDeviceRootLength) + " characters";
     }
-    while (!root.empty() && root.back() == '/') {
-        root.pop_back();
+    if (why != nullptr) {
+        *why = reason;
     }
-    // "/" would be the real device: a host build never works there, so it counts as unset.
-    rootStorage() = root.empty() ? CLONE_DEFAULT_DEVICE_ROOT : root;
-    while (rootStorage().size() > 1 && rootStorage().back() == '/') {
-        rootStorage().pop_back();
-    }
+    return reason.empty();
 }
 
 const std::string& deviceRoot()

@@ -14,8 +14,14 @@ namespace cloneutil {
 constexpr std::size_t kPathBufferSize = 4096;
 using PathBuffer = char[kPathBufferSize];
 
-// Host builds: takes $CLONE_DEVICE_ROOT anew (called at the start of every export).
-void refreshDeviceRoot();
+// The longest device root the library works with: every fixed command line, which may name
+// three device paths, then fits its buffer with room to spare.
+constexpr std::size_t kMaxDeviceRootLength = 1024;
+
+// Host builds: takes $CLONE_DEVICE_ROOT anew (called at the start of every export). False, with
+// the reason in WHY, when the root cannot be used: it does not exist, is not a directory, or is
+// too long for the command lines. The root is set all the same, so paths can still be formed.
+bool refreshDeviceRoot(std::string* why = nullptr);
 
 // The root in front of fixed device paths: empty on the device.
 const std::string& deviceRoot();

@@ -2,6 +2,7 @@
 #include <libxml/parser.h>
 
 #include "CloneCreator.h"
+#include "CloneLog.h"
 #include "Handles.h"
 #include "XmlNodes.h"
 
@@ -9,14 +10,24 @@ bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
 {
     bool_t removed = FALSE;
     cloneutil::XmlDoc doc = cloneutil::parseManifest(cloningManifestXML.c_str());
-    // A manifest that cannot be read has nothing to prune; leave the file as it is.
+    // Nothing to prune; unless the last pass emptied it, a manifest that cannot be read back is a
+    // broken one, and this export must not become a clone file.
     if (!doc) {
+        if (!manifestEmptied) {
+            CLONE_LOG(logSpecError, "Manifest %s cannot be parsed", cloningManifestXML.c_str());
+            exportIncomplete = true;
+        }
         return FALSE;
     }
     if (doc->children != nullptr) {
         removed = removeEmptyNodesProcess(doc->children);
     }
-    xmlSaveFormatFile(cloningManifestXML.c_str(), doc.get(), 1);
+    manifestEmptied = xmlDocGetRootElement(doc.get()) == nullptr;
+    if (!cloneutil::saveManifest(cloningManifestXML.c_str(), doc.get())) {
+        CLONE_LOG(logSpecError, "Manifest %s cannot be saved", cloningManifestXML.c_str());
+        exportIncomplete = true;
+        return FALSE;
+    }
     return removed;
 }
 

@@ -77,13 +77,42 @@ void CloneCreator::cleanUpCloneDirectory()
     }
 }
 
+namespace {
+
+// Removes FILE, which an earlier export may have left; true when it is gone (or never was).
+bool removeStale(const char* file, const char* what)
+{
+    struct stat st;
+    // A read-only file system refuses even to remove what is not there; only a file that stays counts.
+    if (std::remove(file) == 0 || ::lstat(file, &st) != 0) {
+        return true;
+    }
+    CLONE_LOG(logSpecError, "%s %s of an earlier export cannot be removed", what, file);
+    return false;
+}
+
+}  // namespace
+
+bool CloneCreator::removeStaleCloneFile()
+{
+    cloneutil::PathBuffer path;
+    // A path that does not fit cannot name an existing file either: the system refuses it too.
+    return !cloneutil::formatPath(path, "%s/%s.dlm", outputLocationOfDLM.c_str(), nameOfDLM.c_str()) ||
+           removeStale(path, "Clone file");
+}
+
 void CloneCreator::generateCompressedFile()
 {
     ExportTreeRemoval removeExportTree;
+    archiveWritten = false;
 
     cloneutil::PathBuffer archive;
     if (!cloneutil::formatPath(archive, "%s/%s.tar", outputLocationOfDLM.c_str(), nameOfDLM.c_str())) {
         CLONE_LOG(logSpecError, "Archive path in %s is too long", outputLocationOfDLM.c_str());
+        return;
+    }
+    // Before anything else can fail: a stale archive must never be signed in place of this one.
+    if (!removeStale(archive, "Archive")) {
         return;
     }
     // The caller's directory reaches the shell as one quoted word: quotes, ";", "$(...)" or blanks
@@ -108,11 +137,11 @@ void CloneCreator::generateCompressedFile()
     if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(&outputLocationOfDLM[0], 0755) != 0) {
         CLONE_LOG(logSpecError, "Output location %s cannot be created", outputLocationOfDLM.c_str());
     }
-    // A stale archive must never be signed in place of this export's one.
-    std::remove(archive);
     if (std::system(command) != 0) {
         CLONE_LOG(logSpecInfo, "Clone file compression operation got failed");
         std::remove(archive);
+    } else {
+        archiveWritten = true;
     }
     workingDirectory.restore();
 }
@@ -129,16 +158,26 @@ int CloneCreator::generateCloneDLM(char* password, std::string dlmType)
         CLONE_LOG(logSpecLibReturn, "generateCloneDLM");
         return status;
     }
-    // Before the authentication, so a refused call leaves no earlier clone file behind.
-    std::remove(cloneFile);
+    // Before the authentication, so a refused call leaves no earlier clone file behind; one that
+    // cannot be removed would pass for this export's, so nothing is signed then.
+    if (!removeStale(cloneFile, "Clone file")) {
+        CLONE_LOG(logSpecLibReturn, "generateCloneDLM");
+        return status;
+    }
 
     if (cloneMaker.Process_Authentication_DLM(password) != 0) {
         CLONE_LOG(logSpecError, "Clone Process Authentication Failed");
     } else {
-        std::string outputLocation = outputLocationOfDLM;
-        cloneMaker.cloneHandler(&outputLocation[0], dlmType.c_str(), nameOfDLM.c_str());
+        // Only the archive this call wrote is signed; without one there is nothing to sign.
+        bool_t signedNow = FALSE;
+        if (archiveWritten) {
+            std::string outputLocation = outputLocationOfDLM;
+            signedNow = cloneMaker.cloneHandler(&outputLocation[0], dlmType.c_str(), nameOfDLM.c_str());
+        }
+        // A clone file is this call's when the signing step says it wrote one and a regular file
+        // of that name is there now (the stale one was removed above).
         struct stat st;
-        if (::stat(cloneFile, &st) == 0) {
+        if (signedNow && ::lstat(cloneFile, &st) == 0 && S_ISREG(st.st_mode)) {
             CLONE_LOG(logSpecForceInfo, "Clone Creation Succeeded - clone file size: %jd",
                       static_cast<intmax_t>(st.st_size));
             status = 0;

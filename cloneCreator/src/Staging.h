@@ -23,9 +23,14 @@ bool makeStagingDir(const char* dir, MakeDir how);
 // status, or -1 when the command could not be formed or started.
 int runDeviceCommand(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// True when TEXT is UTF-8 made only of characters that XML 1.0 allows in a document.
+bool isXmlText(const char* text);
+
 // TEXT as the whole content of NODE (a staged path relative to the export tree, a value), taken
-// as it is: "&" in it is never read as an entity reference.
-void setNodeText(xmlNodePtr node, const char* text);
+// as it is: "&" in it is never read as an entity reference. Text that XML cannot hold (control
+// characters, bytes that are not UTF-8) would make the saved manifest unreadable: it is refused
+// with a log record, the node is left as it was, and the result is false.
+bool setNodeText(xmlNodePtr node, const char* text);
 
 }  // namespace cloneutil
 

@@ -196,7 +196,10 @@ xmlNodePtr CloneGroupsProcessor::findOrCreate(const std::string& name, xmlNodePt
 
 void CloneGroupsProcessor::saveManifest(xmlDocPtr doc)
 {
-    xmlSaveFormatFile(cloneutil::devicePath(cloneFile.c_str()).c_str(), doc, 1);
+    if (!cloneutil::saveManifest(cloneutil::devicePath(cloneFile.c_str()).c_str(), doc)) {
+        CLONE_LOG(logSpecError, "Manifest %s cannot be saved", cloneFile.c_str());
+        exportIncomplete = true;
+    }
 }
 
 void CloneGroupsProcessor::addXmlCloningDataNodes(std::ifstream& subGroupStream, std::string& attrName,

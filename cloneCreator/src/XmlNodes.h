@@ -34,13 +34,14 @@ inline xmlNodePtr appendElement(xmlNodePtr parent, const xmlChar* name)
 
 // Parses a manifest file with ignorable blank text dropped, so re-saving never accumulates
 // indentation. The keep-blanks default is switched off as well, which also makes formatted saves
-// indent. Parser messages are the caller's to report: none reaches the process's stderr.
-inline XmlDoc parseManifest(const char* path)
-{
-    xmlKeepBlanksDefault(0);
-    return XmlDoc(xmlReadFile(path, nullptr, XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                                 XML_PARSE_NONET));
-}
+// indent. Parser messages are the caller's to report: none reaches the process's stderr. Only a
+// regular file is read (a FIFO in its place would block the export); null otherwise.
+XmlDoc parseManifest(const char* path);
+
+// Saves DOC formatted (one element per line, indented) to PATH, as xmlSaveFormatFile would, but
+// with every write checked: false when the file could not be written whole (a full disk, a link
+// in its place), so a cut manifest is never taken for a saved one.
+bool saveManifest(const char* path, xmlDocPtr doc);
 
 }  // namespace cloneutil
 

@@ -1,20 +1,48 @@
 // The library's entry point: one call makes one clone file, start to end, on the caller's thread.
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+
 #include <libxml/parser.h>
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "CloningExportPortal.h"
 #include "DevicePath.h"
-#include "XmlNodes.h"
 #include "Handles.h"
 #include "Loader.h"
 #include "Staging.h"
+#include "XmlNodes.h"
 
 namespace {
 
-// Fills the manifest through the helpers and saves it; false when there is no manifest to fill.
+// DIR (a fixed device path) is a directory of its own, or absent; a link or anything else there
+// would lead the clean-up, the helpers and the archive somewhere else.
+bool ownDirectoryOrAbsent(const char* dir)
+{
+    std::string path = cloneutil::devicePath(dir);
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return true;
+    }
+    CLONE_LOG(logSpecError, "%s is not a directory of its own; no export runs", dir);
+    return false;
+}
+
+// Fills the manifest through the helpers and saves it; false when there is no manifest to fill or
+// it cannot be saved whole.
 bool fillManifest(CloneCreator& creator, const std::string& manifestPath)
 {
+    if (!ownDirectoryOrAbsent(CLONE_EXPORT_TREE) || !ownDirectoryOrAbsent(CLONE_EXPORT_DATA_DIR)) {
+        return false;
+    }
     cloneutil::XmlDoc doc = cloneutil::parseManifest(manifestPath.c_str());
     if (!doc) {
         CLONE_LOG(logSpecError, "Stub Manifest file is not created");
@@ -23,7 +51,28 @@ bool fillManifest(CloneCreator& creator, const std::string& manifestPath)
     xmlNodePtr root = xmlDocGetRootElement(doc.get());
     cloneutil::makeStagingDir(CLONE_EXPORT_DATA_DIR, cloneutil::MakeDir::MakeOrAccept);
     creator.processStubManifestXML(root);
-    xmlSaveFormatFile(manifestPath.c_str(), doc.get(), 1);
+    if (!cloneutil::saveManifest(manifestPath.c_str(), doc.get())) {
+        CLONE_LOG(logSpecError, "Manifest %s cannot be saved", manifestPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The staging directory may be a link (device paths often are), but on a host it must stay on
+// the simulated device: the clean-up removes everything in it.
+bool stagingDirUsable()
+{
+#ifndef CLONE_DEVICE_BUILD
+    char resolved[PATH_MAX];
+    if (::realpath(cloneutil::devicePath(CLONE_STAGING_DIR).c_str(), resolved) == nullptr) {
+        return true;  // missing: the group expansion reports it
+    }
+    const std::string inside = cloneutil::deviceRoot() + "/";
+    if (std::string(resolved).compare(0, inside.size(), inside) != 0) {
+        CLONE_LOG(logSpecError, "%s leads outside the device root; no export runs", CLONE_STAGING_DIR);
+        return false;
+    }
+#endif
     return true;
 }
 
@@ -32,7 +81,8 @@ bool fillManifest(CloneCreator& creator, const std::string& manifestPath)
 extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outputLocation, const char* password,
                                                                      char* groupNameLine)
 {
-    cloneutil::refreshDeviceRoot();
+    std::string rootProblem;
+    const bool rootUsable = cloneutil::refreshDeviceRoot(&rootProblem);
     CLONE_LOG(logSpecLibEnter, "createCloneDLM");
     int status = 1;
     // The archive is written from inside the export tree, so only an absolute directory works.
@@ -43,17 +93,31 @@ extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outpu
         return status;
     }
     CloneCreator creator(outputLocation);
-    const std::string dlmType = creator.createGroups(groupNameLine);
+    if (!rootUsable) {
+        CLONE_LOG(logSpecError, "Device root %s cannot be used: %s; no export runs",
+                  cloneutil::deviceRoot().c_str(), rootProblem.c_str());
+    } else if (stagingDirUsable()) {
+        const std::string dlmType = creator.createGroups(groupNameLine);
 
-    kel::plugin::Loader<cloning::Plugin> loader("cloning", &cloneutil::cloningPortal());
-    kel::plugin::LoadPlugins(loader.category, loader);
+        kel::plugin::Loader<cloning::Plugin> loader("cloning", &cloneutil::cloningPortal());
+        kel::plugin::LoadPlugins(loader.category, loader);
 
-    const std::string manifestPath = stubManifestPath(dlmType);
-    if (fillManifest(creator, manifestPath)) {
-        while (creator.removeEmptyNodes(manifestPath)) {
+        const std::string manifestPath = stubManifestPath(dlmType);
+        if (fillManifest(creator, manifestPath)) {
+            while (creator.removeEmptyNodes(manifestPath)) {
+            }
+            if (creator.exportIncomplete) {
+                CLONE_LOG(logSpecError, "The manifest or an attribute list of this export could not be written "
+                                        "or read back whole; no clone file is made");
+            } else {
+                creator.generateCompressedFile();
+                status = creator.generateCloneDLM(const_cast<char*>(password), dlmType);
+            }
         }
-        creator.generateCompressedFile();
-        status = creator.generateCloneDLM(const_cast<char*>(password), dlmType);
+    }
+    if (status != 0) {
+        // Whatever is in the output directory under the clone file's name is not this export's.
+        creator.removeStaleCloneFile();
     }
     CLONE_LOG(logSpecLibReturn, "createCloneDLM");
     return status;

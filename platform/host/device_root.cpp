@@ -6,15 +6,8 @@ namespace clonehost {
 
 std::string deviceRoot()
 {
-    std::string root;
-    if (const char* env = std::getenv("CLONE_DEVICE_ROOT")) {
-        root = env;
-    }
-    while (!root.empty() && root.back() == '/') {
-        root.pop_back();
-    }
-    // "/" would be the real device: a host stand-in never works there, so it counts as unset.
-    return root.empty() ? std::string(CLONE_DEFAULT_DEVICE_ROOT) : root;
+    bool resolved = false;
+    return resolveDeviceRoot(std::getenv("CLONE_DEVICE_ROOT"), CLONE_DEFAULT_DEVICE_ROOT, resolved);
 }
 
 std::string hostPath(const std::string& path)

@@ -1,7 +1,9 @@
 // Fixed device paths land under the simulated root, in file names and in command lines alike.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
+#include <unistd.h>
 #include <string>
 
 #include "DevicePath.h"
@@ -44,14 +46,22 @@ INSTANTIATE_TEST_SUITE_P(
                     "cat '/t/a%s'\\''b'/xpaths/f"}),
     [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
 
-TEST(DevicePathTest, RootOfSlashCountsAsUnset)
+TEST(DevicePathTest, RootThatIsSlashInAnySpellingCountsAsUnset)
 {
-    ::setenv("CLONE_DEVICE_ROOT", "/", 1);
-    cloneutil::refreshDeviceRoot();
-    EXPECT_EQ(cloneutil::devicePath("/xpaths/x"), std::string(CLONE_DEFAULT_DEVICE_ROOT) + "/xpaths/x");
+    char defaultRoot[PATH_MAX];
+    const std::string fallback =
+        ::realpath(CLONE_DEFAULT_DEVICE_ROOT, defaultRoot) != nullptr ? defaultRoot : CLONE_DEFAULT_DEVICE_ROOT;
+    const std::string link = testing::TempDir() + "/root-is-slash";
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink("/", link.c_str()), 0);
+    for (const std::string& spelling : {std::string("/"), std::string("//"), std::string("/."), std::string("/usr/.."),
+                                        std::string("/./"), link}) {
+        ::setenv("CLONE_DEVICE_ROOT", spelling.c_str(), 1);
+        cloneutil::refreshDeviceRoot();
+        EXPECT_EQ(cloneutil::devicePath("/xpaths/x"), fallback + "/xpaths/x") << spelling;
+    }
+    ::unlink(link.c_str());
     ::unsetenv("CLONE_DEVICE_ROOT");
-    cloneutil::refreshDeviceRoot();
-    EXPECT_EQ(cloneutil::deviceRoot(), CLONE_DEFAULT_DEVICE_ROOT);
 }
 
 TEST(DevicePathTest, ResultsThatDoNotFitAreRefusedNotCut)

@@ -4,12 +4,17 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <libxml/parser.h>
+
 #include "CloneCreator.h"
 #include "CloneFileTestUtil.h"
+#include "Handles.h"
 #include "DeviceTest.h"
 #include "clone_container.h"
 #include "clone_io.h"
@@ -76,6 +81,29 @@ protected:
             *infoOut = info;
         }
         return ok;
+    }
+
+    // The manifest inside OUT's archive (which the clone file wraps byte for byte) parses.
+    bool manifestParses(const std::string& out, const char* manifest = "CloningManifest.xml") const
+    {
+        const std::string text = out + "/manifest.out";
+        const std::string command = "tar -xzOf " + quoted(out + "/cloning.tar") + " ./" + manifest + " > " +
+                                    quoted(text);
+        if (std::system(command.c_str()) != 0) {
+            return false;
+        }
+        const std::string xml = readFile(text);
+        ::unlink(text.c_str());
+        cloneutil::XmlDoc doc(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
+                                            XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+        return doc != nullptr;
+    }
+
+    // A regular file named like the clone file is in OUT.
+    bool cloneFileLeft(const std::string& out) const
+    {
+        struct stat st;
+        return ::lstat(cloneFile(out).c_str(), &st) == 0 && S_ISREG(st.st_mode);
     }
 
     bool anyError(const std::string& prefix) const
@@ -347,6 +375,110 @@ TEST_F(PackagingTest, ReadOnlyOutputDirectoryGivesCleanFailure)
     EXPECT_TRUE(listDir(out).empty());
     expectExportTreeGoneAttributeListsKept();
 }
+
+// What an earlier export, a careless caller or a full disk leaves in the way: the result is 0 only
+// for a clone file this call wrote, which verifies and holds a manifest that parses; on 1 no
+// clone file of that name is left.
+enum class InTheWay {
+    EmptyDirectoryNamedLikeCloneFile,
+    DirectoryNamedLikeCloneFile,
+    OldCloneFileInReadOnlyDirectory,
+    StaleArchiveWhereArchiveCommandDoesNotFit,
+    FullStagingDisk,
+    SerialNumberXmlCannotHold,
+};
+
+struct InTheWayCase {
+    const char* name;
+    InTheWay what;
+    int result;
+    const char* error;  // an ERROR record that starts so
+};
+
+CLONE_PRINT_BY_NAME(InTheWayCase)
+
+class InTheWayTest : public PackagingTest, public ::testing::WithParamInterface<InTheWayCase> {};
+
+TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
+{
+    const InTheWayCase& c = GetParam();
+    std::string out = out_;
+    std::unique_ptr<TmpfsMount> mount;
+    placeExport();
+    switch (c.what) {
+    case InTheWay::EmptyDirectoryNamedLikeCloneFile:
+        makeDirs(cloneFile(out));
+        break;
+    case InTheWay::DirectoryNamedLikeCloneFile:
+        makeDirs(cloneFile(out) + "/inside");
+        break;
+    case InTheWay::OldCloneFileInReadOnlyDirectory:
+        out = root() + "/ro";
+        mount.reset(new TmpfsMount(out, "size=1m"));
+        CLONE_SKIP_UNLESS_MOUNTED(*mount);
+        writeFile(cloneFile(out), "an earlier export");
+        ASSERT_TRUE(mount->remountReadOnly());
+        break;
+    case InTheWay::StaleArchiveWhereArchiveCommandDoesNotFit: {
+        // The archive's path fits a path buffer; the command around it does not.
+        out = root() + "/deep";
+        while (out.size() + 250 < 4080 - std::strlen("/cloning.tar")) {
+            out += "/" + std::string(240, 'd');
+        }
+        out += "/" + std::string(4080 - std::strlen("/cloning.tar") - out.size() - 1, 'e');
+        makeDirs(out);
+        makeDirs(root() + "/old");
+        writeFile(root() + "/old/old", "earlier export");
+        archiveTree(root() + "/old", out + "/cloning.tar");
+        break;
+    }
+    case InTheWay::FullStagingDisk: {
+        // The manifest grows past its page when the walk fills it in, on a disk with no page left.
+        const std::string staging = path(CLONE_STAGING_DIR);
+        mount.reset(new TmpfsMount(staging, "size=64k"));
+        CLONE_SKIP_UNLESS_MOUNTED(*mount);
+        placeExport();
+        writeFile(path(CLONE_MANIFEST_CLONE), "<?xml version=\"1.0\"?>\n<CloningManifest><!--" +
+                                                  std::string(3980, 'p') + "--><version/><testItem>data/note.txt</testItem>"
+                                                  "</CloningManifest>\n");
+        ASSERT_EQ(std::system(("dd if=/dev/zero of=" + quoted(staging + "fill") + " bs=4k 2>/dev/null").c_str()) == 0,
+                  false) << "the disk should have filled up";
+        break;
+    }
+    case InTheWay::SerialNumberXmlCannotHold:
+        setAttribute("sysMgmt.serialNumber", "SIM\x01\xff");
+        writeFile(path(CLONE_MANIFEST_CLONE), "<CloningManifest><serialNumber/><testItem>data/note.txt</testItem>"
+                                              "</CloningManifest>");
+        break;
+    }
+
+    EXPECT_EQ(exportTo(out), c.result);
+    if (c.error != nullptr) {
+        EXPECT_TRUE(anyError(c.error)) << ::testing::PrintToString(messages("ERROR"));
+    }
+    if (c.result == 0) {
+        EXPECT_TRUE(verifies(cloneFile(out)));
+        EXPECT_TRUE(manifestParses(out));
+    } else if (c.what != InTheWay::OldCloneFileInReadOnlyDirectory) {
+        EXPECT_FALSE(cloneFileLeft(out));
+    }
+    if (c.what == InTheWay::StaleArchiveWhereArchiveCommandDoesNotFit) {
+        EXPECT_FALSE(exists(out + "/cloning.tar")) << "the stale archive is removed before anything can fail";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InTheWayTest,
+    ::testing::Values(
+        InTheWayCase{"EmptyDirectoryNamedLikeCloneFile", InTheWay::EmptyDirectoryNamedLikeCloneFile, 0, nullptr},
+        InTheWayCase{"DirectoryNamedLikeCloneFile", InTheWay::DirectoryNamedLikeCloneFile, 1, "Clone file "},
+        InTheWayCase{"OldCloneFileInReadOnlyDirectory", InTheWay::OldCloneFileInReadOnlyDirectory, 1, "Clone file "},
+        InTheWayCase{"StaleArchiveWhereArchiveCommandDoesNotFit", InTheWay::StaleArchiveWhereArchiveCommandDoesNotFit,
+                     1, "Archive command for "},
+        InTheWayCase{"FullStagingDisk", InTheWay::FullStagingDisk, 1, "Manifest "},
+        InTheWayCase{"SerialNumberXmlCannotHold", InTheWay::SerialNumberXmlCannotHold, 0,
+                     "Value for serialNumber is not XML text"}),
+    [](const ::testing::TestParamInfo<InTheWayCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PackagingTest, PasswordNeverReachesLogOrAnyFile)
 {

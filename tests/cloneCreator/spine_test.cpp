@@ -1,13 +1,18 @@
 // The export spine: group line parsing, clone type, the manifest walk and the entry point's result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
 #include <libxml/parser.h>
 
 #include "CloneCreator.h"
+#include "DevicePath.h"
 #include "DeviceTest.h"
 #include "Handles.h"
 
@@ -128,8 +133,8 @@ protected:
 
 TEST_F(SpineTest, NullGroupLineReportsNoGroupsAndNoManifest)
 {
-    char out[] = "/tmp";
-    EXPECT_EQ(createCloneDLM(out, "pw", nullptr), 1);
+    std::string out = root() + "/out";
+    EXPECT_EQ(createCloneDLM(&out[0], "pw", nullptr), 1);
     const std::vector<std::string> errors = messages("ERROR");
     EXPECT_EQ(errors, (std::vector<std::string>{"No cloning groups received", "Stub Manifest file is not created"}));
     EXPECT_EQ(messages("LIBENTER").front(), "createCloneDLM");
@@ -208,6 +213,106 @@ TEST_F(SpineTest, NamelessNodeIsRenamedLoggedAndItsChildrenWalked)
     EXPECT_STREQ(reinterpret_cast<const char*>(inner.get()), "1.0.0");
     cloneutil::XmlChar sibling(xmlNodeGetContent(nameless->next));
     EXPECT_STREQ(reinterpret_cast<const char*>(sibling.get()), "1.0.0");
+}
+
+// A device root or staging area the library cannot use safely: nothing runs, nothing outside is
+// touched, the call never blocks, and the result is 1 without a clone file.
+enum class Unsafe { StagingLinkLeadsOutside, ExportTreeIsALink, GroupFileIsAFifo, ManifestIsAFifo };
+
+struct UnsafeCase {
+    const char* name;
+    Unsafe what;
+    const char* groups;  // null: the pipeline from the manifest placed in the export tree
+    const char* error;
+};
+
+CLONE_PRINT_BY_NAME(UnsafeCase)
+
+class UnsafeStagingTest : public SpineTest, public ::testing::WithParamInterface<UnsafeCase> {};
+
+TEST_P(UnsafeStagingTest, RefusedWithoutTouchingAnythingElse)
+{
+    const UnsafeCase& c = GetParam();
+    const std::string elsewhere = root() + "/elsewhere";
+    clonetest::makeDirs(elsewhere);
+    clonetest::writeFile(elsewhere + "/precious", "keep");
+    clonetest::writeFile(elsewhere + "/CloningManifest.xml", "<CloningManifest><version/></CloningManifest>");
+    const std::string staging = path("/xpaths/tmp_cloningData");
+    switch (c.what) {
+    case Unsafe::StagingLinkLeadsOutside: {
+        // Outside the device: a second temporary directory beside the root.
+        const std::string outside = root() + ".outside";
+        clonetest::makeDirs(outside);
+        clonetest::writeFile(outside + "/precious", "keep");
+        ASSERT_EQ(::rmdir(staging.c_str()), 0);
+        ASSERT_EQ(::symlink(outside.c_str(), staging.c_str()), 0);
+        break;
+    }
+    case Unsafe::ExportTreeIsALink:
+        ASSERT_EQ(::symlink(elsewhere.c_str(), path("/xpaths/tmp_cloningData/cloningExport").c_str()), 0);
+        break;
+    case Unsafe::GroupFileIsAFifo:
+        ASSERT_EQ(::mkfifo(path("/xpaths/nc_dlms_data/clone/data/tmp_groups_parsed").c_str(), 0644), 0);
+        break;
+    case Unsafe::ManifestIsAFifo:
+        clonetest::makeDirs(path("/xpaths/tmp_cloningData/cloningExport"));
+        ASSERT_EQ(::mkfifo(path("/xpaths/tmp_cloningData/cloningExport/CloningManifest.xml").c_str(), 0644), 0);
+        break;
+    }
+    std::string out = root() + "/out";
+    std::string groups = c.groups != nullptr ? c.groups : "";
+
+    EXPECT_EQ(createCloneDLM(&out[0], kClonePassword, c.groups != nullptr ? &groups[0] : nullptr), 1);
+    const std::vector<std::string> errors = messages("ERROR");
+    EXPECT_NE(std::find(errors.begin(), errors.end(), c.error), errors.end()) << ::testing::PrintToString(errors);
+    EXPECT_EQ(clonetest::readFile(elsewhere + "/precious"), "keep");
+    EXPECT_FALSE(clonetest::exists(out + "/cloning.dlm"));
+    if (c.what == Unsafe::StagingLinkLeadsOutside) {
+        EXPECT_EQ(clonetest::readFile(root() + ".outside/precious"), "keep");
+        ::system(("rm -rf '" + root() + ".outside'").c_str());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnsafeStagingTest,
+    ::testing::Values(UnsafeCase{"StagingLinkLeadsOutside", Unsafe::StagingLinkLeadsOutside, "NET_GROUP ",
+                                 "/xpaths/tmp_cloningData/ leads outside the device root; no export runs"},
+                      UnsafeCase{"ExportTreeIsALink", Unsafe::ExportTreeIsALink, nullptr,
+                                 "/xpaths/tmp_cloningData/cloningExport/ is not a directory of its own; no export "
+                                 "runs"},
+                      UnsafeCase{"GroupFileIsAFifo", Unsafe::GroupFileIsAFifo, "NET_GROUP ",
+                                 "Failed to open tmp_groups_parsed File"},
+                      UnsafeCase{"ManifestIsAFifo", Unsafe::ManifestIsAFifo, nullptr,
+                                 "Stub Manifest file is not created"}),
+    [](const ::testing::TestParamInfo<UnsafeCase>& info) { return std::string(info.param.name); });
+
+// A root that cannot be used is refused before anything runs: the staging clean-up would otherwise
+// be skipped (its command cannot be formed) and one export would leak into the next.
+TEST(DeviceRootTest, RootTooLongOrMissingIsRefusedBeforeAnythingRuns)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string longRoot = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/longroot.XXXXXX";
+    ASSERT_NE(::mkdtemp(&longRoot[0]), nullptr);
+    const std::string top = longRoot;
+    while (longRoot.size() <= cloneutil::kMaxDeviceRootLength) {
+        longRoot += "/" + std::string(200, 'r');
+    }
+    clonetest::makeDirs(longRoot + "/xpaths/tmp_cloningData");
+    clonetest::writeFile(longRoot + "/xpaths/tmp_cloningData/earlier", "an earlier export");
+    std::string out = top + "/out";
+    std::string groups = "NET_GROUP ";
+
+    for (const std::string& root : {longRoot, top + "/missing"}) {
+        ::setenv("CLONE_DEVICE_ROOT", root.c_str(), 1);
+        EXPECT_EQ(createCloneDLM(&out[0], "clone-demo", &groups[0]), 1) << root;
+    }
+    ::unsetenv("CLONE_DEVICE_ROOT");
+    EXPECT_EQ(clonetest::readFile(longRoot + "/xpaths/tmp_cloningData/earlier"), "an earlier export");
+    const std::string log = clonetest::readFile(longRoot + "/var/log/clone.log");
+    EXPECT_NE(log.find("cannot be used: it is longer than 1024 characters; no export runs"), std::string::npos)
+        << log;
+    EXPECT_FALSE(clonetest::exists(out + "/cloning.dlm"));
+    ::system(("rm -rf '" + top + "'").c_str());
 }
 
 }  // namespace

@@ -18,9 +18,8 @@ bool_t CloneCreator::cloneSerialNumberHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecError, "%s:, Serial Number is not able to retrieved", "cloneSerialNumberHelper");
         return FALSE;
     }
-    // and the saved manifest would no longer parse.
-    cloneutil::setNodeText(xmlCurrentGroupPtr, serialNumber);
-    return TRUE;
+    // A value XML cannot hold is refused (and logged) rather than written into the manifest.
+    return cloneutil::setNodeText(xmlCurrentGroupPtr, serialNumber) ? TRUE : FALSE;
 }
 
 bool_t CloneCreator::cloneVersionHelper(xmlNodePtr xmlCurrentGroupPtr)
