@@ -117,10 +117,14 @@ TEST_F(XfileTest, XcopyCreatesWithMode0644LessUmask)
     EXPECT_EQ(modeOf(dest), 0640u);
 }
 
-TEST_F(XfileTest, XcopyFromADirectoryIsAReadFailure)
+TEST_F(XfileTest, XcopyFromADirectoryIsAReadFailureFromAFifoAnOpenFailure)
 {
     std::string src = dir_, dest = p("dest");
     EXPECT_EQ(xcopy(c(src), c(dest)), XFILE_EREAD);
+    // A writer never comes: the copy must not wait for one.
+    std::string fifo = p("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(xcopy(c(fifo), c(dest)), XFILE_EOPEN);
 }
 
 TEST_F(XfileTest, XcopyToAFullDeviceIsAWriteFailure)

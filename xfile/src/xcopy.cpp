@@ -56,9 +56,13 @@ status_t copy(int srcFd, int destFd)
 
 status_t copyWithFlags(const char* src, const char* dest, int destFlags)
 {
-    Fd in(::open(src, O_RDONLY | O_CLOEXEC));
+    // Opened without blocking; a FIFO, socket or device node in place of a device file counts as
+    // a source that cannot be opened: it would hang the export or copy without end.
+    Fd in(::open(src, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    const bool readable = in.valid() && ::fstat(in.get(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
     Fd out(::open(dest, destFlags | O_CLOEXEC, 0644));
-    if (!in.valid() || !out.valid()) {
+    if (!readable || !out.valid()) {
         return XFILE_EOPEN;
     }
     return copy(in.get(), out.get());
