@@ -1,5 +1,6 @@
 // Figures for the work that grows with the device's data: a whole export of the sample device,
-// group expansion over large group definition files, and pruning of many empty elements.
+// group expansion over large group definition files, pruning of many empty elements, and the
+// removal of repeated lines from a long attribute list.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -98,6 +99,26 @@ void BM_PruneUntilStable(benchmark::State& state)
     state.SetComplexityN(groups);
 }
 BENCHMARK(BM_PruneUntilStable)->Arg(10)->Arg(100)->Arg(400)->Unit(benchmark::kMillisecond)->Complexity();
+
+// A list of N lines, each value twice: repeats are found by look-up, not by re-reading what is
+// already written, so the time grows with N alone.
+void BM_RemoveDuplicates(benchmark::State& state)
+{
+    const int lines = static_cast<int>(state.range(0));
+    const std::string root = makeDevice("dedup", false);
+    {
+        std::ofstream source(root + "/xpaths/tmp_cloningData/source");
+        for (int i = 0; i < lines; ++i) {
+            source << "dataStore.attribute[" << i % (lines / 2) << "].value\n";
+        }
+    }
+    CloneCreator creator(const_cast<char*>("/tmp"));
+    for (auto _ : state) {
+        creator.removeDuplicates("/xpaths/tmp_cloningData/source", "/xpaths/tmp_cloningData/ds_ccs_attr_list");
+    }
+    state.SetComplexityN(lines);
+}
+BENCHMARK(BM_RemoveDuplicates)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

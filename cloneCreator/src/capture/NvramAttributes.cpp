@@ -1,6 +1,101 @@
 // NVRAM attribute capture: saveCnConfig saves the listed NVRAM values into the export tree.
-#include "CloneCreator.h"
+#include <cstdio>
+#include <unistd.h>
 
-// Placeholders until the helpers land.
-bool_t CloneCreator::cloneNVRAMHelper(xmlNodePtr) { return FALSE; }
-bool_t CloneCreator::cloneSelfNVRAMHelper(xmlNodePtr) { return FALSE; }
+#include "CloneCreator.h"
+#include "CloneLog.h"
+#include "DevicePath.h"
+#include "Handles.h"
+#include "NvramFiles.h"
+#include "Staging.h"
+
+namespace {
+
+bool present(const char* file)
+{
+    return ::access(cloneutil::devicePath(file).c_str(), F_OK) == 0;
+}
+
+void removeFile(const char* file)
+{
+    std::remove(cloneutil::devicePath(file).c_str());
+}
+
+// "1" and no line end; false when it did not reach the file.
+bool writeRebootMarker()
+{
+    cloneutil::File marker(std::fopen(cloneutil::devicePath(REBOOT_MARKER).c_str(), "w"));
+    if (!marker) {
+        return false;
+    }
+    const bool written = std::fputc('1', marker.get()) != EOF;
+    return std::fclose(marker.release()) == 0 && written;
+}
+
+// Converts LIST into saveCnConfig's form, one line per connection profile, sorted and without
+// repeats. False when a transformation had to drop the list (it logged why).
+bool prepareList(CloneCreator& creator, const char* list)
+{
+    creator.convertNVRamAttributeFormat(list);
+    if (!present(list)) {
+        return false;
+    }
+    creator.expandConnectionNames(list, FALSE);
+    return present(list);
+}
+
+}  // namespace
+
+bool_t CloneCreator::cloneNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
+{
+    if (!present(NVRAM_ATTR_LIST)) {
+        return FALSE;
+    }
+    // Not checked: a directory that is missing shows as a missing nvm_clone in the archive.
+    cloneutil::makeStagingDir(CLONE_STORAGE_DIR, cloneutil::MakeDir::MakeOrAccept);
+    if (!prepareList(*this, NVRAM_ATTR_LIST)) {
+        return FALSE;
+    }
+    removeStaticAddressCloning();
+    if (!present(NVRAM_ATTR_LIST)) {
+        return FALSE;
+    }
+    // The tool's status is not looked at: what it saved is what the clone carries.
+    cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " NVRAM_ATTR_LIST " -o " NVM_CLONE);
+    if (isRebootRequired() && !writeRebootMarker()) {
+        // Installed without the restart, the saved network settings would not take effect.
+        CLONE_LOG(logSpecError, "%s: %s cannot be written; NVRAM attributes are not cloned", "cloneNVRAMHelper",
+                  REBOOT_MARKER);
+        removeFile(REBOOT_MARKER);
+        removeFile(NVM_CLONE);
+        removeFile(NVRAM_ATTR_LIST);
+        return FALSE;
+    }
+    removeFile(NVRAM_ATTR_LIST);
+    cloneutil::setNodeText(xmlCurrentGroupPtr, "data/cloneStorage/nvm_clone");
+    return TRUE;
+}
+
+bool_t CloneCreator::cloneSelfNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
+{
+    bool_t result = FALSE;
+    if (!present(NVRAM_ATTR_LIST_CLONESELF)) {
+        CLONE_LOG(logSpecError, "%s: %s is not found", "cloneSelfNVRAMHelper", NVRAM_ATTR_LIST_CLONESELF);
+    } else {
+        cloneutil::makeStagingDir(CLONE_STORAGE_DIR, cloneutil::MakeDir::MakeOrAccept);
+        // The device's own addressing mode is kept, so there is no static-address filter, and
+        // a self-clone never asks for a restart.
+        if (prepareList(*this, NVRAM_ATTR_LIST_CLONESELF)) {
+            cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " NVRAM_ATTR_LIST_CLONESELF " -o " NVM_CLONESELF);
+            removeFile(NVRAM_ATTR_LIST_CLONESELF);
+            cloneutil::setNodeText(xmlCurrentGroupPtr, "data/cloneStorage/nvm_cloneself");
+            result = TRUE;
+        }
+    }
+    // A self-clone carries the description of the device's NVRAM defaults beside its values.
+    if (cloneutil::runDeviceCommand("cp -p " DEFAULT_NVM_XML "  " NVM_XML " 2>/dev/null") != 0) {
+        CLONE_LOG(logSpecError, "unable to copy NVM.xml file to clone file");
+        result = FALSE;
+    }
+    return result;
+}
