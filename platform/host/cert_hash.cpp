@@ -5,6 +5,9 @@
 #include <memory>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <string>
+
+#include "clone_io.h"
 
 extern "C" int get_certHashName(const char* certificatePath, char* name)
 {
@@ -15,10 +18,13 @@ extern "C" int get_certHashName(const char* certificatePath, char* name)
     if (certificatePath == nullptr) {
         return -1;
     }
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(certificatePath, "r"), &std::fclose);
+    std::string error;
+    clonefmt::UniqueFd fd = clonefmt::openRegularFile(certificatePath, error);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fd.valid() ? ::fdopen(fd.get(), "r") : nullptr, &std::fclose);
     if (!file) {
         return -1;
     }
+    fd.release();  // the stream owns it now
     std::unique_ptr<X509, void (*)(X509*)> cert(PEM_read_X509(file.get(), nullptr, nullptr, nullptr), &X509_free);
     if (!cert) {
         return -1;

@@ -1,26 +1,33 @@
 // Configuration stand-in: <root>/config/attributes, "name=value" per line, the last line wins.
 #include "cfg_attr.h"
 
+#include "clone_io.h"
 #include "device_root.h"
 
 #include <cstring>
-#include <fstream>
 #include <string>
 
 namespace {
 
+// Far beyond any real attribute file; a file that keeps growing while it is read is not one.
+constexpr std::size_t kMaxAttributesSize = 16u << 20;
+
 bool lookup(const char* name, std::string& value)
 {
-    if (name == nullptr) {
-        return false;
-    }
-    std::ifstream in(clonehost::hostPath("/config/attributes"));
-    if (!in) {
+    std::string content;
+    std::string error;
+    if (name == nullptr ||
+        !clonefmt::readSmallFile(clonehost::hostPath("/config/attributes"), kMaxAttributesSize, content, error)) {
         return false;
     }
     bool found = false;
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::size_t start = 0; start < content.size();) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            end = content.size();
+        }
+        const std::string line = content.substr(start, end - start);
+        start = end + 1;
         if (line.empty() || line[0] == '#') {
             continue;
         }

@@ -549,7 +549,8 @@ bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberV
 bool safeRelativePath(const std::string& name, std::string& relative)
 {
     relative.clear();
-    if (name.empty() || name[0] == '/') {
+    // The file system sees a name only up to a NUL: the rest would pass the checks unseen.
+    if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) {
         return false;
     }
     std::size_t start = 0;

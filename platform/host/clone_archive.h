@@ -43,8 +43,8 @@ using MemberVisitor = std::function<bool(const TarMember& member, MemberData& da
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error);
 
 // NAME as a relative path inside the extraction folder: "./" and empty components dropped.
-// False for an absolute name or one with a ".." component. The archive's own root ("./") gives
-// an empty RELATIVE.
+// False for an absolute name, one with a ".." component or one holding a NUL byte. The archive's
+// own root ("./") gives an empty RELATIVE.
 bool safeRelativePath(const std::string& name, std::string& relative);
 
 }  // namespace clonefmt

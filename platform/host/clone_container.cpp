@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -393,14 +392,10 @@ bool writeCloneFile(const std::string& archivePath, const std::string& clonePath
         error = "clone type and name must be 1 to 255 characters of A-Z a-z 0-9 . _ -";
         return false;
     }
-    UniqueFd in(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd in = openRegularFile(archivePath, error);
     struct stat st;
     if (!in.valid() || ::fstat(in.get(), &st) != 0) {
-        error = errnoText("cannot open the archive " + archivePath);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = "the archive " + archivePath + " is not a regular file";
+        error = in.valid() ? errnoText("cannot examine the archive " + archivePath) : "cannot open the archive " + error;
         return false;
     }
     const std::uint64_t archiveSize = static_cast<std::uint64_t>(st.st_size);
@@ -466,9 +461,8 @@ bool writeCloneFile(const std::string& archivePath, const std::string& clonePath
 
 bool verifyCloneFile(const std::string& path, const SigningKey& key, CloneFileInfo& info, std::string& error)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd = openRegularFile(path, error);
     if (!fd.valid()) {
-        error = errnoText(path);
         return false;
     }
     if (!readCloneFileInfo(fd.get(), info, error)) {

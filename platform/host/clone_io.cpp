@@ -68,6 +68,28 @@ bool fill(void* buf, std::size_t size, Read read)
 
 }  // namespace
 
+UniqueFd openRegularFile(const std::string& path, std::string& error)
+{
+    // Without O_NONBLOCK the open of a FIFO waits for a writer; O_NOCTTY keeps a terminal from
+    // becoming ours. Nothing is read before the type is known.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+        error = errnoText(path);
+        return UniqueFd();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
+        return UniqueFd();
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = errnoText(path);
+        return UniqueFd();
+    }
+    return fd;
+}
+
 bool readFully(int fd, void* buf, std::size_t size)
 {
     return fill(buf, size, [fd](char* p, std::size_t n, std::size_t) { return ::read(fd, p, n); });
@@ -103,9 +125,8 @@ bool writeFully(int fd, const void* buf, std::size_t size)
 
 bool readSmallFile(const std::string& path, std::size_t maxSize, std::string& content, std::string& error)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd = openRegularFile(path, error);
     if (!fd.valid()) {
-        error = errnoText(path);
         return false;
     }
     content.clear();

@@ -1,6 +1,6 @@
-// Small POSIX file helpers shared by the signing stand-in and the clonefile command: an owning
-// descriptor, whole-buffer reads and writes, and a file that appears whole under its name or not
-// at all.
+// Small POSIX file helpers shared by the host stand-ins and the clonefile command: an owning
+// descriptor, an open that only ever yields a regular file, whole-buffer reads and writes, and a
+// file that appears whole under its name or not at all.
 #ifndef CLONE_HOST_CLONE_IO_H
 #define CLONE_HOST_CLONE_IO_H
 
@@ -30,6 +30,10 @@ private:
     int fd_;
 };
 
+// Opens PATH for reading when it is a regular file. A FIFO or a device would block the open or its
+// reads (or act on the open), so anything else is refused at once: ERROR "PATH: not a regular file".
+UniqueFd openRegularFile(const std::string& path, std::string& error);
+
 // Reads exactly SIZE bytes (retrying short reads and EINTR); false on an error or an early end.
 bool readFully(int fd, void* buf, std::size_t size);
 // pread() variant of readFully.
@@ -37,7 +41,8 @@ bool preadFully(int fd, void* buf, std::size_t size, std::uint64_t offset);
 // Writes all SIZE bytes; false (errno set) on failure.
 bool writeFully(int fd, const void* buf, std::size_t size);
 
-// Reads a whole small file (at most MAXSIZE bytes); false when it cannot be read or is larger.
+// Reads a whole small regular file (at most MAXSIZE bytes); false when it cannot be read, is not a
+// regular file or is larger.
 bool readSmallFile(const std::string& path, std::size_t maxSize, std::string& content, std::string& error);
 
 // Directory part of PATH ("." when there is none).

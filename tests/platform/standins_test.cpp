@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "CloneFileTestUtil.h"
+#include "CloneMaker.h"
 #include "DeviceTest.h"
 #include "cert_hash.h"
 #include "cfg_attr.h"
@@ -13,6 +18,8 @@
 namespace {
 
 using clonetest::DeviceTest;
+using clonetest::exists;
+using clonetest::makeDirs;
 using clonetest::readFile;
 using clonetest::writeFile;
 
@@ -179,5 +186,76 @@ TEST_F(StandinTest, CertificateHashNameMatchesOpenssl)
     get_certHashName(path("/missing.pem").c_str(), name);
     EXPECT_STREQ(name, "");
 }
+
+// ---- special files ----
+
+struct SpecialFileCase {
+    const char* name;
+    const char* devicePath;  // what becomes the special file
+    bool fifo;               // else a link to a device whose reads block
+    // Calls the stand-in that reads the file; true when it refused.
+    std::function<bool(const std::string& root)> refused;
+    bool logs;  // the refusal is also logged
+};
+CLONE_PRINT_BY_NAME(SpecialFileCase)
+
+class SpecialFileTest : public StandinTest, public ::testing::WithParamInterface<SpecialFileCase> {};
+
+// Every file a stand-in reads must be a regular file: opening or reading a FIFO or a device could
+// wait for ever, so it is refused at once.
+TEST_P(SpecialFileTest, RefusedWithoutWaiting)
+{
+    const SpecialFileCase& c = GetParam();
+    const std::string file = path(c.devicePath);
+    makeDirs(file.substr(0, file.rfind('/')));
+    ::unlink(file.c_str());
+    if (c.fifo) {
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    } else if (!exists("/dev/ptmx")) {
+        GTEST_SKIP() << "no /dev/ptmx here";
+    } else {
+        ASSERT_EQ(::symlink("/dev/ptmx", file.c_str()), 0);
+    }
+    const std::string deviceRoot = root();
+    EXPECT_EQ(clonetest::exitCodeWithin(10, [&c, &deviceRoot] { return c.refused(deviceRoot) ? 1 : 0; }), 1);
+    if (c.logs) {
+        bool named = false;
+        for (const std::string& m : messages("ERROR")) {
+            named = named || m.find(file + ": not a regular file") != std::string::npos;
+        }
+        EXPECT_TRUE(named) << "no clear record of the refusal";
+    }
+}
+
+bool attributeRefused(const std::string&)
+{
+    char buffer[16];
+    return Cfg_GetAttrValue("plain", buffer, sizeof buffer) != 0;
+}
+
+bool handlerRefused(const std::string& root)
+{
+    std::string out = root + "/out";
+    CloneMaker maker;
+    return maker.cloneHandler(&out[0], "clone", "cloning") == FALSE;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SpecialFileTest,
+    ::testing::Values(
+        SpecialFileCase{"attributesFifo", "/config/attributes", true, attributeRefused, false},
+        SpecialFileCase{"passwordFifo", "/config/clone_password", true,
+                        [](const std::string&) { return CloneMaker().Process_Authentication_DLM("clone-demo") != 0; },
+                        true},
+        SpecialFileCase{"signingKeyDevice", "/config/clone_signing_key.pem", false, handlerRefused, true},
+        SpecialFileCase{"archiveFifo", "/out/cloning.tar", true, handlerRefused, true},
+        SpecialFileCase{"certificateFifo", "/cert.pem", true,
+                        [](const std::string& root) {
+                            char name[32] = "x";
+                            get_certHashName((root + "/cert.pem").c_str(), name);
+                            return name[0] == '\0';
+                        },
+                        false}),
+    [](const ::testing::TestParamInfo<SpecialFileCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Test helpers around clone files: hand-made tar archives (also hostile ones), gzip, a small tmpfs
-// to fill up, environment overrides and a search of a tree for a secret.
+// to fill up, environment overrides, a search of a tree for a secret and calls that may hang.
 #ifndef CLONE_TESTS_CLONEFILETESTUTIL_H
 #define CLONE_TESTS_CLONEFILETESTUTIL_H
 
@@ -14,7 +14,10 @@
 #include <memory>
 #include <string>
 #include <sys/mount.h>
+#include <functional>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "DeviceTest.h"
@@ -32,10 +35,23 @@ const char kTestManifest[] =
 
 struct TarEntry {
     std::string name;
-    char type;             // '0' file, '1' hard link, '2' symbolic link, '5' directory
+    char type;             // '0' file, '1' hard link, '2' symbolic link, '5' directory, 'x' pax header
     std::string linkName;  // for links
-    std::string data;      // for files
+    std::string data;      // for files and pax headers
+
+    bool hasData() const { return type == '0' || type == 'x'; }
 };
+
+// One "LEN key=value\n" record of a pax extended header (VALUE may hold any byte, also NUL).
+inline std::string paxRecord(const std::string& key, const std::string& value)
+{
+    const std::string body = " " + key + "=" + value + "\n";
+    std::size_t digits = 1;  // the length counts its own digits
+    while (std::to_string(body.size() + digits).size() != digits) {
+        ++digits;
+    }
+    return std::to_string(body.size() + digits) + body;
+}
 
 // One ustar header block (POSIX magic), with its checksum.
 inline std::string tarHeader(const TarEntry& e)
@@ -53,7 +69,7 @@ inline std::string tarHeader(const TarEntry& e)
     octal(100, 8, e.type == '5' ? 0755 : 0644);
     octal(108, 8, 0);
     octal(116, 8, 0);
-    octal(124, 12, e.type == '0' ? e.data.size() : 0);
+    octal(124, 12, e.hasData() ? e.data.size() : 0);
     octal(136, 12, 1700000000);
     h[156] = e.type;
     put(157, 100, e.linkName);
@@ -75,7 +91,7 @@ inline std::string tarArchive(const std::vector<TarEntry>& entries)
     std::string out;
     for (const TarEntry& e : entries) {
         out += tarHeader(e);
-        if (e.type == '0') {
+        if (e.hasData()) {
             out += e.data;
             out.append((512 - e.data.size() % 512) % 512, '\0');
         }
@@ -143,6 +159,22 @@ inline std::vector<std::string> filesContaining(const std::string& dir, const st
         }
     }
     return hits;
+}
+
+// Runs CALL in a child process that gets SECONDS to finish: its exit code, or -1 when it hung (or
+// crashed). For calls that might block for ever, such as an open of a FIFO without a writer.
+inline int exitCodeWithin(unsigned seconds, const std::function<int()>& call)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(seconds);
+        _exit(call());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 // Sets an environment variable for one scope.

@@ -23,8 +23,9 @@ struct CommandResult {
 };
 
 // ARGS to clonefile with INPUT on its standard input; IO is a path prefix for the streams' files.
+// With a TIMELIMIT (seconds) a command that hangs is killed then, and its status is -1.
 inline CommandResult runClonefile(const std::string& io, const std::vector<std::string>& args,
-                                  const std::string& input = "", bool withoutRoot = false)
+                                  const std::string& input = "", bool withoutRoot = false, unsigned timeLimit = 0)
 {
     writeFile(io + ".in", input);
     const pid_t pid = ::fork();
@@ -52,6 +53,7 @@ inline CommandResult runClonefile(const std::string& io, const std::vector<std::
         if (withoutRoot) {
             ::unsetenv("CLONE_DEVICE_ROOT");
         }
+        ::alarm(timeLimit);  // survives execv
         ::execv(argv[0], argv.data());
         _exit(127);
     }

@@ -120,9 +120,12 @@ TEST_F(ClonefileTest, ListShowsLinksAndEscapesControlCharacters)
     EXPECT_EQ(run.out, "./a\\012b\n./link -> a\\012b\n./hard link to ./a\\012b\n");
 }
 
+// Links that stay inside DIR are kept; a file repeated is written again, the later one winning as
+// with tar.
 TEST_F(ClonefileTest, ExtractKeepsHarmlessLinks)
 {
     const std::string file = cloneFileOf({{"./data/", '5', "", ""},
+                                          {"./data/note.txt", '0', "", "older"},
                                           {"./data/note.txt", '0', "", "note"},
                                           {"./data/same", '1', "./data/note.txt", ""},
                                           {"./latest", '2', "data/note.txt", ""}});
@@ -135,6 +138,22 @@ TEST_F(ClonefileTest, ExtractKeepsHarmlessLinks)
     EXPECT_STREQ(target, "data/note.txt");
 }
 
+// A pax header that gives the member after it KEY=VALUE.
+TarEntry pax(const std::string& key, const std::string& value)
+{
+    return {"./PaxHeaders/member", 'x', "", paxRecord(key, value)};
+}
+
+// A relative name of SIZE bytes whose every component is short enough.
+std::string deepName(std::size_t size)
+{
+    std::string name;
+    while (name.size() + 251 < size) {
+        name += std::string(250, 'p') + "/";
+    }
+    return "./" + name + std::string(size - name.size(), 'x');
+}
+
 struct HostileCase {
     const char* name;
     std::vector<TarEntry> entries;
@@ -144,7 +163,8 @@ CLONE_PRINT_BY_NAME(HostileCase)
 
 class HostileArchiveTest : public ClonefileTest, public ::testing::WithParamInterface<HostileCase> {};
 
-// Members that would land outside DIR are refused before anything at all is written.
+// Members that would land outside DIR, or that could not all be written, are refused before
+// anything at all is written.
 TEST_P(HostileArchiveTest, RefusedWithNothingWritten)
 {
     std::vector<TarEntry> entries = {{"./", '5', "", ""}, {"./first.txt", '0', "", "harmless"}};
@@ -188,21 +208,37 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"hardLinkToNothing", {{"./hard", '1', "./missing", ""}}},
         HostileCase{"characterDevice", {{"./dev", '3', "", ""}}},
         HostileCase{"fifo", {{"./fifo", '6', "", ""}}},
-        HostileCase{"fileOverRoot", {{".", '0', "", "x"}}}),
+        HostileCase{"fileOverRoot", {{".", '0', "", "x"}}},
+        // The file system sees a name only up to a NUL: "..\0/x" would be a link to "..".
+        HostileCase{"nulInLinkTarget", {pax("linkpath", std::string("..\0/x", 5)), {"./link", '2', "x", ""}}},
+        HostileCase{"nulInName", {pax("path", std::string("./..\0", 5)), {"./x/", '5', "", ""}}},
+        HostileCase{"nameTooLong", {pax("path", "./" + std::string(300, 'n')), {"./long", '0', "", "x"}}},
+        HostileCase{"pathTooLong", {pax("path", deepName(4090)), {"./deep", '0', "", "x"}}},
+        HostileCase{"linkTargetTooLong", {pax("linkpath", std::string(5000, 't')), {"./link", '2', "x", ""}}},
+        // One name, two types: the later member could not be written over the earlier one.
+        HostileCase{"fileOverDirectory", {{"./d/", '5', "", ""}, {"./d", '0', "", "x"}}},
+        HostileCase{"fileOverImplicitDirectory", {{"./d/x", '0', "", "x"}, {"./d", '0', "", "x"}}},
+        HostileCase{"directoryOverFile", {{"./f", '0', "", "x"}, {"./f/", '5', "", ""}}},
+        HostileCase{"fileOverLink", {{"./l", '2', "first.txt", ""}, {"./l", '0', "", "x"}}},
+        HostileCase{"hardLinkToItself", {{"./h", '1', "./first.txt", ""}, {"./h", '1', "./h", ""}}}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
-TEST_F(ClonefileTest, ExtractDoesNotFollowLinksAlreadyInTheFolder)
+// What DIR already holds is checked before anything is written, and a link there is never followed.
+TEST_F(ClonefileTest, ExtractChecksTheFolderFirstAndDoesNotFollowLinksThere)
 {
     const std::string dir = root() + "/unpacked";
     const std::string outside = root() + "/outside";
-    makeDirs(dir);
+    makeDirs(dir + "/taken");
     makeDirs(outside);
     ASSERT_EQ(::symlink(outside.c_str(), (dir + "/data").c_str()), 0);
 
-    // A member below the link is refused.
-    const CommandResult below = clonefile({"extract", cloneFileOf({{"./data/evil", '0', "", "x"}}), dir});
-    EXPECT_EQ(below.status, 1);
-    EXPECT_NE(below.err.find("refusing to write through"), std::string::npos) << below.err;
+    // A member below the link, and a file where a directory is, are refused.
+    for (const TarEntry& member : {TarEntry{"./data/evil", '0', "", "x"}, TarEntry{"./taken", '0', "", "x"}}) {
+        const CommandResult run = clonefile({"extract", cloneFileOf({{"./first.txt", '0', "", "x"}, member}), dir});
+        EXPECT_EQ(run.status, 1) << member.name;
+        EXPECT_NE(run.err.find("refusing"), std::string::npos) << run.err;
+        EXPECT_FALSE(exists(dir + "/first.txt")) << member.name << ": extraction began before the refusal";
+    }
     EXPECT_TRUE(listDir(outside).empty());
 
     // A directory member of that name replaces the link itself, as tar does.
@@ -213,6 +249,23 @@ TEST_F(ClonefileTest, ExtractDoesNotFollowLinksAlreadyInTheFolder)
     ASSERT_EQ(::lstat((dir + "/data").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(readFile(dir + "/data/evil"), "x");
+}
+
+// A FIFO (or a device) where a file is expected is refused at once: reading it could wait for ever.
+TEST_F(ClonefileTest, SpecialFilesAreRefusedWithoutWaiting)
+{
+    const std::string good = cloneFileOf({{"./a", '0', "", "x"}});
+    const std::string fifo = root() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::vector<std::string>> runs = {{"info", fifo}, {"verify", "--key", signingPublicKey(), fifo}};
+    if (exists("/dev/ptmx")) {
+        runs.push_back({"verify", "--key", "/dev/ptmx", good});  // its reads block
+    }
+    for (const auto& args : runs) {
+        const CommandResult run = runClonefile(root() + "/io/command", args, "", false, 10);
+        EXPECT_EQ(run.status, 1) << args[0] << " " << args[1];
+        EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
+    }
 }
 
 struct UsageCase {

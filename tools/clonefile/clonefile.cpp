@@ -1,10 +1,13 @@
 // clonefile: checks, inspects and unpacks clone files, and provisions a simulated device with the
 // password verifier and signing key that the signing library needs.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits.h>
+#include <map>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -37,8 +40,9 @@ const char kUsage[] =
     "  manifest [--key PUBLIC.pem] FILE print the manifest XML inside FILE's archive\n"
     "  list [--key PUBLIC.pem] FILE     list the members of FILE's archive\n"
     "  extract [--key PUBLIC.pem] FILE DIR\n"
-    "                                   unpack FILE's archive into DIR; members that would land\n"
-    "                                   outside DIR are refused and then nothing is written\n"
+    "                                   unpack FILE's archive into DIR; an archive with members\n"
+    "                                   that would land outside DIR or clash with each other or\n"
+    "                                   with DIR's entries is refused and then nothing is written\n"
     "  set-password [--root ROOT] [--iterations N]\n"
     "                                   read a new clone password from standard input and write\n"
     "                                   the verifier ROOT/config/clone_password\n"
@@ -146,9 +150,8 @@ std::string printable(const std::string& text)
 
 bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info, std::string& error)
 {
-    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    fd = clonefmt::openRegularFile(path, error);
     if (!fd.valid()) {
-        error = clonefmt::errnoText(path);
         return false;
     }
     if (!clonefmt::readCloneFileInfo(fd.get(), info, error)) {
@@ -302,23 +305,45 @@ int cmdList(const Args& args)
     return std::fflush(stdout) == 0 ? kOk : failure("cannot write the list");
 }
 
-// Where a member may go inside the extraction folder, checked before anything is written.
+// Where the members go inside the extraction folder, checked for the whole archive and then against
+// what the folder holds, all before the first write: a refused archive writes nothing, and an
+// accepted one does not stop halfway over a clash between its members or with the folder.
 class ExtractionPlan {
 public:
     bool check(const clonefmt::TarMember& m, std::string& relative, std::string& error)
     {
         const std::string shown = printable(m.name);
         if (!clonefmt::safeRelativePath(m.name, relative)) {
-            error = "refusing member " + shown + ": absolute name or \"..\" component";
+            error = "refusing member " + shown + ": absolute name, \"..\" component or NUL byte";
             return false;
         }
-        if (relative.empty() && !m.isDirectory()) {
-            error = "refusing member " + shown + ": it would replace the extraction folder";
+        if (relative.empty()) {
+            if (!m.isDirectory()) {
+                error = "refusing member " + shown + ": it would replace the extraction folder";
+                return false;
+            }
+            return true;
+        }
+        if (componentTooLong(relative) || (m.isSymlink() && m.linkName.size() >= PATH_MAX)) {
+            error = "refusing member " + shown + ": name or link target too long for the file system";
             return false;
         }
-        // A member below a link or file of this archive would be written through it.
+        Kind kind;
+        if (m.isDirectory()) {
+            kind = Kind::Directory;
+        } else if (m.isFile() || m.isHardLink()) {
+            kind = Kind::File;
+        } else if (m.isSymlink()) {
+            kind = Kind::Link;
+        } else {
+            error = "refusing member " + shown + ": unsupported type '" + std::string(1, m.type) + "'";
+            return false;
+        }
+        // Every folder on the way is a directory of the archive, also where no member makes it: a
+        // member below a link or file of the archive would be written through it.
         for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
-            if (nonDirectories_.count(relative.substr(0, slash)) != 0) {
+            if (entries_.emplace(relative.substr(0, slash), Entry{Kind::Directory, false}).first->second.kind !=
+                Kind::Directory) {
                 error = "refusing member " + shown + ": it lies below a link or file of the archive";
                 return false;
             }
@@ -337,30 +362,97 @@ public:
                 error = "refusing hard link " + shown + " to " + printable(m.linkName) + ": it would point outside";
                 return false;
             }
-            if (files_.count(target) == 0) {
-                error = "refusing hard link " + shown + " to " + printable(m.linkName) + ": no earlier file of that name";
+            // A link to its own name would remove its target before linking to it.
+            const auto it = entries_.find(target);
+            if (it == entries_.end() || it->second.kind != Kind::File || target == relative) {
+                error = "refusing hard link " + shown + " to " + printable(m.linkName) +
+                        ": no other earlier file of that name";
                 return false;
             }
-        } else if (!m.isFile() && !m.isDirectory()) {
-            error = "refusing member " + shown + ": unsupported type '" + std::string(1, m.type) + "'";
+        }
+        // One name, one type. The same type again replaces the earlier member (the later wins, as
+        // with tar); another type could not (a directory may hold members by then).
+        const Entry& entry = entries_.emplace(relative, Entry{kind, true}).first->second;
+        if (entry.kind != kind) {
+            error = "refusing member " + shown + ": the archive also has it as a " + kindName(entry.kind);
             return false;
         }
-        if (m.isFile() || m.isHardLink()) {
-            files_.insert(relative);
-        } else {
-            files_.erase(relative);
-        }
-        if (m.isDirectory()) {
-            nonDirectories_.erase(relative);
-        } else {
-            nonDirectories_.insert(relative);
+        return true;
+    }
+
+    // Checks the planned members against what DIR holds now. Nothing below a link or file there is
+    // looked at: below a directory that is still to be made there is nothing yet.
+    bool checkFolder(const std::string& dir, std::string& error) const
+    {
+        std::set<std::string> made;
+        // A folder sorts before the names below it.
+        for (const auto& planned : entries_) {
+            const std::string& relative = planned.first;
+            const Entry& entry = planned.second;
+            const std::string path = dir + "/" + relative;
+            if (path.size() >= PATH_MAX) {
+                error = "refusing member " + printable(relative) + ": path too long for the file system";
+                return false;
+            }
+            const std::size_t slash = relative.rfind('/');
+            if (slash != std::string::npos && made.count(relative.substr(0, slash)) != 0) {
+                if (entry.kind == Kind::Directory) {
+                    made.insert(relative);
+                }
+                continue;
+            }
+            struct stat st;
+            if (::lstat(path.c_str(), &st) != 0) {
+                if (errno != ENOENT) {
+                    error = clonefmt::errnoText(path);
+                    return false;
+                }
+                if (entry.kind == Kind::Directory) {
+                    made.insert(relative);
+                }
+            } else if (S_ISDIR(st.st_mode) && entry.kind != Kind::Directory) {
+                error = "refusing member " + printable(relative) + ": " + path + " is a directory";
+                return false;
+            } else if (!S_ISDIR(st.st_mode) && entry.kind == Kind::Directory) {
+                // A directory member replaces a link or file, as tar does, unless a member below it
+                // comes first: that one would be written through it.
+                if (!entry.memberFirst) {
+                    error = "refusing to write through " + path + ": not a directory";
+                    return false;
+                }
+                made.insert(relative);
+            }
         }
         return true;
     }
 
 private:
-    std::set<std::string> files_;
-    std::set<std::string> nonDirectories_;
+    enum class Kind { Directory, File, Link };
+    struct Entry {
+        Kind kind;
+        bool memberFirst;  // a member of that name comes before any member below it
+    };
+
+    static const char* kindName(Kind kind)
+    {
+        return kind == Kind::Directory ? "directory" : kind == Kind::File ? "file" : "symbolic link";
+    }
+
+    static bool componentTooLong(const std::string& relative)
+    {
+        for (std::size_t start = 0;;) {
+            const std::size_t end = std::min(relative.find('/', start), relative.size());
+            if (end - start > NAME_MAX) {
+                return true;
+            }
+            if (end == relative.size()) {
+                return false;
+            }
+            start = end + 1;
+        }
+    }
+
+    std::map<std::string, Entry> entries_;
 };
 
 class Extractor {
@@ -499,7 +591,7 @@ int cmdExtract(const Args& args)
     if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
         return failure(error);
     }
-    // First every member is checked, so a refused archive writes nothing at all.
+    // First every member is checked, then what DIR holds, so a refused archive writes nothing at all.
     ExtractionPlan plan;
     auto check = [&plan](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string& err) {
         std::string relative;
@@ -509,12 +601,18 @@ int cmdExtract(const Args& args)
         return failure(file + ": " + error);
     }
     struct stat st;
-    if (::stat(dir.c_str(), &st) != 0) {
-        if (errno != ENOENT || ::mkdir(dir.c_str(), 0755) != 0) {
-            return failure(clonefmt::errnoText(dir));
-        }
-    } else if (!S_ISDIR(st.st_mode)) {
+    const bool present = ::stat(dir.c_str(), &st) == 0;
+    if (!present && errno != ENOENT) {
+        return failure(clonefmt::errnoText(dir));
+    }
+    if (present && !S_ISDIR(st.st_mode)) {
         return failure(dir + ": not a directory");
+    }
+    if (!plan.checkFolder(dir, error)) {
+        return failure(file + ": " + error);
+    }
+    if (!present && ::mkdir(dir.c_str(), 0755) != 0) {
+        return failure(clonefmt::errnoText(dir));
     }
     Extractor extractor(dir);
     auto extract = [&extractor](const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& err) {
