@@ -73,11 +73,11 @@ extern "C" void Log_SpecEntry(Log_Entry_Spec_t* record, const char* sourceFile, 
 
     const std::string dir = clonehost::hostPath("/var/log");
     const std::string file = dir + "/clone.log";
-    int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
         ::mkdir(clonehost::hostPath("/var").c_str(), 0755);
         ::mkdir(dir.c_str(), 0755);
-        fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
         if (fd < 0) {
             return;
         }
