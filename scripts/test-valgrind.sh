@@ -1,6 +1,6 @@
 #!/bin/sh
-# The end-to-end tests (whole exports through createCloneDLM) under valgrind's memcheck:
-# no memory error and no definite leak is allowed.
+# The end-to-end tests (whole exports through createCloneDLM) and the capture helpers under
+# valgrind's memcheck: no memory error and no definite leak is allowed.
 #   scripts/test-valgrind.sh [BUILD_DIR]   (a native build made by scripts/test.sh)
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,9 +10,12 @@ EXTRA_PACKAGES=valgrind "$src/scripts/install-deps.sh"
 cmake --build "$build" -j"$(nproc)"
 mkdir -p "$build/test-tmp"
 export TMPDIR="$build/test-tmp"
-# program:filter — the suites that run whole exports.
+# program:filter — the suites that run whole exports, and the capture helpers.
 runs="cloneCreator/packaging_test:PackagingTest.*
 cloneCreator/plugin_helpers_test:PluginExportTest.*
+cloneCreator/capture/attribute_lists_test:*
+cloneCreator/capture/nvram_attributes_test:*
+cloneCreator/capture/configuration_attributes_test:*
 endtoend/export_test:*"
 status=0
 for run in $runs; do
