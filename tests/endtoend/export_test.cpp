@@ -64,23 +64,76 @@ bool listed(const std::vector<Member>& members, const std::string& path)
 }
 
 // The sample data selects many kinds of data for other devices; of their elements only those
-// whose helpers captured something survive pruning: the manifest version, the custom media list
-// and the foreign device interface (below accounting).
+// whose helpers captured something survive pruning: the manifest version, the configuration
+// attributes of all five stores, the custom media list and the foreign device interface (below
+// accounting).
 const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
                                          "  cloningData\n"
                                          "    version: 1.0.0\n"
+                                         "    cloningAttributes\n"
+                                         "      nvRAM: data/cloneStorage/nvm_clone\n"
+                                         "      configServer: data/cloneStorage/cfg_clone\n"
+                                         "      ccsNVM: data/cloneStorage/ccs_clone\n"
+                                         "      dataStore: data/cloneStorage/ds_clone\n"
+                                         "      ccsDataStore: data/cloneStorage/ds_ccs_clone\n"
                                          "    accounting\n"
                                          "      accountingAttributes\n"
                                          "        fdiAttributes: data/fdiAttributes/fdiAttributes\n"
                                          "    cmlAttributes: data/cmlAttributes/cmlAttributes\n";
 
+// The network group's stores go under "cloningData" here too; the self-clone group's own two
+// follow the serial number.
 const std::string kSelfOutline = std::string(kConfigurationRoot) +
                                  "  cloningData\n"
                                  "    version: 1.0.0\n"
+                                 "    cloningAttributes\n"
+                                 "      nvRAM: data/cloneStorage/nvm_clone\n"
+                                 "      configServer: data/cloneStorage/cfg_clone\n"
                                  "  version: 1.0.0\n"
-                                 "  serialNumber: SIM0123456789\n";
+                                 "  serialNumber: SIM0123456789\n"
+                                 "  configurationAttributes\n"
+                                 "    configServer: data/cloneStorage/cfg_cloneself\n"
+                                 "    nvRAM: data/cloneStorage/nvm_cloneself\n";
 
-// The sample tmp_attrib_parsed lines that the selected sections append to each attribute list.
+// What the configuration server and the data store hold for the sample lists: "<profile/>" asked
+// for both profiles, names the stores lack left out, the CCS data store in list order.
+const char kNetworkSettings[] =
+    "set connectivity.8021x[wired].enabled=TRUE\nset connectivity.8021x[wireless].enabled=FALSE\n"
+    "set connectivity.8021x[wired].authenticationMethod=PEAP\nset connectivity.ipv6[wired].enabled=TRUE\n"
+    "set connectivity.ipv6[wireless].enabled=FALSE\nset network.proxy.server=proxy.office.example\n"
+    "set network.proxy.port=8080\nset network.ntp.server=ntp.office.example\n";
+const std::string kConfigServerExport = std::string(kNetworkSettings) +
+                                        "set security.passwordPolicy.minLength=12\n"
+                                        "set security.passwordPolicy.lockoutAttempts=5\n"
+                                        "set security.auditLog.enabled=TRUE\nset security.tls.minimumVersion=1.2\n"
+                                        "set scan.defaults.resolution=300\nset scan.defaults.colorMode=auto\n"
+                                        "set scan.defaults.fileFormat=pdf\n";
+const std::vector<Member> kOtherDevicesCaptured = {
+    {"data/cloneStorage/nvm_clone", nullptr},
+    {"data/cloneStorage/cfg_clone", kConfigServerExport.c_str()},
+    {"data/cloneStorage/ccs_clone",
+     "set ccs.scan.quotaEnabled=TRUE\nset ccs.security.allowGuestAccess=FALSE\n"
+     "set ccs.security.certificateCheck[wired]=strict\nset ccs.security.sessionTimeout=900\n"},
+    {"data/cloneStorage/ds_clone",
+     "accounting.jobLog.retention=90\nscanService.jobHistory.retention=30\nscanService.network.folderTimeout=120\n"
+     "scanService.smb[wired].signing=required\n"},
+    {"data/cloneStorage/ds_ccs_clone",
+     "ccs.accounting.userLimits[wired]=500\nccs.accounting.userLimits[wireless]=200\n"
+     "ccs.accounting.departmentCodes=SALES,ENG,OPS\nccs.accounting.balanceMode=monthly\n"},
+};
+const std::vector<Member> kSelfCaptured = {
+    {"data/cloneStorage/nvm_clone", nullptr},
+    {"data/cloneStorage/cfg_clone", kNetworkSettings},
+    {"data/cloneStorage/cfg_cloneself",
+     "set connectivity.8021x[wired].authenticationMethod=PEAP\nset connectivity.8021x[wired].enabled=TRUE\n"
+     "set connectivity.8021x[wireless].enabled=FALSE\nset network.proxy.server=proxy.office.example\n"
+     "set scan.defaults.resolution=300\nset security.passwordPolicy.minLength=12\n"
+     "set connectivity.8021x[wired].configDone=TRUE\nset connectivity.8021x[wireless].configDone=TRUE\n"},
+    {"data/cloneStorage/nvm_cloneself", nullptr},
+};
+
+// The sample tmp_attrib_parsed lines that the selected sections append to the configuration
+// attribute list, which the ConfigServer plug-in reads and leaves in place.
 const char kNetworkConfig[] =
     "connectivity.8021x[<profile/>].enabled\nconnectivity.8021x[<profile/>].authenticationMethod\n"
     "connectivity.ipv6[<profile/>].enabled\nnetwork.proxy.server\nnetwork.proxy.port\nnetwork.ntp.server\n";
@@ -89,18 +142,9 @@ const char kSecurityConfig[] =
     "security.tls.minimumVersion\n";
 const char kScanConfig[] =
     "scan.defaults.resolution\nscan.defaults.colorMode\nscan.defaults.fileFormat\nscan.email.maxAttachmentSize\n";
-const char kNetworkNvram[] =
-    "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\nTCPIP_ANY_TOKEN:TCPIP_HOST_NAME_TAG\n"
-    "TCPIP_ANY_TOKEN:TCPIP_DOMAIN_NAME_TAG\nTCPIP_ANY_TOKEN:TCPIP_DNS_SERVER_1_TAG\n"
-    "TCPIP_ANY_TOKEN:TCPIP_DNS_SERVER_2_TAG\nHTTP_ANY_TOKEN:HTTP_ENABLED_TAG\n";
-const char kPrintNvram[] =
-    "PRINT_ANY_TOKEN:PRINT_DEFAULT_PAPER_SIZE_TAG\nPRINT_ANY_TOKEN:PRINT_DEFAULT_DUPLEX_TAG\n"
-    "PRINT_ANY_TOKEN:PRINT_ENERGY_SAVER_TIMEOUT_TAG\n";
-const char kSelfConfig[] =
-    "connectivity.8021x[<profile/>].enabled\nnetwork.proxy.server\nsecurity.passwordPolicy.minLength\n"
-    "scan.defaults.resolution\n";
 
-// Every file the clone staging directory holds after an export, with its content.
+// Every file the clone staging directory holds after an export, with its content: the lists that
+// no capture consumes.
 struct StagedList {
     const char* devicePath;
     std::string content;
@@ -108,12 +152,7 @@ struct StagedList {
 
 const std::vector<StagedList> kOtherDevicesLists = {
     {"/xpaths/tmp_cloningData/cfg_attr_list", std::string(kNetworkConfig) + kSecurityConfig + kScanConfig},
-    {"/xpaths/tmp_cloningData/nvram_attr_list", std::string(kNetworkNvram) + kPrintNvram},
     {"/xpaths/tmp_cloningData/dlm_attr_list", "scanToCloud\nmobilePrint\nairPrint\n"},
-    {"/xpaths/tmp_cloningData/cfg_ccs_attr_list", "ccs.security.sessionTimeout\nccs.security.allowGuestAccess\n"},
-    {"/xpaths/tmp_cloningData/ds_attr_list", "scanService.jobHistory.retention\nscanService.network.folderTimeout\n"},
-    {"/xpaths/tmp_cloningData/ds_ccs_attr_list",
-     "ccs.accounting.userLimits[<profile/>]\nccs.accounting.departmentCodes\n"},
 };
 
 // Names (not paths) of every entry below DIR, at any depth, whose name is NAME.
@@ -267,6 +306,7 @@ struct ExportCase {
     std::string outline;
     std::vector<Member> pluginMembers;  // the plug-in exports the archive holds; the others it lacks
     std::vector<StagedList> lists;
+    std::vector<Member> captured;  // staged stores the archive holds; a null content is not compared
     const char* selfType;  // srtCloneSelfType afterwards
     // ERROR records the sample data produces, in order.
     std::vector<std::string> errors;
@@ -276,16 +316,11 @@ CLONE_PRINT_BY_NAME(ExportCase)
 
 const ExportCase kExportCases[] = {
     {"OtherDevices", kOtherDevicesLine, "out", "clone", "./CloningManifest.xml", kOtherDevicesOutline,
-     {kCml, kFdi}, kOtherDevicesLists, "", {}},
+     {kCml, kFdi}, kOtherDevicesLists, kOtherDevicesCaptured, "", {}},
     {"Self", kSelfLine, "self", "cloneSelf", "./ConfigurationManifest.xml", kSelfOutline, {},
      {{"/xpaths/tmp_cloningData/cfg_attr_list", kNetworkConfig},
-      {"/xpaths/tmp_cloningData/nvram_attr_list", kNetworkNvram},
-      {"/xpaths/tmp_cloningData/dlm_attr_list", "scanToCloud\nmobilePrint\nairPrint\n"},
-      {"/xpaths/tmp_cloningData/cfg_attr_listcloneself", kSelfConfig},
-      {"/xpaths/tmp_cloningData/nvram_attr_listcloneself",
-       "TCPIP_ANY_TOKEN:TCPIP_HOST_NAME_TAG\nTCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\n"
-       "PRINT_ANY_TOKEN:PRINT_DEFAULT_PAPER_SIZE_TAG\n"}},
-     "cloneSelf", {}},
+      {"/xpaths/tmp_cloningData/dlm_attr_list", "scanToCloud\nmobilePrint\nairPrint\n"}},
+     kSelfCaptured, "cloneSelf", {}},
 };
 
 class ExportCaseTest : public ExportTest, public testing::WithParamInterface<ExportCase> {};
@@ -321,6 +356,13 @@ TEST_P(ExportCaseTest, CloneFileCarriesWhatTheGroupsSelected)
     const std::vector<std::string> names = members(cloneFile);
     EXPECT_TRUE(contains(names, c.manifestMember)) << c.manifestMember;
     expectPluginMembers(cloneFile, names, c.pluginMembers);
+    const std::string unpacked = extract(cloneFile, "captured");
+    for (const Member& m : c.captured) {
+        EXPECT_TRUE(contains(names, std::string("./") + m.path)) << m.path;
+        if (m.content != nullptr) {
+            EXPECT_EQ(readFile(unpacked + "/" + m.path), m.content) << m.path;
+        }
+    }
 
     // The export tree went into the archive; the attribute lists stay for the next export.
     std::vector<std::string> staged = listDir(path("/xpaths/tmp_cloningData"));

@@ -1,1 +1,408 @@
+// Configuration server and data store capture: the "cloningAttributes" and "configurationAttributes"
+// walks, the configClient round trip, ds_backup, the ConfigServer plug-in, and what is left when a
+// tool or the staging area fails.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include <libxml/parser.h>
+
+#include "CloneCreator.h"
+#include "CloneFileTestUtil.h"
+#include "CloningExportPortal.h"
+#include "DeviceTest.h"
+#include "FakePlugin.h"
+#include "Handles.h"
+#include "Loader.h"
+#include "XmlTree.h"
+
+namespace {
+
+using namespace clonetest;
+typedef std::vector<std::string> Lines;
+
+const std::string kStaging = "/xpaths/tmp_cloningData/";
+const std::string kStorage = "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage/";
+const char kConfigClient[] = "/xpaths/nc_bin/configClient";
+const char kDsBackup[] = "/xpaths/nc_dlms/upgrade/apps/ds_backup";
+
+// A placeholder, an empty line, a repeat and a name the server lacks: answered sorted, each once,
+// for both profiles, without the unknown name.
+const char kConfigList[] = "b.x[<profile/>]\na.y\n\nb.x[wired]\nz.unknown\n";
+const char kConfigSettings[] = "set a.y=3\nset b.x[wired]=1\nset b.x[wireless]=2\n";
+const char kConfigDone[] =
+    "set connectivity.8021x[wired].configDone=TRUE\nset connectivity.8021x[wireless].configDone=TRUE\n";
+// Sorted for the data store, in first-occurrence order for the CCS one.
+const char kDsList[] = "s.b[<profile/>]\ns.a\ns.a\n";
+const char kDsSaved[] = "s.a=1\ns.b[wired]=2\n";
+const char kCcsDsList[] = "c.z\nc.a[<profile/>]\nc.z\n";
+const char kCcsDsSaved[] = "c.z=9\nc.a[wired]=7\nc.a[wireless]=8\n";
+
+// What the simulated tools write in their "garbage" mode, and those lines as settings.
+const std::string kGarbage = std::string("a.b=\0\377\200\n", 8) + std::string(8192, '\351') + "\n";
+const std::string kGarbageSettings = "set " + std::string("a.b=\0\377\200\n", 8) + "set " + kGarbage.substr(8);
+
+class CaptureTest : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        cloneutil::cloningPortal().GetPluginMap().clear();
+        setAttribute("a.y", "3");
+        setAttribute("b.x[wired]", "1");
+        setAttribute("b.x[wireless]", "2");
+        writeFile(path("/config/datastore"), "s.a=1\ns.b[wired]=2\nc.a[wired]=7\nc.a[wireless]=8\nc.z=9\n");
+        makeDirs(path(CLONE_EXPORT_DATA_DIR));
+    }
+    void TearDown() override
+    {
+        cloneutil::cloningPortal().GetPluginMap().clear();
+        DeviceTest::TearDown();
+    }
+
+    void writeList(const std::string& name, const std::string& content) const
+    {
+        writeFile(path(kStaging + name), content);
+    }
+    std::string staged(const std::string& name) const { return readFile(path(kStorage + name)); }
+
+    // HOW: a sim.tool.NAME mode ("fail", "empty", "garbage"), "missing" or "notExecutable".
+    void breakTool(const char* tool, const std::string& how) const
+    {
+        if (how == "missing") {
+            ::unlink(path(tool).c_str());
+        } else if (how == "notExecutable") {
+            ::chmod(path(tool).c_str(), 0644);
+        } else if (!how.empty()) {
+            setAttribute(std::string("sim.tool.") + (std::strrchr(tool, '/') + 1), how);
+        }
+    }
+
+    // The first element below the root of XML, which the fixture's document now holds.
+    xmlNodePtr parse(const std::string& xml)
+    {
+        doc.reset(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NOBLANKS));
+        return xmlFirstElementChild(xmlDocGetRootElement(doc.get()));
+    }
+    // The document saved, so it must stay well-formed, then pruned.
+    std::string savedOutline()
+    {
+        const std::string file = path(CLONE_MANIFEST_CLONE);
+        EXPECT_NE(xmlSaveFormatFile(file.c_str(), doc.get(), 1), -1);
+        while (creator.removeEmptyNodes(file)) {
+        }
+        return xmlFileOutline(file);
+    }
+    Lines stagingLeft() const
+    {
+        Lines left = listDir(path(kStaging));
+        std::sort(left.begin(), left.end());
+        return left;
+    }
+
+    CloneCreator creator{const_cast<char*>("/out")};
+    cloneutil::XmlDoc doc;
+};
+
+std::string text(xmlNodePtr node)
+{
+    cloneutil::XmlChar content(xmlNodeGetContent(node));
+    return content ? reinterpret_cast<const char*>(content.get()) : "";
+}
+
+class WalkTest : public CaptureTest {
+protected:
+    bool withPlugins() const override { return true; }
+};
+
+TEST_F(WalkTest, CloningAttributesCapturesEveryStoreAndNamesStagedFiles)
+{
+    kel::plugin::Loader<cloning::Plugin> loader("cloning", &cloneutil::cloningPortal());
+    kel::plugin::LoadPlugins(loader.category, loader);
+    writeFile(path("/config/nvram"), "HTTP_ANY_TOKEN:HTTP_ENABLED_TAG=1\n");
+    writeList("nvram_attr_list", "HTTP_ANY_TOKEN:HTTP_ENABLED_TAG\n");
+    writeList("cfg_attr_list", "a.y\n");
+    writeList("cfg_ccs_attr_list", kConfigList);
+    writeList("ds_attr_list", kDsList);
+    writeList("ds_ccs_attr_list", kCcsDsList);
+    // The second "dataStore" finds its list consumed: an error, and pruned.
+    xmlNodePtr data = parse("<CloningManifest><cloningData><version>1.0.0</version><cloningAttributes><nvRAM/>"
+                            "<configServer/><ccsNVM/><dataStore/><ccsDataStore/><dataStore/></cloningAttributes>"
+                            "</cloningData></CloningManifest>");
+    creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
+
+    for (xmlNodePtr child = xmlLastElementChild(data)->children; child != nullptr; child = child->next) {
+        EXPECT_TRUE(text(child).empty() || exists(path(CLONE_EXPORT_TREE) + text(child))) << text(child);
+    }
+    EXPECT_EQ(savedOutline(), "CloningManifest\n  cloningData\n    version: 1.0.0\n    cloningAttributes\n"
+                              "      nvRAM: data/cloneStorage/nvm_clone\n"
+                              "      configServer: data/cloneStorage/cfg_clone\n"
+                              "      ccsNVM: data/cloneStorage/ccs_clone\n"
+                              "      dataStore: data/cloneStorage/ds_clone\n"
+                              "      ccsDataStore: data/cloneStorage/ds_ccs_clone\n");
+    EXPECT_EQ(stagingLeft(), (Lines{"cfg_attr_list", "cloningExport"}));
+    Lines calls = toolCalls();
+    calls.erase(std::remove_if(calls.begin(), calls.end(),
+                               [](const std::string& c) { return c.compare(0, 12, "saveCnConfig") == 0; }),
+                calls.end());
+    EXPECT_EQ(calls, (Lines{"configClient " + path(kStaging + "cfg_ccs_attr_list"),
+                            "ds_backup -A -a " + path(kStaging + "ds_attr_list") + " -o " + path(kStorage + "ds_clone"),
+                            "ds_backup -A -a " + path(kStaging + "ds_ccs_attr_list") + " -o " +
+                                path(kStorage + "ds_ccs_clone")}));
+    EXPECT_EQ(messages("ERROR"), Lines{"Datastore Attributes are not able to clone"});
+}
+
+TEST_F(WalkTest, ConfigurationAttributesCapturesConfigServerThenNvram)
+{
+    writeFile(path("/usr/ui/pum/nvm/defaults/Default/NVM.xml"), "<nvm/>\n");
+    writeList("cfg_attr_listcloneself", kConfigList);
+    writeList("nvram_attr_listcloneself", "HTTP_ANY_TOKEN:HTTP_ENABLED_TAG\n");
+    parse("<CloningManifest><configurationAttributes/></CloningManifest>");
+    creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
+
+    EXPECT_EQ(savedOutline(), "CloningManifest\n  configurationAttributes\n"
+                              "    configServer: data/cloneStorage/cfg_cloneself\n"
+                              "    nvRAM: data/cloneStorage/nvm_cloneself\n");
+    EXPECT_EQ(staged("cfg_cloneself"), std::string(kConfigSettings) + kConfigDone);
+    EXPECT_EQ(stagingLeft(), Lines{"cloningExport"});
+    EXPECT_EQ(messages("ERROR"), Lines{});
+}
+
+// Which children the two entry points dispatch to or add, by the lists present.
+struct EntryCase {
+    const char* name;
+    const char* manifest;  // the root's first child is handed to ENTRY
+    CloneCreator::Helper entry;
+    const char* list;  // null: none
+    bool unnameFirstChild;
+    bool_t result;
+    const char* outline;  // unpruned
+    Lines errors;
+};
+
+CLONE_PRINT_BY_NAME(EntryCase)
+
+const EntryCase kEntryCases[] = {
+    {"NoChildren", "<r><cloningAttributes/></r>", &CloneCreator::cloneCloningAttributes, "ds_attr_list", false,
+     FALSE, "r\n  cloningAttributes\n", {}},
+    {"OnlyDataStoreList", "<r><cloningAttributes><nvRAM/>text<dataStore/><other/></cloningAttributes></r>",
+     &CloneCreator::cloneCloningAttributes, "ds_attr_list", false, TRUE,
+     "r\n  cloningAttributes: text\n    nvRAM\n    dataStore: data/cloneStorage/ds_clone\n    other\n", {}},
+    {"UnnamedChild", "<r><cloningAttributes><x/><dataStore/></cloningAttributes></r>",
+     &CloneCreator::cloneCloningAttributes, "ds_attr_list", true, TRUE,
+     "r\n  cloningAttributes\n    --\n    dataStore: data/cloneStorage/ds_clone\n",
+     {"Current Node has bad name. Moving to next node"}},
+    {"NoSelfLists", "<r><configurationAttributes/></r>", &CloneCreator::cloneConfigurationAttributes, nullptr, false,
+     FALSE, "r\n  configurationAttributes\n", {}},
+    {"OnlySelfNvramList", "<r><configurationAttributes/></r>", &CloneCreator::cloneConfigurationAttributes,
+     "nvram_attr_listcloneself", false, FALSE,
+     "r\n  configurationAttributes\n    nvRAM: data/cloneStorage/nvm_cloneself\n",
+     {"unable to copy NVM.xml file to clone file"}},
+};
+
+class EntryTest : public CaptureTest, public testing::WithParamInterface<EntryCase> {};
+
+TEST_P(EntryTest, DispatchesByList)
+{
+    const EntryCase& c = GetParam();
+    if (c.list != nullptr) {
+        writeList(c.list, "s.a\n");
+    }
+    xmlNodePtr node = parse(c.manifest);
+    if (c.unnameFirstChild) {
+        node->children->name = nullptr;
+    }
+    EXPECT_EQ((creator.*c.entry)(node), c.result);
+    EXPECT_EQ(xmlOutline(doc.get()), c.outline);
+    EXPECT_EQ(messages("ERROR"), c.errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, EntryTest, testing::ValuesIn(kEntryCases),
+                         [](const testing::TestParamInfo<EntryCase>& info) { return info.param.name; });
+
+// The ConfigServer plug-in is asked only when filed, with the list as group expansion wrote it;
+// the node names its export whatever it answers.
+TEST_F(CaptureTest, ConfigServerPlugin)
+{
+    const std::string start = "ENTER cloneConfigServerHelper\nINFO   In cloneConfigServerHelper: CLONE PLUGIN "
+                              "START...1.... \nINFO   In cloneConfigServerHelper: CLONE PLUGIN START...2.... \n";
+    const std::string found = "INFO   In CloneCreator::cloneConfigServerHelper: In if portal->HasPlugin....... \n";
+    const std::string missing = "ERROR cloneConfigServerHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin "
+                                "Failed for ConfigServer.......\n";
+    for (const bool_t answer : {FALSE, TRUE}) {
+        for (const bool filed : {false, true}) {
+            SCOPED_TRACE(std::to_string(answer) + (filed ? " filed" : " not filed"));
+            FakePlugin plugin(filed ? "ConfigServer" : "cmlAttributes", answer);
+            cloneutil::cloningPortal().GetPluginMap().clear();
+            cloneutil::cloningPortal().Install(&plugin);
+            xmlNodePtr node = parse("<r><configServer/></r>");
+            clearLog();
+
+            EXPECT_EQ(creator.cloneConfigServerHelper(node), filed ? answer : FALSE);
+            EXPECT_EQ(text(node), filed ? "data/cloneStorage/cfg_clone" : "");
+            EXPECT_EQ(plugin.exports, filed ? Lines{path(kStaging + "cfg_attr_list")} : Lines{});
+            std::string records;
+            for (const LogRecord& r : log()) {
+                records += r.record + " " + r.message + "\n";
+            }
+            EXPECT_EQ(records, start + (filed ? found : missing) + "RETURN cloneConfigServerHelper\n");
+        }
+    }
+}
+
+struct ToolCase {
+    const char* name;
+    const char* how;  // "" for a tool that works
+};
+
+CLONE_PRINT_BY_NAME(ToolCase)
+
+const ToolCase kToolCases[] = {{"Answers", ""},        {"Fails", "fail"},       {"Empty", "empty"},
+                               {"Garbage", "garbage"}, {"Missing", "missing"}, {"NotExecutable", "notExecutable"}};
+
+class ToolTest : public CaptureTest, public testing::WithParamInterface<ToolCase> {};
+
+// configClient's status is not looked at: whatever it answered is staged, the configDone lines
+// always last in the self clone; bytes that are no text stay in the staged files.
+TEST_P(ToolTest, ConfigClientAnswersAreStagedWhateverItsStatus)
+{
+    const std::string how = GetParam().how;
+    breakTool(kConfigClient, how);
+    writeList("cfg_attr_listcloneself", kConfigList);
+    writeList("cfg_ccs_attr_list", kConfigList);
+    xmlNodePtr self = parse("<r><configServer/><ccsNVM/></r>");
+
+    EXPECT_EQ(creator.cloneSelfConfigServerHelper(self), TRUE);
+    EXPECT_EQ(creator.cloneCCSConfigServerHelper(self->next), TRUE);
+    EXPECT_EQ(savedOutline(),
+              "r\n  configServer: data/cloneStorage/cfg_cloneself\n  ccsNVM: data/cloneStorage/ccs_clone\n");
+    const std::string answered = how.empty() ? kConfigSettings : how == "garbage" ? kGarbageSettings : "";
+    EXPECT_EQ(staged("cfg_cloneself"), answered + kConfigDone);
+    EXPECT_EQ(staged("ccs_clone"), answered);
+    EXPECT_EQ(stagingLeft(), Lines{"cloningExport"});
+    EXPECT_EQ(messages("ERROR"), Lines{});
+}
+
+// ds_backup's status decides; a failure is logged per helper and names nothing.
+TEST_P(ToolTest, DataStoreStatusDecides)
+{
+    const std::string how = GetParam().how;
+    breakTool(kDsBackup, how);
+    writeList("ds_attr_list", kDsList);
+    writeList("ds_ccs_attr_list", kCcsDsList);
+    xmlNodePtr node = parse("<r><dataStore/><ccsDataStore/></r>");
+
+    const bool_t ok = how.empty() || how == "empty" || how == "garbage";
+    EXPECT_EQ(creator.cloneDataStoreHelper(node), ok);
+    EXPECT_EQ(creator.cloneCCSDataStoreHelper(node->next), ok);
+    if (ok) {
+        EXPECT_EQ(savedOutline(), "r\n  dataStore: data/cloneStorage/ds_clone\n"
+                                  "  ccsDataStore: data/cloneStorage/ds_ccs_clone\n");
+        EXPECT_EQ(staged("ds_clone"), how.empty() ? kDsSaved : how == "garbage" ? kGarbage : "");
+        EXPECT_EQ(staged("ds_ccs_clone"), how.empty() ? kCcsDsSaved : how == "garbage" ? kGarbage : "");
+        EXPECT_EQ(messages("INFO"), Lines{});
+    } else {
+        EXPECT_EQ(xmlOutline(doc.get()), "r\n  dataStore\n  ccsDataStore\n");
+        EXPECT_EQ(listDir(path(kStorage)), Lines{});
+        EXPECT_EQ(messages("INFO"), (Lines{"Datastore Attributes are not able to clone",
+                                           "CCS-Datastore Attributes are not able to clone"}));
+    }
+    EXPECT_EQ(stagingLeft(), Lines{"cloningExport"});
+    EXPECT_EQ(messages("ERROR"), Lines{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, ToolTest, testing::ValuesIn(kToolCases),
+                         [](const testing::TestParamInfo<ToolCase>& info) { return info.param.name; });
+
+// A success without output, or what a failed backup left behind: neither is staged nor named.
+TEST_F(CaptureTest, DataStoreOutputMustBeThereAndWhole)
+{
+    for (const char* body : {"exit 0", "echo part > \"$5\"; exit 1"}) {
+        SCOPED_TRACE(body);
+        replaceTool(kDsBackup, body);
+        writeList("ds_attr_list", kDsList);
+        xmlNodePtr node = parse("<r><dataStore/></r>");
+        clearLog();
+        EXPECT_EQ(creator.cloneDataStoreHelper(node), FALSE);
+        EXPECT_EQ(text(node), "");
+        EXPECT_EQ(messages("INFO"), Lines{"Datastore Attributes are not able to clone"});
+        EXPECT_EQ(listDir(path(kStorage)), Lines{});
+    }
+}
+
+// No list, or a staging area that cannot take the capture: an error, nothing half-written staged
+// or named, and the list consumed.
+struct FailureCase {
+    const char* name;
+    CloneCreator::Helper helper;
+    const char* list;     // null: none
+    const char* mountAt;  // a 16 KB disk here; null: a file stands where the staging directory belongs
+    bool bigAnswer;       // an answer larger than that disk; else the disk is full beforehand
+    Lines errors;
+};
+
+CLONE_PRINT_BY_NAME(FailureCase)
+
+#define STORAGE "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage"
+const FailureCase kFailureCases[] = {
+    {"DataStoreWithoutList", &CloneCreator::cloneDataStoreHelper, nullptr, nullptr, false,
+     {"Datastore Attributes are not able to clone"}},
+    {"CcsDataStoreWithoutList", &CloneCreator::cloneCCSDataStoreHelper, nullptr, nullptr, false,
+     {"CCS-Datastore Attributes are not able to clone"}},
+    {"DataStoreIntoFile", &CloneCreator::cloneDataStoreHelper, "ds_attr_list", nullptr, false,
+     {"Creating " STORAGE "/ is failed"}},
+    {"CcsDataStoreIntoFile", &CloneCreator::cloneCCSDataStoreHelper, "ds_ccs_attr_list", nullptr, false,
+     {"Creating " STORAGE "/ is failed"}},
+    {"SelfConfigIntoFile", &CloneCreator::cloneSelfConfigServerHelper, "cfg_attr_listcloneself", nullptr, false,
+     {"cloneSelfConfigServerHelper: " STORAGE "/cfg_cloneself cannot be written"}},
+    {"CcsConfigIntoFile", &CloneCreator::cloneCCSConfigServerHelper, "cfg_ccs_attr_list", nullptr, false,
+     {"cloneCCSConfigServerHelper: " STORAGE "/ccs_clone cannot be written"}},
+    {"SelfConfigDiskFull", &CloneCreator::cloneSelfConfigServerHelper, "cfg_attr_listcloneself",
+     "/xpaths/tmp_cloningData", true,
+     {"cloneSelfConfigServerHelper: /xpaths/tmp_cloningData/attr_list.tmp cannot be written"}},
+    {"CcsConfigDiskFull", &CloneCreator::cloneCCSConfigServerHelper, "cfg_ccs_attr_list", STORAGE, false,
+     {"cloneCCSConfigServerHelper: " STORAGE "/ccs_clone cannot be written"}},
+};
+
+class FailureTest : public CaptureTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailureTest, NothingHalfWrittenIsNamed)
+{
+    const FailureCase& c = GetParam();
+    std::unique_ptr<TmpfsMount> mount;
+    if (c.mountAt != nullptr) {
+        mount.reset(new TmpfsMount(path(c.mountAt), "size=16k"));
+        CLONE_SKIP_UNLESS_MOUNTED(*mount);
+        makeDirs(path(kStorage));
+    } else if (c.list != nullptr) {
+        writeFile(path(STORAGE), "");
+    }
+    if (c.list != nullptr) {
+        writeList(c.list, "a.y\n");
+    }
+    if (c.bigAnswer) {
+        replaceTool(kConfigClient, "head -c 24576 /dev/zero | tr '\\0' v; echo");
+    } else if (mount) {
+        // Short writes then fail only when the file is flushed and closed.
+        ASSERT_NE(std::system(("head -c 65536 /dev/zero 2>/dev/null >'" + path(c.mountAt) + "/filler'").c_str()), 0);
+    }
+    xmlNodePtr node = parse("<r><n/></r>");
+
+    EXPECT_EQ((creator.*c.helper)(node), FALSE);
+    EXPECT_EQ(text(node), "");
+    EXPECT_EQ(messages("ERROR"), c.errors);
+    EXPECT_EQ(stagingLeft(), Lines{"cloningExport"});
+    if (mount) {
+        EXPECT_EQ(listDir(path(kStorage)), c.bigAnswer ? Lines{} : Lines{"filler"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, FailureTest, testing::ValuesIn(kFailureCases),
+                         [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+}  // namespace
