@@ -9,6 +9,7 @@
 
 #include <libxml/parser.h>
 
+#include "AttributeListFiles.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -55,35 +56,35 @@ struct MiscRow {
 
 // Section tag to attribute list and end tag, for every group but the self clone.
 const ListRow kCloneListRows[] = {
-    {"<CCS_CONFIGSERVER>", "/xpaths/tmp_cloningData/cfg_ccs_attr_list", "</CCS_CONFIGSERVER>"},
-    {"<CCS_DATASTORE>", "/xpaths/tmp_cloningData/ds_ccs_attr_list", "</CCS_DATASTORE>"},
-    {"<NVRAM>", "/xpaths/tmp_cloningData/nvram_attr_list", "</NVRAM>"},
-    {"<DATASTORE>", "/xpaths/tmp_cloningData/ds_attr_list", "</DATASTORE>"},
-    {"<CONFIGSERVER>", "/xpaths/tmp_cloningData/cfg_attr_list", "</CONFIGSERVER>"},
-    {"<DLM>", "/xpaths/tmp_cloningData/dlm_attr_list", "</DLM>"},
+    {"<CCS_CONFIGSERVER>", CFG_CCS_ATTR_LIST, "</CCS_CONFIGSERVER>"},
+    {"<CCS_DATASTORE>", DS_CCS_ATTR_LIST, "</CCS_DATASTORE>"},
+    {"<NVRAM>", NVRAM_ATTR_LIST, "</NVRAM>"},
+    {"<DATASTORE>", DS_ATTR_LIST, "</DATASTORE>"},
+    {"<CONFIGSERVER>", CFG_ATTR_LIST, "</CONFIGSERVER>"},
+    {"<DLM>", DLM_ATTR_LIST, "</DLM>"},
     {"<MISC>", "", "</MISC>"},
 };
 
 // The same for CLONE_TO_SELF_GROUP.
 const ListRow kCloneSelfListRows[] = {
-    {"<CONFIGSERVER>", "/xpaths/tmp_cloningData/cfg_attr_listcloneself", "</CONFIGSERVER>"},
-    {"<NVRAM>", "/xpaths/tmp_cloningData/nvram_attr_listcloneself", "</NVRAM>"},
+    {"<CONFIGSERVER>", CFG_ATTR_LIST_CLONESELF, "</CONFIGSERVER>"},
+    {"<NVRAM>", NVRAM_ATTR_LIST_CLONESELF, "</NVRAM>"},
     {"<MISC>", "", "</MISC>"},
 };
 
 // Attribute list to the element that stands for it under "cloningAttributes".
 const TagRow kCloneTagRows[] = {
-    {"/xpaths/tmp_cloningData/cfg_ccs_attr_list", "ccsNVM"},
-    {"/xpaths/tmp_cloningData/ds_ccs_attr_list", "ccsDataStore"},
-    {"/xpaths/tmp_cloningData/nvram_attr_list", "nvRAM"},
-    {"/xpaths/tmp_cloningData/ds_attr_list", "dataStore"},
-    {"/xpaths/tmp_cloningData/cfg_attr_list", "configServer"},
+    {CFG_CCS_ATTR_LIST, "ccsNVM"},
+    {DS_CCS_ATTR_LIST, "ccsDataStore"},
+    {NVRAM_ATTR_LIST, "nvRAM"},
+    {DS_ATTR_LIST, "dataStore"},
+    {CFG_ATTR_LIST, "configServer"},
 };
 
 // Self-clone lists: their sections make "configurationAttributes".
 const TagRow kCloneSelfTagRows[] = {
-    {"/xpaths/tmp_cloningData/cfg_attr_listcloneself", "configServer"},
-    {"/xpaths/tmp_cloningData/nvram_attr_listcloneself", "nvRAM"},
+    {CFG_ATTR_LIST_CLONESELF, "configServer"},
+    {NVRAM_ATTR_LIST_CLONESELF, "nvRAM"},
 };
 
 // Misc key to its manifest path, parent first; the first name goes under "cloningData".

@@ -1,5 +1,7 @@
 #include "CloningExportPortal.h"
 
+#include "AttributeListFiles.h"
+
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -49,7 +51,7 @@ const PluginHelper kFdiAttributes = {
 };
 
 // The configuration-attribute list that the group expansion wrote; plug-ins pick their attributes from it.
-const char kPluginInput[] = "/xpaths/tmp_cloningData/cfg_attr_list";
+const char kPluginInput[] = CFG_ATTR_LIST;
 
 bool_t exportThroughPlugin(const PluginHelper& h, xmlNodePtr node)
 {

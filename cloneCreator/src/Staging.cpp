@@ -19,8 +19,11 @@ bool makeStagingDir(const char* dir, MakeDir how)
     switch (how) {
     case MakeDir::MakeNew:
         return ::mkdir(path.c_str(), 0755) == 0;
-    case MakeDir::MakeOrAccept:
-        return ::mkdir(path.c_str(), 0755) == 0 || ::access(path.c_str(), F_OK) == 0;
+    case MakeDir::MakeOrAccept: {
+        // An existing directory is fine; a file of that name is not.
+        struct stat st;
+        return ::mkdir(path.c_str(), 0755) == 0 || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    }
     case MakeDir::MakePath:
         return xmkdir(&path[0], 0755) == 0;
     }

@@ -5,6 +5,7 @@
 
 #include <libxml/parser.h>
 
+#include "AttributeListFiles.h"
 #include "CloneCreator.h"
 #include "CloneGroupsProcessor.h"
 #include "CloneLog.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-const char kDlmAttrList[] = "/xpaths/tmp_cloningData/dlm_attr_list";
+const char kDlmAttrList[] = DLM_ATTR_LIST;
 
 const xmlChar* xml(const char* text)
 {

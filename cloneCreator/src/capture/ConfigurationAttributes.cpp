@@ -16,13 +16,6 @@
 #include "NvramFiles.h"
 #include "Staging.h"
 
-// Attribute lists written by group expansion.
-#define CFG_ATTR_LIST CLONE_STAGING_DIR "cfg_attr_list"
-#define CFG_ATTR_LIST_CLONESELF CLONE_STAGING_DIR "cfg_attr_listcloneself"
-#define CFG_CCS_ATTR_LIST CLONE_STAGING_DIR "cfg_ccs_attr_list"
-#define DS_ATTR_LIST CLONE_STAGING_DIR "ds_attr_list"
-#define DS_CCS_ATTR_LIST CLONE_STAGING_DIR "ds_ccs_attr_list"
-
 // The CCS requests are built from this copy of their list, and the answers land in it.
 #define CFG_CCS_ATTR_LIST_OLD CLONE_STAGING_DIR "cfg_ccs_attr_list.old"
 
