@@ -19,10 +19,19 @@ struct HelperRow {
 const HelperRow kHelperTable[] = {
     {"serialNumber", &CloneCreator::cloneSerialNumberHelper},
     {"version", &CloneCreator::cloneVersionHelper},
+    {"qtm", &CloneCreator::cloneQTMHelper},
+    {"jbaExceptions", &CloneCreator::cloneJBAExceptionsHelper},
+    {"qtmExceptions", &CloneCreator::cloneQTMExceptionsHelper},
+    {"addressbookData", &CloneCreator::cloneAddressBooksHelper},
+    {"dlmEnable", &CloneCreator::cloneDLMEnableHelper},
+    {"mailbox", &CloneCreator::cloneMailboxHelper},
+    {"singleTouchScanSettings", &CloneCreator::cloneSingleTouchScanSettingsHelper},
+    {"serviceRegistryAttributes", &CloneCreator::cloneServiceRegistryAttributesHelper},
     {"cloningAttributes", &CloneCreator::cloneCloningAttributes},
     {"configurationAttributes", &CloneCreator::cloneConfigurationAttributes},
     {"fdiAttributes", &CloneCreator::clonefdiAttributesHelper},
     {"cmlAttributes", &CloneCreator::clonecmlAttributesHelper},
+    {"posAttributes", &CloneCreator::clonePosAttributesHelper},
 };
 
 const char kSelfGroup[] = "CLONE_TO_SELF_GROUP";

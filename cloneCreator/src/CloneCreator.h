@@ -68,6 +68,20 @@ public:
     bool_t cloneNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr);
     bool_t cloneSelfNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr);
 
+    // Service data: registry, mailbox, single-touch scan, DLM enable state, point of sale
+    // (capture/ServiceData.cpp).
+    bool_t cloneServiceRegistryAttributesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneMailboxHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneSingleTouchScanSettingsHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneDLMEnableHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t clonePosAttributesHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // Accounting and address book (capture/Accounting.cpp).
+    bool_t cloneQTMHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneJBAExceptionsHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneQTMExceptionsHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneAddressBooksHelper(xmlNodePtr xmlCurrentGroupPtr);
+
     // Attribute-list transformations shared by the NVRAM and configuration helpers
     // (capture/AttributeLists.cpp).
     void convertNVRamAttributeFormat(const char* attributeFileName);
