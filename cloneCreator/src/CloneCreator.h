@@ -75,6 +75,8 @@ public:
     bool_t cloneSingleTouchScanSettingsHelper(xmlNodePtr xmlCurrentGroupPtr);
     bool_t cloneDLMEnableHelper(xmlNodePtr xmlCurrentGroupPtr);
     bool_t clonePosAttributesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    // The current value of a configuration attribute; empty when it cannot be read.
+    std::string getConfigValue(const char* name);
 
     // Accounting and address book (capture/Accounting.cpp).
     bool_t cloneQTMHelper(xmlNodePtr xmlCurrentGroupPtr);

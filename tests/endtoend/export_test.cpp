@@ -65,8 +65,9 @@ bool listed(const std::vector<Member>& members, const std::string& path)
 
 // The sample data selects many kinds of data for other devices; of their elements only those
 // whose helpers captured something survive pruning: the manifest version, the configuration
-// attributes of all five stores, the custom media list and the foreign device interface (below
-// accounting).
+// attributes of all five stores, the address book, the custom media list, the accounting
+// data, print exceptions and foreign device interface (below accounting), and the service data
+// (DLM enable state, single-touch scan buttons, mailboxes, point of sale, service registry).
 const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
                                          "  cloningData\n"
                                          "    version: 1.0.0\n"
@@ -76,10 +77,26 @@ const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
                                          "      ccsNVM: data/cloneStorage/ccs_clone\n"
                                          "      dataStore: data/cloneStorage/ds_clone\n"
                                          "      ccsDataStore: data/cloneStorage/ds_ccs_clone\n"
+                                         "    ipSettings\n"
+                                         "      dlmEnable: data/ipTables/dlmEnableClone\n"
+                                         "    singleTouchScanSettings\n"
+                                         "      singleTouchScanImages: data/singleTouch/\n"
+                                         "      singleTouchScanSetting: data/singleTouch/single_touch_clone\n"
+                                         "    mailbox: data/mailbox/cfg_clone_mailbox\n"
+                                         "    addressbooks\n"
+                                         "      version[number=1.0.0]\n"
+                                         "        addressbookData: data/addressBook/dab_clone\n"
                                          "    accounting\n"
+                                         "      accountingMode\n"
+                                         "        qtm: data/qtm/qtm_clone\n"
+                                         "      accountingValidation\n"
+                                         "        qtmExceptions: data/qtmException/qtm_exception_clone\n"
+                                         "        jbaExceptions: data/jbaException/jba_exception_clone\n"
                                          "      accountingAttributes\n"
                                          "        fdiAttributes: data/fdiAttributes/fdiAttributes\n"
-                                         "    cmlAttributes: data/cmlAttributes/cmlAttributes\n";
+                                         "    posAttributes: data/pos/\n"
+                                         "    cmlAttributes: data/cmlAttributes/cmlAttributes\n"
+                                         "    serviceRegistryAttributes: data/serviceRegistry/srtFile\n";
 
 // The network group's stores go under "cloningData" here too; the self-clone group's own two
 // follow the serial number.
@@ -89,6 +106,8 @@ const std::string kSelfOutline = std::string(kConfigurationRoot) +
                                  "    cloningAttributes\n"
                                  "      nvRAM: data/cloneStorage/nvm_clone\n"
                                  "      configServer: data/cloneStorage/cfg_clone\n"
+                                 "    ipSettings\n"
+                                 "      dlmEnable: data/ipTables/dlmEnableClone\n"
                                  "  version: 1.0.0\n"
                                  "  serialNumber: SIM0123456789\n"
                                  "  configurationAttributes\n"
@@ -109,6 +128,11 @@ const std::string kConfigServerExport = std::string(kNetworkSettings) +
                                         "set scan.defaults.resolution=300\nset scan.defaults.colorMode=auto\n"
                                         "set scan.defaults.fileFormat=pdf\n";
 const std::vector<Member> kOtherDevicesCaptured = {
+    // The database dumps, whose bytes are the dump tool's own.
+    {"data/addressBook/dab_clone", nullptr},
+    {"data/qtm/qtm_clone", nullptr},
+    {"data/qtmException/qtm_exception_clone", nullptr},
+    {"data/jbaException/jba_exception_clone", nullptr},
     {"data/cloneStorage/nvm_clone", nullptr},
     {"data/cloneStorage/cfg_clone", kConfigServerExport.c_str()},
     {"data/cloneStorage/ccs_clone",
@@ -120,6 +144,21 @@ const std::vector<Member> kOtherDevicesCaptured = {
     {"data/cloneStorage/ds_ccs_clone",
      "ccs.accounting.userLimits[wired]=500\nccs.accounting.userLimits[wireless]=200\n"
      "ccs.accounting.departmentCodes=SALES,ENG,OPS\nccs.accounting.balanceMode=monthly\n"},
+    // Service data: airPrint has no DLM directory; the stock button image is not the user's.
+    {"data/ipTables/dlmEnableClone", "scanToCloud:ON\nmobilePrint:OFF\n"},
+    {"data/singleTouch/custom_scan_1_email.png", nullptr},
+    {"data/singleTouch/custom_scan_2_folder.png", nullptr},
+    {"data/singleTouch/single_touch_clone",
+     "button.1.label=Scan to e-mail\nbutton.1.destination=email\nbutton.2.label=Scan to folder\n"
+     "button.2.destination=smb://files.office.example/scans\n"},
+    {"data/mailbox/cfg_clone_mailbox", "sales=box-sales-1\nengineering=box-eng-7\n"},
+    {"data/pos/posConfigAttributes.txt",
+     "set authentication.pointOfSale.storeID=STORE-042\nset authentication.pointOfSale.enabled=TRUE\n"
+     "set authentication.convenience.useXMLWrapping=FALSE\nset authentication.pointOfSale.usePOSInit=TRUE\n"
+     "set authentication.pointOfSale.server=pos.office.example\nset authentication.pointOfSale.serverPath=\n"
+     "set authentication.convenience.continueOrCloseSession=close\n"},
+    {"data/serviceRegistry/srtFile",
+     "service.scan.endpoint=/scan/v2\nservice.print.endpoint=/print/v3\nservice.fax.enabled=FALSE\n"},
 };
 const std::vector<Member> kSelfCaptured = {
     {"data/cloneStorage/nvm_clone", nullptr},
@@ -130,6 +169,7 @@ const std::vector<Member> kSelfCaptured = {
      "set scan.defaults.resolution=300\nset security.passwordPolicy.minLength=12\n"
      "set connectivity.8021x[wired].configDone=TRUE\nset connectivity.8021x[wireless].configDone=TRUE\n"},
     {"data/cloneStorage/nvm_cloneself", nullptr},
+    {"data/ipTables/dlmEnableClone", "scanToCloud:ON\nmobilePrint:OFF\n"},
 };
 
 // The sample tmp_attrib_parsed lines that the selected sections append to the configuration
@@ -152,7 +192,6 @@ struct StagedList {
 
 const std::vector<StagedList> kOtherDevicesLists = {
     {"/xpaths/tmp_cloningData/cfg_attr_list", std::string(kNetworkConfig) + kSecurityConfig + kScanConfig},
-    {"/xpaths/tmp_cloningData/dlm_attr_list", "scanToCloud\nmobilePrint\nairPrint\n"},
 };
 
 // Names (not paths) of every entry below DIR, at any depth, whose name is NAME.
@@ -318,8 +357,7 @@ const ExportCase kExportCases[] = {
     {"OtherDevices", kOtherDevicesLine, "out", "clone", "./CloningManifest.xml", kOtherDevicesOutline,
      {kCml, kFdi}, kOtherDevicesLists, kOtherDevicesCaptured, "", {}},
     {"Self", kSelfLine, "self", "cloneSelf", "./ConfigurationManifest.xml", kSelfOutline, {},
-     {{"/xpaths/tmp_cloningData/cfg_attr_list", kNetworkConfig},
-      {"/xpaths/tmp_cloningData/dlm_attr_list", "scanToCloud\nmobilePrint\nairPrint\n"}},
+     {{"/xpaths/tmp_cloningData/cfg_attr_list", kNetworkConfig}},
      kSelfCaptured, "cloneSelf", {}},
 };
 

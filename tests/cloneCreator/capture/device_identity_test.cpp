@@ -25,12 +25,12 @@ struct IdentityCase {
 CLONE_PRINT_BY_NAME(IdentityCase)
 
 const std::vector<IdentityCase> kIdentityCases = {
-    // A version already written, or with children (the address book's), is kept as it is.
+    // A version already written, or with children (as the address book's has), is kept as it is.
     {"SerialAndEveryVersion", "SN42",
-     "<ConfigurationManifest><cloningData><version/><addressbooks><version number=\"1.0.0\"><addressbookData/>"
-     "</version></addressbooks></cloningData><version>2.1.0</version><serialNumber/></ConfigurationManifest>",
-     "ConfigurationManifest\n  cloningData\n    version: 1.0.0\n    addressbooks\n      version[number=1.0.0]\n"
-     "        addressbookData\n  version: 2.1.0\n  serialNumber: SN42\n",
+     "<ConfigurationManifest><cloningData><version/><book><version number=\"1.0.0\"><entry/></version></book>"
+     "</cloningData><version>2.1.0</version><serialNumber/></ConfigurationManifest>",
+     "ConfigurationManifest\n  cloningData\n    version: 1.0.0\n    book\n      version[number=1.0.0]\n"
+     "        entry\n  version: 2.1.0\n  serialNumber: SN42\n",
      {}},
     {"SerialUnreadable", nullptr, "<r><serialNumber>kept</serialNumber></r>", "r\n  serialNumber: kept\n",
      {"cloneSerialNumberHelper:, Serial Number is not able to retrieved"}},

@@ -1,1 +1,300 @@
+// Service data capture through the simulated srtClone, scanToMailClone and singleTouchClone, the
+// button image copy, the DLM enable state and the point-of-sale file: command lines, staged
+// bytes, manifest elements and every failure record.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "CloneCreator.h"
+#include "CloneFileTestUtil.h"
+#include "DeviceTest.h"
+#include "Handles.h"
+#include "XmlTree.h"
+
+namespace {
+
+using namespace clonetest;
+using Strings = std::vector<std::string>;
+
+const std::string kData = "/xpaths/tmp_cloningData/cloningExport/data/";
+const char kDlmList[] = "/xpaths/tmp_cloningData/dlm_attr_list";
+const char kImages[] = "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/";
+
+class ServiceDataTest : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        srtCloneSelfType.clear();
+        makeDirs(path(kData));
+        xmlDocSetRootElement(doc.get(), xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("node")));
+        clearLog();
+    }
+    void TearDown() override
+    {
+        srtCloneSelfType.clear();
+        DeviceTest::TearDown();
+    }
+    xmlNodePtr node() const { return xmlDocGetRootElement(doc.get()); }
+    std::string outline() const { return xmlOutline(doc.get()); }
+
+    CloneCreator creator{const_cast<char*>("/tmp")};
+    cloneutil::XmlDoc doc{xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"))};
+};
+
+struct ToolCase {
+    const char* name;
+    CloneCreator::Helper helper;
+    std::string mode;  // "TOOL=MODE" for the attribute sim.tool.TOOL
+    bool self;
+    std::string call;  // tools.log line, ROOT written as @
+    const char* staged;
+    std::string bytes;  // staged content; empty: the capture fails
+    std::string outline;
+    std::string info;
+};
+
+CLONE_PRINT_BY_NAME(ToolCase)
+
+const std::string kSrtCall = "srtClone @" + kData + "serviceRegistry//srtFile -read";
+const std::string kMailCall = "scanToMailClone get @" + kData + "mailbox/cfg_clone_mailbox";
+const std::string kTouchCall = "singleTouchClone @" + kData + "singleTouch//single_touch_clone -read";
+const std::string kGarbage = std::string("button=\0\377\200\n", 11) + std::string(8192, '\351') + "\n";
+
+const ToolCase kToolCases[] = {
+    {"RegistryForOtherDevices", &CloneCreator::cloneServiceRegistryAttributesHelper, "", false, kSrtCall,
+     "serviceRegistry/srtFile", "service.scan=/scan/v2\n", "node: data/serviceRegistry/srtFile\n", ""},
+    {"RegistrySelf", &CloneCreator::cloneServiceRegistryAttributesHelper, "", true, kSrtCall + " cloneSelf",
+     "serviceRegistry/srtFile", "service.scan=/scan/v2\ndevice.uuid=42\n", "node: data/serviceRegistry/srtFile\n", ""},
+    {"RegistryEmpty", &CloneCreator::cloneServiceRegistryAttributesHelper, "srtClone=empty", false, kSrtCall,
+     "serviceRegistry", "", "node\n", "Service Registry Attributes are not able to clone"},
+    {"Mailbox", &CloneCreator::cloneMailboxHelper, "", false, kMailCall, "mailbox/cfg_clone_mailbox", "a=1\nb=2\n",
+     "node: data/mailbox/cfg_clone_mailbox\n", ""},
+    {"MailboxToolFails", &CloneCreator::cloneMailboxHelper, "scanToMailClone=fail", false, kMailCall, "mailbox", "",
+     "node\n", "MailBox passwords are not able to retrieve"},
+    {"SettingsGarbageKeptAsItIs", &CloneCreator::cloneSingleTouchScanSettingsHelper, "singleTouchClone=garbage", false,
+     kTouchCall, "singleTouch/single_touch_clone", kGarbage,
+     "node\n  singleTouchScanSetting: data/singleTouch/single_touch_clone\n", ""},
+    {"SettingsToolFails", &CloneCreator::cloneSingleTouchScanSettingsHelper, "singleTouchClone=fail", false,
+     kTouchCall, "singleTouch", "", "node\n", "Single Touch Scan Settings are not able to clone"},
+};
+
+class ToolCaptureTest : public ServiceDataTest, public ::testing::WithParamInterface<ToolCase> {};
+
+TEST_P(ToolCaptureTest, StagesToolOutput)
+{
+    const ToolCase& c = GetParam();
+    writeFile(path("/config/service_registry"), "service.scan=/scan\ndevice.uuid=42\nservice.scan=/scan/v2\n");
+    writeFile(path("/config/mailboxes"), "a=1\nb=2\n");
+    writeFile(path("/config/single_touch"), "b=1\n");
+    if (!c.mode.empty()) {
+        setAttribute("sim.tool." + c.mode.substr(0, c.mode.find('=')), c.mode.substr(c.mode.find('=') + 1));
+    }
+    srtCloneSelfType = c.self ? "cloneSelf" : "";
+    EXPECT_EQ((creator.*c.helper)(node()), c.bytes.empty() ? FALSE : TRUE);
+    std::string call = c.call;
+    EXPECT_EQ(toolCalls(), Strings{call.replace(call.find('@'), 1, root())});
+    EXPECT_EQ(outline(), c.outline);
+    // A failed capture leaves neither its file nor its directory.
+    EXPECT_EQ(exists(path(kData + c.staged)), !c.bytes.empty());
+    if (!c.bytes.empty()) {
+        EXPECT_EQ(readFile(path(kData + c.staged)), c.bytes);
+    }
+    EXPECT_EQ(messages("INFO"), c.info.empty() ? Strings{} : Strings{c.info});
+    EXPECT_EQ(messages("ERROR"), Strings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(ServiceData, ToolCaptureTest, ::testing::ValuesIn(kToolCases),
+                         [](const ::testing::TestParamInfo<ToolCase>& info) { return info.param.name; });
+
+// A file where a staging directory belongs: nothing runs.
+TEST_F(ServiceDataTest, StagingDirectoryBlocked)
+{
+    const struct {
+        CloneCreator::Helper helper;
+        const char* dir;
+        const char* suffix;
+    } cases[] = {{&CloneCreator::cloneServiceRegistryAttributesHelper, "serviceRegistry", ""},
+                 {&CloneCreator::cloneMailboxHelper, "mailbox", ""},
+                 {&CloneCreator::cloneSingleTouchScanSettingsHelper, "singleTouch", "2"}};
+    for (const auto& c : cases) {
+        clearLog();
+        writeFile(path(kData + c.dir), "");
+        EXPECT_EQ((creator.*c.helper)(node()), FALSE) << c.dir;
+        EXPECT_EQ(messages("ERROR"), Strings{"Creating " + kData + c.dir + "/ is failed" + c.suffix});
+        EXPECT_EQ(toolCalls(), Strings{});
+    }
+    EXPECT_EQ(outline(), "node\n");
+}
+
+// Only names the pattern custom_scan_[1-9]*_*.png takes are copied, and they never reach a
+// command line; a copy that fails half-way leaves no image behind.
+TEST_F(ServiceDataTest, ButtonImages)
+{
+    makeDirs(path("/xpaths/nc_dlms/http/data/htdocs/images/customscan"));
+    makeDirs(path(kImages));
+    Strings copied = {"custom_scan_1_a.png", "custom_scan_12_b c.png", "custom_scan_3_$(touch pwned);x.png"};
+    for (const std::string& name : copied) {
+        writeFile(path(kImages) + name, name);
+    }
+    for (const char* name : {"custom_scan_0_a.png", "custom_scan_a_1.png", "custom_scan_1a.png", "custom_scan_1_a.PNG",
+                             "custom_scan_1_a.png.bak", "Custom_scan_1_a.png"}) {
+        writeFile(path(kImages) + name, "not copied");
+    }
+    EXPECT_EQ(creator.cloneSingleTouchScanSettingsHelper(node()), TRUE);
+    EXPECT_EQ(outline(), "node\n  singleTouchScanImages: data/singleTouch/\n");
+    Strings staged = listDir(path(kData + "singleTouch"));
+    std::sort(staged.begin(), staged.end());
+    std::sort(copied.begin(), copied.end());
+    EXPECT_EQ(staged, copied);
+    EXPECT_EQ(readFile(path(kData + "singleTouch/") + copied[2]), copied[2]);
+    EXPECT_FALSE(exists("pwned"));
+
+    // A second run finds the directory made.
+    clearLog();
+    EXPECT_EQ(creator.cloneSingleTouchScanSettingsHelper(node()), FALSE);
+    EXPECT_EQ(messages("ERROR"), Strings{"Creating " + kData + "singleTouch/ is failed"});
+
+    ASSERT_EQ(std::system(("rm -rf '" + path(kData) + "singleTouch'").c_str()), 0);
+    makeDirs(path(kImages) + "custom_scan_2_dir.png");
+    clearLog();
+    EXPECT_EQ(creator.cloneSingleTouchScanSettingsHelper(node()), FALSE);
+    EXPECT_EQ(messages("INFO"), (Strings{"Single Touch Image directory is not accessible",
+                                         "Single Touch Scan Settings are not able to clone"}));
+    EXPECT_FALSE(exists(path(kData + "singleTouch")));
+}
+
+enum class Trap { None, IpTablesIsAFile, DiskFull };
+
+struct DlmCase {
+    const char* name;
+    const char* list;  // null: no list
+    Strings dirs;      // under the nc_dlms location
+    Strings markers;   // under the nc_dlms_data location
+    const char* staged;  // null: not recorded
+    Strings info;
+    Strings errors;
+    Trap trap;
+};
+
+CLONE_PRINT_BY_NAME(DlmCase)
+
+const char kNotCloned[] = "DLM Enable setting is not able to clone";
+const std::string kDlmFile = kData + "ipTables/dlmEnableClone";
+
+const DlmCase kDlmCases[] = {
+    {"OnAndOffInListOrder", "a\nb\n", {"a", "b"}, {"a/a.off"}, "a:OFF\nb:ON\n", {}, {}, Trap::None},
+    {"MissingDirectorySkipped", "c\na\n", {"a"}, {"c/c.off"}, "a:ON\n", {"No DLM directory"}, {}, Trap::None},
+    {"AllMissingStillRecorded", "c\n", {}, {}, "", {"No DLM directory"}, {}, Trap::None},
+    {"CrLfBlanksAndShellSyntaxAsTheyStand", "a\r\n\r\nb c\r\n$(touch pwned);d\n", {"a", "b c", "$(touch pwned);d"},
+     {"b c/b c.off"}, "a:ON\nb c:OFF\n$(touch pwned);d:ON\n", {}, {}, Trap::None},
+    {"OnlyEmptyLines", "\n\r\n\n", {}, {}, nullptr, {kNotCloned}, {}, Trap::None},
+    {"NamesOutsideTheDlmDirectoryRefused", ".\n..\n../nc_dlms_data\nx/y\n", {"x/y"}, {}, nullptr, {kNotCloned},
+     {"DLM name . is not a directory name; it is skipped", "DLM name .. is not a directory name; it is skipped",
+      "DLM name ../nc_dlms_data is not a directory name; it is skipped",
+      "DLM name x/y is not a directory name; it is skipped"},
+     Trap::None},
+    {"NoList", nullptr, {}, {}, nullptr, {"DLM Enable Cloning is failed"}, {}, Trap::None},
+    {"IpTablesIsAFile", "a\n", {"a"}, {}, nullptr, {kNotCloned}, {"Creating " + kData + "ipTables/ is failed"},
+     Trap::IpTablesIsAFile},
+    {"DiskFull", "a\n", {"a"}, {}, nullptr, {kNotCloned},
+     {kDlmFile + " cannot be written; the DLM enable state is not cloned"}, Trap::DiskFull},
+};
+
+class DlmEnableTest : public ServiceDataTest, public ::testing::WithParamInterface<DlmCase> {};
+
+TEST_P(DlmEnableTest, StatesInListOrder)
+{
+    const DlmCase& c = GetParam();
+    if (c.list != nullptr) {
+        writeFile(path(kDlmList), c.list);
+    }
+    for (const std::string& dir : c.dirs) {
+        makeDirs(path("/xpaths/nc_dlms/" + dir));
+    }
+    for (const std::string& marker : c.markers) {
+        makeDirs(path("/xpaths/nc_dlms_data/" + marker.substr(0, marker.find('/'))));
+        writeFile(path("/xpaths/nc_dlms_data/" + marker), "");
+    }
+    if (c.trap == Trap::IpTablesIsAFile) {
+        writeFile(path(kData + "ipTables"), "");
+    } else if (c.trap == Trap::DiskFull) {
+        makeDirs(path(kData + "ipTables"));
+        ASSERT_EQ(::symlink("/dev/full", path(kDlmFile).c_str()), 0);
+    }
+    EXPECT_EQ(creator.cloneDLMEnableHelper(node()), c.staged != nullptr ? TRUE : FALSE);
+    EXPECT_EQ(outline(), c.staged != nullptr ? "node: data/ipTables/dlmEnableClone\n" : "node\n");
+    if (c.staged != nullptr) {
+        EXPECT_EQ(readFile(path(kDlmFile)), c.staged);
+    }
+    // A file that did not take every line is not kept.
+    EXPECT_EQ(exists(path(kDlmFile)), c.trap == Trap::None && c.list != nullptr);
+    EXPECT_FALSE(exists(path(kDlmList)));
+    EXPECT_EQ(messages("INFO"), c.info);
+    EXPECT_EQ(messages("ERROR"), c.errors);
+    EXPECT_FALSE(exists("pwned"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ServiceData, DlmEnableTest, ::testing::ValuesIn(kDlmCases),
+                         [](const ::testing::TestParamInfo<DlmCase>& info) { return info.param.name; });
+
+const std::string kPosFile = kData + "pos/posConfigAttributes.txt";
+
+// Seven lines in a fixed order; a value the device does not give, or one with a line break, is
+// written empty.
+TEST_F(ServiceDataTest, PosSettingsAlwaysSevenLines)
+{
+    writeFile(path("/config/attributes"),
+              "authentication.convenience.continueOrCloseSession=a\rb\nauthentication.pointOfSale.server=s\n"
+              "authentication.pointOfSale.usePOSInit=TRUE\nauthentication.convenience.useXMLWrapping=FALSE\n"
+              "authentication.pointOfSale.enabled=TRUE\nauthentication.pointOfSale.storeID=42\n");
+    const std::string expected =
+        "set authentication.pointOfSale.storeID=42\nset authentication.pointOfSale.enabled=TRUE\n"
+        "set authentication.convenience.useXMLWrapping=FALSE\nset authentication.pointOfSale.usePOSInit=TRUE\n"
+        "set authentication.pointOfSale.server=s\nset authentication.pointOfSale.serverPath=\n"
+        "set authentication.convenience.continueOrCloseSession=\n";
+    EXPECT_EQ(creator.clonePosAttributesHelper(node()), TRUE);
+    EXPECT_EQ(readFile(path(kPosFile)), expected);
+    EXPECT_EQ(outline(), "node: data/pos/\n");
+    EXPECT_EQ(messages("FORCEINFO"), Strings{"clonePosAttributesHelper"});
+    EXPECT_EQ(messages("RETURN"), Strings{"clonePosAttributesHelper"});
+    EXPECT_EQ(messages("ERROR"), Strings{"Value of authentication.convenience.continueOrCloseSession holds a line "
+                                         "break; it is written empty"});
+    std::string logged = "Saving " + expected + " to the config value file";
+    for (std::size_t at = logged.find('\n'); at != std::string::npos; at = logged.find('\n', at)) {
+        logged.replace(at, 1, "\\n");
+    }
+    EXPECT_EQ(messages("INFO"), Strings{logged});
+
+    // The same element once more finds the directory.
+    clearLog();
+    EXPECT_EQ(creator.clonePosAttributesHelper(node()), FALSE);
+    EXPECT_EQ(messages("ERROR"), Strings{"POS config settings unable to be cloned - cannot create directory."});
+}
+
+TEST_F(ServiceDataTest, PosSettingsOnAFullDisk)
+{
+    const struct {
+        const char* options;
+        std::string error;
+    } cases[] = {{"nr_inodes=2", "POS config settings unable to be cloned - cannot create file."},
+                 {"size=64k", kPosFile + " cannot be written; POS config settings are not cloned"}};
+    for (const auto& c : cases) {
+        TmpfsMount mount(path(kData), c.options);
+        CLONE_SKIP_UNLESS_MOUNTED(mount);
+        if (std::string(c.options) == "size=64k") {
+            writeFile(path(kData + "filler"), std::string(65536, 'x'));
+        }
+        clearLog();
+        EXPECT_EQ(creator.clonePosAttributesHelper(node()), FALSE);
+        EXPECT_EQ(messages("ERROR"), Strings{c.error});
+        EXPECT_FALSE(exists(path(kPosFile)));
+        EXPECT_EQ(outline(), "node\n");
+    }
+}
+
+}  // namespace
