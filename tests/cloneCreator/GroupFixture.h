@@ -3,7 +3,6 @@
 #ifndef CLONE_TESTS_GROUPFIXTURE_H
 #define CLONE_TESTS_GROUPFIXTURE_H
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@ namespace clonetest {
 const char kGroupsPath[] = "/xpaths/nc_dlms_data/clone/data/tmp_groups_parsed";
 const char kAttribPath[] = "/xpaths/nc_dlms_data/clone/data/tmp_attrib_parsed";
 
+// Outline line of a manifest root as the stub writes it.
 inline std::string cloneRootLine(const std::string& rootName)
 {
     return rootName + "[xmlns=" CLONE_MANIFEST_NAMESPACE "][xmlns:xsi=" CLONE_XSI_NAMESPACE
@@ -30,45 +30,30 @@ protected:
     void writeAttrib(const std::string& text) const { writeFile(path(kAttribPath), text); }
 
     // Expands GROUPS in order on one processor, as one export does; the result of the last.
-    int expandAll(const std::vector<std::string>& groups, const std::string& type = "clone") const
+    int expandAll(const std::vector<std::string>& groups, const std::string& type = "clone")
     {
         CloneGroupsProcessor processor;
         int result = -1;
         for (std::string group : groups) {
             result = processor.createListForGroups(&group[0], type);
         }
+        incomplete = processor.exportIncomplete;
         return result;
     }
-    int expand(const std::string& group, const std::string& type = "clone") const
-    {
-        return expandAll(std::vector<std::string>{group}, type);
-    }
+    int expand(const std::string& group) { return expandAll(std::vector<std::string>{group}); }
 
     // Content of a file given by its device path, or "<missing>".
     std::string file(const std::string& devicePath) const
     {
         return exists(path(devicePath)) ? readFile(path(devicePath)) : "<missing>";
     }
-    std::string cloneManifest() const { return xmlFileOutline(path(CLONE_MANIFEST_CLONE)); }
-    std::string selfManifest() const { return xmlFileOutline(path(CLONE_MANIFEST_CLONESELF)); }
-
-    // Every attribute list the tables can name.
-    static std::set<std::string> allLists()
+    std::string manifest(const std::string& type = "clone") const
     {
-        CloneGroupsProcessor processor;
-        std::set<std::string> lists;
-        for (const auto& row : processor.cloneListMap) {
-            if (!row.second.first.empty()) {
-                lists.insert(row.second.first);
-            }
-        }
-        for (const auto& row : processor.cloneSelfListMap) {
-            if (!row.second.first.empty()) {
-                lists.insert(row.second.first);
-            }
-        }
-        return lists;
+        return xmlFileOutline(path(type == "clone" ? CLONE_MANIFEST_CLONE : CLONE_MANIFEST_CLONESELF));
     }
+
+    // Whether the last expansion marked the export as lacking something that was selected.
+    bool incomplete = false;
 };
 
 }  // namespace clonetest

@@ -42,16 +42,6 @@ protected:
         clonetest::makeDirs(dir);
         writeFile(dir + "/" + name, readFile(clonetest::samplePluginDir() + "/libfdiAttributes.so"));
     }
-    std::vector<std::string> errorsStartingWith(const std::string& prefix) const
-    {
-        std::vector<std::string> out;
-        for (const std::string& m : messages("ERROR")) {
-            if (m.compare(0, prefix.size(), prefix) == 0) {
-                out.push_back(m);
-            }
-        }
-        return out;
-    }
 };
 
 TEST_F(LibLoaderTest, LoadsEveryLibraryOfTheCategoryInNameOrder)
@@ -92,11 +82,12 @@ TEST_F(LibLoaderTest, LibraryThatCannotBeLoadedGetsNullHandleAndIsLogged)
     EXPECT_NE(loader.calls[2].second, nullptr);
 
     // The loader's own reason follows the fixed text.
-    for (const char* name : {"bad.so", "dangling.so"}) {
-        const std::string prefix = "Plug-in library " + dir + "/" + name + " cannot be loaded: ";
-        const std::vector<std::string> errors = errorsStartingWith(prefix);
-        ASSERT_EQ(errors.size(), 1u) << name;
-        EXPECT_GT(errors[0].size(), prefix.size()) << name;
+    const std::vector<std::string> errors = messages("ERROR");
+    ASSERT_EQ(errors.size(), 2u);
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        const std::string prefix = "Plug-in library " + dir + "/" + loader.names()[i] + " cannot be loaded: ";
+        EXPECT_EQ(errors[i].rfind(prefix, 0), 0u) << errors[i];
+        EXPECT_GT(errors[i].size(), prefix.size()) << errors[i];
     }
 }
 
@@ -123,19 +114,12 @@ TEST_F(LibLoaderTest, MissingCategoryDirectoryLoadsNothingWithoutError)
     EXPECT_EQ(messages("INFO")[0].rfind("Plug-in directory " + pluginDir("scanning") + " cannot be read: ", 0), 0u);
 }
 
-TEST_F(LibLoaderTest, CategoryOfLettersDigitsAndUnderscoreIsLoaded)
-{
-    putLibrary(pluginDir("Fax_2"), "a.so");
-    RecordingLoader loader;
-    EXPECT_EQ(kel::plugin::LoadPlugins("Fax_2", loader), 1);
-    EXPECT_EQ(loader.names(), std::vector<std::string>{"a.so"});
-}
-
 // A category names a directory, so anything that could leave the plug-in directory is refused
 // before a file is looked at.
 struct CategoryCase {
     const char* name;
     const char* category;
+    bool valid;
 };
 
 void PrintTo(const CategoryCase& c, std::ostream* os)
@@ -145,28 +129,28 @@ void PrintTo(const CategoryCase& c, std::ostream* os)
 
 class LibLoaderCategoryTest : public LibLoaderTest, public testing::WithParamInterface<CategoryCase> {};
 
-TEST_P(LibLoaderCategoryTest, RefusesCategoryThatIsNotAPlainName)
+TEST_P(LibLoaderCategoryTest, OnlyAPlainNameIsACategory)
 {
     putLibrary(path("/usr/lib"), "lib.so");
     putLibrary(path("/usr/lib/plugins"), "plugins.so");
     putLibrary(pluginDir(), "cloning.so");
+    putLibrary(pluginDir("Fax_2"), "a.so");
     const std::string category = GetParam().category;
 
     RecordingLoader loader;
-    EXPECT_EQ(kel::plugin::LoadPlugins(category, loader), 0);
-    EXPECT_TRUE(loader.calls.empty());
-    EXPECT_TRUE(logged("ERROR", "Plug-in category \"" + category + "\" is not a valid name"));
+    EXPECT_EQ(kel::plugin::LoadPlugins(category, loader), GetParam().valid ? 1 : 0);
+    EXPECT_EQ(loader.calls.size(), GetParam().valid ? 1u : 0u);
+    EXPECT_EQ(logged("ERROR", "Plug-in category \"" + category + "\" is not a valid name"), !GetParam().valid);
 }
 
-INSTANTIATE_TEST_SUITE_P(LibLoader, LibLoaderCategoryTest,
-                         testing::Values(CategoryCase{"Empty", ""}, CategoryCase{"Dot", "."},
-                                         CategoryCase{"DotDot", ".."}, CategoryCase{"Parent", "../cloning"},
-                                         CategoryCase{"TrailingSlash", "cloning/"},
-                                         CategoryCase{"UpAgain", "cloning/.."}, CategoryCase{"Dash", "clo-ning"},
-                                         CategoryCase{"TrailingBlank", "cloning "},
-                                         CategoryCase{"Wildcard", "*"}, CategoryCase{"FileName", "cloning.so"}),
-                         [](const testing::TestParamInfo<CategoryCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    LibLoader, LibLoaderCategoryTest,
+    testing::Values(CategoryCase{"LettersDigitsUnderscore", "Fax_2", true}, CategoryCase{"Empty", "", false},
+                    CategoryCase{"Dot", ".", false}, CategoryCase{"DotDot", "..", false},
+                    CategoryCase{"Parent", "../cloning", false}, CategoryCase{"TrailingSlash", "cloning/", false},
+                    CategoryCase{"UpAgain", "cloning/..", false}, CategoryCase{"Dash", "clo-ning", false},
+                    CategoryCase{"TrailingBlank", "cloning ", false}, CategoryCase{"Wildcard", "*", false},
+                    CategoryCase{"FileName", "cloning.so", false}),
+    [](const testing::TestParamInfo<CategoryCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,12 +1,13 @@
 #include "XmlTree.h"
 
 #include <algorithm>
-#include <memory>
-#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include <libxml/parser.h>
+
+#include "Handles.h"
 
 namespace clonetest {
 
@@ -22,25 +23,9 @@ std::string oneLine(const std::string& in)
 {
     std::string out;
     for (char c : in) {
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else {
-            out += c;
-        }
+        out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : std::string(1, c);
     }
     return out;
-}
-
-std::string qualified(const xmlNs* ns, const xmlChar* name)
-{
-    if (ns != nullptr && ns->prefix != nullptr) {
-        return text(ns->prefix) + ":" + text(name);
-    }
-    return text(name);
 }
 
 void renderNode(const xmlNode* node, int depth, std::string& out)
@@ -59,9 +44,10 @@ void renderNode(const xmlNode* node, int depth, std::string& out)
             attributes.emplace_back(ns->prefix != nullptr ? "xmlns:" + text(ns->prefix) : "xmlns", text(ns->href));
         }
         for (const xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
-            std::unique_ptr<xmlChar, void (*)(void*)> value(xmlNodeListGetString(node->doc, attr->children, 1),
-                                                            [](void* p) { xmlFree(p); });
-            attributes.emplace_back(qualified(attr->ns, attr->name), text(value.get()));
+            cloneutil::XmlChar value(xmlNodeListGetString(node->doc, attr->children, 1));
+            const bool prefixed = attr->ns != nullptr && attr->ns->prefix != nullptr;
+            attributes.emplace_back((prefixed ? text(attr->ns->prefix) + ":" : "") + text(attr->name),
+                                    text(value.get()));
         }
         std::sort(attributes.begin(), attributes.end());
         std::string line = indent + text(node->name);
@@ -74,39 +60,9 @@ void renderNode(const xmlNode* node, int depth, std::string& out)
                 content += text(child->content);
             }
         }
-        if (!content.empty()) {
-            line += ": " + oneLine(content);
-        }
-        out += line + "\n";
+        out += line + (content.empty() ? "" : ": " + oneLine(content)) + "\n";
         renderNode(node->children, depth + 1, out);
     }
-}
-
-void collectNames(const xmlNode* node, std::string& out)
-{
-    for (; node != nullptr; node = node->next) {
-        if (node->type == XML_ELEMENT_NODE) {
-            out += text(node->name) + "\n";
-            collectNames(node->children, out);
-        }
-    }
-}
-
-struct DocFree {
-    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-
-std::unique_ptr<xmlDoc, DocFree> parse(const std::string& path)
-{
-    xmlKeepBlanksDefault(0);
-    const int options = XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET;
-    return std::unique_ptr<xmlDoc, DocFree>(xmlReadFile(path.c_str(), nullptr, options));
-}
-
-bool fileExists(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -122,21 +78,13 @@ std::string xmlOutline(const xmlDoc* doc)
 
 std::string xmlFileOutline(const std::string& path)
 {
-    if (!fileExists(path)) {
+    if (::access(path.c_str(), F_OK) != 0) {
         return "<missing>";
     }
-    const auto doc = parse(path);
+    xmlKeepBlanksDefault(0);
+    const int options = XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET;
+    const cloneutil::XmlDoc doc(xmlReadFile(path.c_str(), nullptr, options));
     return doc ? xmlOutline(doc.get()) : "<unparseable>";
-}
-
-std::string elementNames(const std::string& path)
-{
-    std::string out;
-    const auto doc = parse(path);
-    if (doc) {
-        collectNames(doc->children, out);
-    }
-    return out;
 }
 
 }  // namespace clonetest

@@ -19,8 +19,6 @@ std::string xmlOutline(const xmlDoc* doc);
 // The outline of the file at PATH, parsed with ignorable blanks dropped; "<unparseable>" when
 // it is not well-formed XML, "<missing>" when there is no file.
 std::string xmlFileOutline(const std::string& path);
-// Names of all elements of the file at PATH, in document order.
-std::string elementNames(const std::string& path);
 
 }  // namespace clonetest
 
