@@ -12,10 +12,12 @@ mkdir -p "$build/test-tmp"
 export TMPDIR="$build/test-tmp"
 # program:filter — the suites that run whole exports, and the capture helpers.
 runs="cloneCreator/packaging_test:PackagingTest.*
-cloneCreator/plugin_helpers_test:PluginExportTest.*
 cloneCreator/capture/attribute_lists_test:*
 cloneCreator/capture/nvram_attributes_test:*
 cloneCreator/capture/configuration_attributes_test:*
+cloneCreator/capture/service_data_test:*
+cloneCreator/capture/accounting_test:*
+cloneCreator/plugin_helpers_test:*
 endtoend/export_test:*"
 status=0
 for run in $runs; do
