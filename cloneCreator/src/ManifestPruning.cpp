@@ -24,7 +24,6 @@ bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
     }
     manifestEmptied = xmlDocGetRootElement(doc.get()) == nullptr;
     if (!cloneutil::saveManifest(cloningManifestXML.c_str(), doc.get())) {
-        CLONE_LOG(logSpecError, "Manifest %s cannot be saved", cloningManifestXML.c_str());
         exportIncomplete = true;
         return FALSE;
     }

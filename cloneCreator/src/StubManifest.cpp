@@ -198,7 +198,6 @@ xmlNodePtr CloneGroupsProcessor::findOrCreate(const std::string& name, xmlNodePt
 void CloneGroupsProcessor::saveManifest(xmlDocPtr doc)
 {
     if (!cloneutil::saveManifest(cloneutil::devicePath(cloneFile.c_str()).c_str(), doc)) {
-        CLONE_LOG(logSpecError, "Manifest %s cannot be saved", cloneFile.c_str());
         exportIncomplete = true;
     }
 }

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CloneLog.h"
+
 namespace cloneutil {
 
 XmlDoc parseManifest(const char* path)
@@ -18,7 +20,9 @@ XmlDoc parseManifest(const char* path)
                                                  XML_PARSE_NONET));
 }
 
-bool saveManifest(const char* path, xmlDocPtr doc)
+namespace {
+
+bool writeManifest(const char* path, xmlDocPtr doc)
 {
     xmlChar* text = nullptr;
     int size = 0;
@@ -45,6 +49,17 @@ bool saveManifest(const char* path, xmlDocPtr doc)
         left -= static_cast<std::size_t>(n);
     }
     return ::close(fd.release()) == 0;
+}
+
+}  // namespace
+
+bool saveManifest(const char* path, xmlDocPtr doc)
+{
+    if (writeManifest(path, doc)) {
+        return true;
+    }
+    CLONE_LOG(logSpecError, "Manifest %s cannot be saved", path);
+    return false;
 }
 
 }  // namespace cloneutil

@@ -39,8 +39,9 @@ inline xmlNodePtr appendElement(xmlNodePtr parent, const xmlChar* name)
 XmlDoc parseManifest(const char* path);
 
 // Saves DOC formatted (one element per line, indented) to PATH, as xmlSaveFormatFile would, but
-// with every write checked: false when the file could not be written whole (a full disk, a link
-// in its place), so a cut manifest is never taken for a saved one.
+// with every write checked: false, with "Manifest PATH cannot be saved" logged, when the file could
+// not be written whole (a full disk, a link in its place), so a cut manifest is never taken for a
+// saved one.
 bool saveManifest(const char* path, xmlDocPtr doc);
 
 }  // namespace cloneutil

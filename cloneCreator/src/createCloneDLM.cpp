@@ -51,11 +51,7 @@ bool fillManifest(CloneCreator& creator, const std::string& manifestPath)
     xmlNodePtr root = xmlDocGetRootElement(doc.get());
     cloneutil::makeStagingDir(CLONE_EXPORT_DATA_DIR, cloneutil::MakeDir::MakeOrAccept);
     creator.processStubManifestXML(root);
-    if (!cloneutil::saveManifest(manifestPath.c_str(), doc.get())) {
-        CLONE_LOG(logSpecError, "Manifest %s cannot be saved", manifestPath.c_str());
-        return false;
-    }
-    return true;
+    return cloneutil::saveManifest(manifestPath.c_str(), doc.get());
 }
 
 // The staging directory may be a link (device paths often are), but on a host it must stay on
@@ -76,6 +72,39 @@ bool stagingDirUsable()
     return true;
 }
 
+// The export's steps: groups, plug-ins, walk and save, prune, archive, sign. 0 only for a clone
+// file this call wrote.
+int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootProblem, const char* password,
+              char* groupNameLine)
+{
+    if (!rootUsable) {
+        CLONE_LOG(logSpecError, "Device root %s cannot be used: %s; no export runs",
+                  cloneutil::deviceRoot().c_str(), rootProblem.c_str());
+        return 1;
+    }
+    if (!stagingDirUsable()) {
+        return 1;
+    }
+    const std::string dlmType = creator.createGroups(groupNameLine);
+
+    kel::plugin::Loader<cloning::Plugin> loader("cloning", &cloneutil::cloningPortal());
+    kel::plugin::LoadPlugins(loader.category, loader);
+
+    const std::string manifestPath = stubManifestPath(dlmType);
+    if (!fillManifest(creator, manifestPath)) {
+        return 1;
+    }
+    while (creator.removeEmptyNodes(manifestPath)) {
+    }
+    if (creator.exportIncomplete) {
+        CLONE_LOG(logSpecError, "The manifest or an attribute list of this export could not be written or read "
+                                "back whole; no clone file is made");
+        return 1;
+    }
+    creator.generateCompressedFile();
+    return creator.generateCloneDLM(const_cast<char*>(password), dlmType);
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outputLocation, const char* password,
@@ -84,37 +113,15 @@ extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outpu
     std::string rootProblem;
     const bool rootUsable = cloneutil::refreshDeviceRoot(&rootProblem);
     CLONE_LOG(logSpecLibEnter, "createCloneDLM");
-    int status = 1;
     // The archive is written from inside the export tree, so only an absolute directory works.
     if (outputLocation == nullptr || outputLocation[0] != '/') {
         CLONE_LOG(logSpecError, "Output location %s is not an absolute path",
                   outputLocation != nullptr ? outputLocation : "(null)");
         CLONE_LOG(logSpecLibReturn, "createCloneDLM");
-        return status;
+        return 1;
     }
     CloneCreator creator(outputLocation);
-    if (!rootUsable) {
-        CLONE_LOG(logSpecError, "Device root %s cannot be used: %s; no export runs",
-                  cloneutil::deviceRoot().c_str(), rootProblem.c_str());
-    } else if (stagingDirUsable()) {
-        const std::string dlmType = creator.createGroups(groupNameLine);
-
-        kel::plugin::Loader<cloning::Plugin> loader("cloning", &cloneutil::cloningPortal());
-        kel::plugin::LoadPlugins(loader.category, loader);
-
-        const std::string manifestPath = stubManifestPath(dlmType);
-        if (fillManifest(creator, manifestPath)) {
-            while (creator.removeEmptyNodes(manifestPath)) {
-            }
-            if (creator.exportIncomplete) {
-                CLONE_LOG(logSpecError, "The manifest or an attribute list of this export could not be written "
-                                        "or read back whole; no clone file is made");
-            } else {
-                creator.generateCompressedFile();
-                status = creator.generateCloneDLM(const_cast<char*>(password), dlmType);
-            }
-        }
-    }
+    const int status = runExport(creator, rootUsable, rootProblem, password, groupNameLine);
     if (status != 0) {
         // Whatever is in the output directory under the clone file's name is not this export's.
         creator.removeStaleCloneFile();
