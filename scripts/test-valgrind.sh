@@ -17,6 +17,11 @@ cloneCreator/capture/nvram_attributes_test:*
 cloneCreator/capture/configuration_attributes_test:*
 cloneCreator/capture/service_data_test:*
 cloneCreator/capture/accounting_test:*
+cloneCreator/capture/certificates_test:*
+cloneCreator/capture/templates_test:*
+cloneCreator/capture/network_files_test:*
+cloneCreator/capture/custom_logo_test:*
+cloneCreator/capture/pcl_fonts_test:*
 cloneCreator/plugin_helpers_test:*
 endtoend/export_test:*"
 status=0

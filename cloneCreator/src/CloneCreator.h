@@ -24,6 +24,14 @@ public:
     typedef bool_t (CloneCreator::*Helper)(xmlNodePtr);
 
     explicit CloneCreator(char* outputLocation);
+
+    // Logo and blocking-screen capture (capture/CustomLogo.cpp), in this order the class's first
+    // virtual operations, so that a device variant can replace any one of them.
+    virtual std::string getBlockingScreenImageType();
+    virtual bool_t cloneBlockingScreenImageTypeConfigValue(std::string imageFileType);
+    virtual bool_t cloneCustomerLogoImage();
+    virtual bool_t cloneBlockingScreenImage(std::string imageFileType);
+
     virtual ~CloneCreator();
     CloneCreator(const CloneCreator&) = delete;
     CloneCreator& operator=(const CloneCreator&) = delete;
@@ -83,6 +91,36 @@ public:
     bool_t cloneJBAExceptionsHelper(xmlNodePtr xmlCurrentGroupPtr);
     bool_t cloneQTMExceptionsHelper(xmlNodePtr xmlCurrentGroupPtr);
     bool_t cloneAddressBooksHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // Certificates (capture/Certificates.cpp).
+    bool_t cloneWirelessCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneAddressBookCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneIPSecCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneRootCertificateHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneDomainCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    // Writes "DEVICE" (its private key is on the device) or "ROOT" into CERTTYPE (10 bytes) for the
+    // certificate store entry CERTFRINAME; CERTTYPE is left as it was when the entry is no link.
+    int getCertificateType(char* certFriName, char* certType);
+
+    // Scan templates, the template pool and stored copy jobs (capture/Templates.cpp).
+    bool_t cloneScanToHomeTemplatesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneDefaultTemplatesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneCopySaveJobHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneTemplatePoolHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneScanToDefaultsTemplatesHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // Network configuration files: IPsec, packet-filter rules, SNMP (capture/NetworkFiles.cpp).
+    bool_t cloneIPSecHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneIPTablesRulesHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneSNMPTrapHelper(xmlNodePtr xmlCurrentGroupPtr);
+    bool_t cloneSNMPCommunityStringHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // Customer logo and blocking screen (capture/CustomLogo.cpp; the steps are the virtual
+    // operations above).
+    bool_t cloneCustomLogoHelper(xmlNodePtr xmlCurrentGroupPtr);
+
+    // PCL fonts (capture/PclFonts.cpp).
+    bool_t clonePCLFontsHelper(xmlNodePtr xmlCurrentGroupPtr);
 
     // Attribute-list transformations shared by the NVRAM and configuration helpers
     // (capture/AttributeLists.cpp).

@@ -8,11 +8,11 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
+#include "SharedStagingDirs.h"
 #include "Staging.h"
 
 #define GET_SQL_DATA "/xpaths/nc_dlms/upgrade/apps/get_sql_data.sh"
 
-#define ADDRESS_BOOK_DIR CLONE_EXPORT_DATA_DIR "addressBook/"
 #define QTM_DIR CLONE_EXPORT_DATA_DIR "qtm/"
 #define QTM_EXCEPTION_DIR CLONE_EXPORT_DATA_DIR "qtmException/"
 #define JBA_EXCEPTION_DIR CLONE_EXPORT_DATA_DIR "jbaException/"

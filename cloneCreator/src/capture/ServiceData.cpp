@@ -14,6 +14,7 @@
 #include "CloneLog.h"
 #include "DevicePath.h"
 #include "Handles.h"
+#include "SharedStagingDirs.h"
 #include "Staging.h"
 #include "cfg_attr.h"
 #include "xpaths.h"
@@ -21,12 +22,9 @@
 // Staging directories and files. The double slashes are how the device tools are handed them.
 #define SERVICE_REGISTRY_DIR CLONE_EXPORT_DATA_DIR "serviceRegistry/"
 #define SRT_FILE CLONE_EXPORT_DATA_DIR "serviceRegistry//srtFile"
-#define MAILBOX_DIR CLONE_EXPORT_DATA_DIR "mailbox/"
 #define MAILBOX_FILE CLONE_EXPORT_DATA_DIR "mailbox/cfg_clone_mailbox"
 #define SINGLE_TOUCH_DIR CLONE_EXPORT_DATA_DIR "singleTouch/"
 #define SINGLE_TOUCH_FILE CLONE_EXPORT_DATA_DIR "singleTouch//single_touch_clone"
-// Shared with the network file capture.
-#define IPTABLES_DIR CLONE_EXPORT_DATA_DIR "ipTables/"
 #define DLM_ENABLE_FILE IPTABLES_DIR "dlmEnableClone"
 #define POS_DIR CLONE_EXPORT_DATA_DIR "pos/"
 #define POS_FILE POS_DIR "posConfigAttributes.txt"
