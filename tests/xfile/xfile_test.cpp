@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         CopyCase{"LargerThanOneChunk", bigContent(), "<none>", false, 0, bigContent(), bigContent()},
         CopyCase{"ExactlyOneChunk", std::string(8192, 'x'), "", false, 0, std::string(8192, 'x'),
                  std::string(8192, 'x')},
-        CopyCase{"MissingSource", "<none>", "keep", false, XFILE_EOPEN, "", "keep"},
+        CopyCase{"MissingSource", "<none>", "keep", false, XFILE_EOPEN, "keep", "keep"},
         CopyCase{"DestinationDirectoryMissing", "data", "<none>", true, XFILE_EOPEN, "<none>", "<none>"}),
     [](const ::testing::TestParamInfo<CopyCase>& info) { return std::string(info.param.name); });
 

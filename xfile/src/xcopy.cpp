@@ -61,8 +61,13 @@ status_t copyWithFlags(const char* src, const char* dest, int destFlags)
     Fd in(::open(src, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
     const bool readable = in.valid() && ::fstat(in.get(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+    if (!readable) {
+        // Nothing is created or truncated for a source that is not there: a missing file must not
+        // leave an empty copy (or an emptied backup) behind.
+        return XFILE_EOPEN;
+    }
     Fd out(::open(dest, destFlags | O_CLOEXEC, 0644));
-    if (!readable || !out.valid()) {
+    if (!out.valid()) {
         return XFILE_EOPEN;
     }
     return copy(in.get(), out.get());
