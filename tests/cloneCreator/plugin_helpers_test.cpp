@@ -20,14 +20,13 @@ using clonetest::FakePlugin;
 struct HelperCase {
     const char* node;
     const char* staged;
-    const char* statusLine;  // without the number
     const char* failureLine;
 };
 
 const HelperCase kHelpers[] = {
-    {"cmlAttributes", "data/cmlAttributes/cmlAttributes", " exportClone status= ",
+    {"cmlAttributes", "data/cmlAttributes/cmlAttributes",
      "clonecmlAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for Custom Media List......."},
-    {"fdiAttributes", "data/fdiAttributes/fdiAttributes", " exportClone = ",
+    {"fdiAttributes", "data/fdiAttributes/fdiAttributes",
      "clonefdiAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for ConfigServer......."},
 };
 
@@ -83,9 +82,9 @@ TEST_P(PluginHelperTest, WithoutPluginLogsFailureAndLeavesElementEmpty)
     EXPECT_TRUE(other.exports.empty());
 }
 
-// Whatever the plug-in answers, the element names the staged path and the answer is logged; a name
-// filed without a plug-in counts as found, and fails.
-TEST_P(PluginHelperTest, ElementNamesStagedPathAndResultIsLogged)
+// Whatever the plug-in answers, the element names the staged path; a name filed without a plug-in
+// counts as found, and fails.
+TEST_P(PluginHelperTest, ElementNamesStagedPathWhateverThePluginAnswers)
 {
     FakePlugin failing(GetParam().node, FALSE);
     FakePlugin succeeding(GetParam().node, TRUE);
@@ -95,7 +94,6 @@ TEST_P(PluginHelperTest, ElementNamesStagedPathAndResultIsLogged)
         clearLog();
         walk();
         EXPECT_EQ(content(), GetParam().staged);
-        EXPECT_TRUE(logged("INFO", GetParam().statusLine + std::to_string(plugin == &succeeding)));
         EXPECT_TRUE(messages("ERROR").empty());
     }
     const std::vector<std::string> list = {path("/xpaths/tmp_cloningData/cfg_attr_list")};

@@ -15,133 +15,66 @@
 #include "DevicePath.h"
 #include "DeviceTest.h"
 #include "Handles.h"
+#include "XmlTree.h"
 
 namespace {
 
 using clonetest::DeviceTest;
 using Groups = std::vector<std::string>;
 
-struct GroupLineCase {
-    const char* name;
-    const char* line;
-    Groups groups;
-};
-
-class GroupLineTest : public ::testing::TestWithParam<GroupLineCase> {};
-
-TEST_P(GroupLineTest, YieldsTheGroupsFollowedByASpace)
+// Only tokens that end in "GROUP" and are followed by a space are groups.
+TEST(GroupLineTest, YieldsTheGroupsFollowedByASpace)
 {
-    EXPECT_EQ(selectedGroups(GetParam().line), GetParam().groups);
+    const struct {
+        const char* name;
+        const char* line;
+        Groups groups;
+    } cases[] = {
+        {"TwoGroupsEachFollowedByASpace", "NET_GROUP SCAN_GROUP ", {"NET_GROUP", "SCAN_GROUP"}},
+        {"LastGroupWithoutTrailingSpaceIsLost", "NET_GROUP SCAN_GROUP", {"NET_GROUP"}},
+        {"NoSpaceAtAllYieldsNothing", "NET_GROUP", {}},
+        {"EmptyLine", "", {}},
+        {"ConsecutiveSpacesAreSkipped", "  NET_GROUP   SCAN_GROUP  ", {"NET_GROUP", "SCAN_GROUP"}},
+        {"GroupAloneDoesNotCount", "GROUP ", {}},
+        {"SixCharacterTokenCounts", "AGROUP ", {"AGROUP"}},
+        {"LowerCaseSuffixIgnored", "NET_group NET_Group ", {}},
+        {"AnythingAfterGroupIgnored", "NET_GROUPS NET_GROUP_ NET_GROUP1 ", {}},
+        {"SelfGroupIsAGroupToo", "NET_GROUP CLONE_TO_SELF_GROUP ", {"NET_GROUP", "CLONE_TO_SELF_GROUP"}},
+        {"TabIsNotASeparator", "NET_GROUP\tSCAN_GROUP ", {"NET_GROUP\tSCAN_GROUP"}},
+        {"OrderAndRepeatsKept", "B_GROUP A_GROUP B_GROUP ", {"B_GROUP", "A_GROUP", "B_GROUP"}}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(selectedGroups(c.line), c.groups) << c.name;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Parsing, GroupLineTest,
-    ::testing::Values(
-        GroupLineCase{"TwoGroupsEachFollowedByASpace", "NET_GROUP SCAN_GROUP ", {"NET_GROUP", "SCAN_GROUP"}},
-        GroupLineCase{"LastGroupWithoutTrailingSpaceIsLost", "NET_GROUP SCAN_GROUP", {"NET_GROUP"}},
-        GroupLineCase{"NoSpaceAtAllYieldsNothing", "NET_GROUP", {}},
-        GroupLineCase{"EmptyLine", "", {}},
-        GroupLineCase{"ConsecutiveSpacesAreSkipped", "  NET_GROUP   SCAN_GROUP  ", {"NET_GROUP", "SCAN_GROUP"}},
-        GroupLineCase{"GroupAloneDoesNotCount", "GROUP ", {}},
-        GroupLineCase{"SixCharacterTokenCounts", "AGROUP ", {"AGROUP"}},
-        GroupLineCase{"LowerCaseSuffixIgnored", "NET_group NET_Group ", {}},
-        GroupLineCase{"AnythingAfterGroupIgnored", "NET_GROUPS NET_GROUP_ NET_GROUP1 ", {}},
-        GroupLineCase{"SelfGroupIsAGroupToo", "NET_GROUP CLONE_TO_SELF_GROUP ", {"NET_GROUP", "CLONE_TO_SELF_GROUP"}},
-        GroupLineCase{"TabIsNotASeparator", "NET_GROUP\tSCAN_GROUP ", {"NET_GROUP\tSCAN_GROUP"}},
-        GroupLineCase{"OrderAndRepeatsKept", "B_GROUP A_GROUP B_GROUP ", {"B_GROUP", "A_GROUP", "B_GROUP"}}),
-    [](const ::testing::TestParamInfo<GroupLineCase>& info) { return std::string(info.param.name); });
-
-struct CloneTypeCase {
-    const char* name;
-    const char* line;
-    const char* dlmType;
-    int expandedGroups;
-};
-
-class CloneTypeTest : public DeviceTest, public ::testing::WithParamInterface<CloneTypeCase> {};
-
-// The clone type is decided on the whole line, before any group is expanded.
-TEST_P(CloneTypeTest, DecidedOnTheWholeLine)
+// The clone type is decided on the whole line, before any group is expanded; the self-clone type
+// of an earlier export does not outlive it.
+TEST_F(DeviceTest, CloneTypeIsDecidedOnTheWholeLine)
 {
+    const struct {
+        const char* name;
+        const char* line;
+        const char* dlmType;
+        long expandedGroups;
+    } cases[] = {{"OrdinaryGroups", "NET_GROUP SCAN_GROUP ", "clone", 2},
+                 {"SelfGroupAndAnother", "NET_GROUP CLONE_TO_SELF_GROUP ", "cloneSelf", 2},
+                 {"SelfGroupWithoutTrailingSpaceStillDecides", "NET_GROUP CLONE_TO_SELF_GROUP", "cloneSelf", 1},
+                 {"SelfGroupInsideALongerToken", "XCLONE_TO_SELF_GROUPS ", "cloneSelf", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        srtCloneSelfType = "cloneSelf";
+        clearLog();
+        std::string line = c.line;
+        CloneCreator creator(const_cast<char*>("/tmp"));
+        EXPECT_EQ(creator.createGroups(&line[0]), c.dlmType);
+        EXPECT_EQ(srtCloneSelfType, std::string(c.dlmType) == "cloneSelf" ? "cloneSelf" : "");
+        const std::vector<std::string> entered = messages("ENTER");
+        EXPECT_EQ(std::count(entered.begin(), entered.end(), "createListForGroups()"), c.expandedGroups);
+    }
     srtCloneSelfType.clear();
-    std::string line = GetParam().line;
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    EXPECT_EQ(creator.createGroups(&line[0]), GetParam().dlmType);
-    EXPECT_EQ(srtCloneSelfType, std::string(GetParam().dlmType) == "cloneSelf" ? "cloneSelf" : "");
-    int expanded = 0;
-    for (const std::string& m : messages("ENTER")) {
-        expanded += m == "createListForGroups()";
-    }
-    EXPECT_EQ(expanded, GetParam().expandedGroups);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Parsing, CloneTypeTest,
-    ::testing::Values(CloneTypeCase{"OrdinaryGroups", "NET_GROUP SCAN_GROUP ", "clone", 2},
-                      CloneTypeCase{"SelfGroupAndAnother", "NET_GROUP CLONE_TO_SELF_GROUP ", "cloneSelf", 2},
-                      CloneTypeCase{"SelfGroupWithoutTrailingSpaceStillDecides", "NET_GROUP CLONE_TO_SELF_GROUP",
-                                    "cloneSelf", 1},
-                      CloneTypeCase{"SelfGroupInsideALongerToken", "XCLONE_TO_SELF_GROUPS ", "cloneSelf", 0}),
-    [](const ::testing::TestParamInfo<CloneTypeCase>& info) { return std::string(info.param.name); });
-
-TEST_F(DeviceTest, SelfCloneTypeDoesNotOutliveItsExport)
-{
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    std::string self = "CLONE_TO_SELF_GROUP ";
-    std::string ordinary = "NET_GROUP ";
-    EXPECT_EQ(creator.createGroups(&self[0]), "cloneSelf");
-    EXPECT_EQ(srtCloneSelfType, "cloneSelf");
-    EXPECT_EQ(creator.createGroups(&ordinary[0]), "clone");
-    EXPECT_EQ(srtCloneSelfType, "");
-}
-
-class SpineTest : public DeviceTest {
-protected:
-    // Walks a manifest given as XML text and returns the document.
-    cloneutil::XmlDoc walk(CloneCreator& creator, const char* xml)
-    {
-        xmlKeepBlanksDefault(0);
-        cloneutil::XmlDoc doc(xmlReadMemory(xml, static_cast<int>(std::strlen(xml)), "manifest.xml", nullptr, 0));
-        EXPECT_TRUE(doc);
-        if (doc) {
-            creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
-        }
-        return doc;
-    }
-
-    static std::string contentOf(xmlDoc* doc, const char* xpathLike)
-    {
-        // Depth-first search for the first element with that name.
-        std::vector<xmlNodePtr> stack{xmlDocGetRootElement(doc)};
-        while (!stack.empty()) {
-            xmlNodePtr n = stack.back();
-            stack.pop_back();
-            if (n == nullptr) {
-                continue;
-            }
-            if (n->type == XML_ELEMENT_NODE && n->name != nullptr &&
-                std::strcmp(reinterpret_cast<const char*>(n->name), xpathLike) == 0) {
-                cloneutil::XmlChar text(xmlNodeGetContent(n));
-                return text ? reinterpret_cast<const char*>(text.get()) : "";
-            }
-            stack.push_back(n->next);
-            stack.push_back(n->children);
-        }
-        return "<missing>";
-    }
-};
-
-TEST_F(SpineTest, NullGroupLineReportsNoGroupsAndNoManifest)
-{
-    std::string out = root() + "/out";
-    EXPECT_EQ(createCloneDLM(&out[0], "pw", nullptr), 1);
-    const std::vector<std::string> errors = messages("ERROR");
-    EXPECT_EQ(errors, (std::vector<std::string>{"No cloning groups received", "Stub Manifest file is not created"}));
-    EXPECT_EQ(messages("LIBENTER").front(), "createCloneDLM");
-    EXPECT_EQ(messages("LIBRETURN").back(), "createCloneDLM");
-}
-
-TEST_F(SpineTest, RelativeOrMissingOutputLocationIsRefused)
+TEST_F(DeviceTest, RelativeOrMissingOutputLocationIsRefused)
 {
     char relative[] = "out/dir";
     char groups[] = "NET_GROUP ";
@@ -149,25 +82,6 @@ TEST_F(SpineTest, RelativeOrMissingOutputLocationIsRefused)
     EXPECT_EQ(createCloneDLM(nullptr, "pw", groups), 1);
     EXPECT_EQ(messages("ERROR"), (std::vector<std::string>{"Output location out/dir is not an absolute path",
                                                            "Output location (null) is not an absolute path"}));
-}
-
-TEST_F(SpineTest, VersionDispatchedAtAnyDepthButNotOtherCase)
-{
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    cloneutil::XmlDoc doc = walk(creator,
-                                 "<CloningManifest><cloningData><a><b><version/></b></a></cloningData>"
-                                 "<Version/></CloningManifest>");
-    ASSERT_TRUE(doc);
-    EXPECT_EQ(contentOf(doc.get(), "version"), "1.0.0");
-    EXPECT_EQ(contentOf(doc.get(), "Version"), "");
-}
-
-TEST_F(SpineTest, RootElementIsDispatchedToo)
-{
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    cloneutil::XmlDoc doc = walk(creator, "<version/>");
-    ASSERT_TRUE(doc);
-    EXPECT_EQ(contentOf(doc.get(), "version"), "1.0.0");
 }
 
 // A helper that adds children to its node: the walk must visit them after it returns.
@@ -184,35 +98,45 @@ public:
     }
 };
 
-TEST_F(SpineTest, ChildrenAddedByAHelperAreWalked)
+// Every element is handed to the helper of its exact name, the root included, at any depth, also
+// children a helper added; a nameless node is renamed and logged, and its children and siblings
+// are walked all the same.
+TEST_F(DeviceTest, WalkHandsEveryElementToItsHelper)
 {
-    ChildAddingCreator creator;
-    cloneutil::XmlDoc doc = walk(creator, "<CloningManifest><addsVersion/></CloningManifest>");
-    ASSERT_TRUE(doc);
-    EXPECT_EQ(contentOf(doc.get(), "version"), "1.0.0");
-}
-
-TEST_F(SpineTest, NamelessNodeIsRenamedLoggedAndItsChildrenWalked)
-{
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    xmlKeepBlanksDefault(0);
-    const char xml[] = "<CloningManifest><nameless><version/></nameless><version/></CloningManifest>";
-    cloneutil::XmlDoc doc(xmlReadMemory(xml, sizeof xml - 1, "m.xml", nullptr, 0));
-    ASSERT_TRUE(doc);
-    xmlNodePtr nameless = xmlDocGetRootElement(doc.get())->children;
-    if (doc->dict == nullptr || !xmlDictOwns(doc->dict, nameless->name)) {
-        xmlFree(const_cast<xmlChar*>(nameless->name));
+    const struct {
+        const char* name;
+        const char* manifest;
+        bool unnameFirstChild;  // the root's first child loses its name before the walk
+        const char* outline;
+        std::vector<std::string> errors;
+    } cases[] = {
+        {"AnyDepthButNotOtherCase",
+         "<CloningManifest><cloningData><a><b><version/></b></a></cloningData><Version/></CloningManifest>", false,
+         "CloningManifest\n  cloningData\n    a\n      b\n        version: 1.0.0\n  Version\n", {}},
+        {"RootElement", "<version/>", false, "version: 1.0.0\n", {}},
+        {"ChildrenAddedByAHelper", "<CloningManifest><addsVersion/></CloningManifest>", false,
+         "CloningManifest\n  addsVersion\n    version: 1.0.0\n", {}},
+        {"NamelessNode", "<CloningManifest><x><version/></x><version/></CloningManifest>", true,
+         "CloningManifest\n  --\n    version: 1.0.0\n  version: 1.0.0\n",
+         {"Current Node has bad name. Moving to next node"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        clearLog();
+        cloneutil::XmlDoc doc(xmlReadMemory(c.manifest, static_cast<int>(std::strlen(c.manifest)), "m.xml", nullptr,
+                                            XML_PARSE_NOBLANKS));
+        ASSERT_TRUE(doc);
+        if (c.unnameFirstChild) {
+            xmlNodePtr nameless = xmlDocGetRootElement(doc.get())->children;
+            if (doc->dict == nullptr || !xmlDictOwns(doc->dict, nameless->name)) {
+                xmlFree(const_cast<xmlChar*>(nameless->name));
+            }
+            nameless->name = nullptr;
+        }
+        ChildAddingCreator creator;
+        creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
+        EXPECT_EQ(clonetest::xmlOutline(doc.get()), c.outline);
+        EXPECT_EQ(messages("ERROR"), c.errors);
     }
-    nameless->name = nullptr;
-
-    creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
-
-    EXPECT_STREQ(reinterpret_cast<const char*>(nameless->name), "--");
-    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{"Current Node has bad name. Moving to next node"});
-    cloneutil::XmlChar inner(xmlNodeGetContent(nameless->children));
-    EXPECT_STREQ(reinterpret_cast<const char*>(inner.get()), "1.0.0");
-    cloneutil::XmlChar sibling(xmlNodeGetContent(nameless->next));
-    EXPECT_STREQ(reinterpret_cast<const char*>(sibling.get()), "1.0.0");
 }
 
 // A device root or staging area the library cannot use safely: nothing runs, nothing outside is
@@ -228,7 +152,7 @@ struct UnsafeCase {
 
 CLONE_PRINT_BY_NAME(UnsafeCase)
 
-class UnsafeStagingTest : public SpineTest, public ::testing::WithParamInterface<UnsafeCase> {};
+class UnsafeStagingTest : public DeviceTest, public ::testing::WithParamInterface<UnsafeCase> {};
 
 TEST_P(UnsafeStagingTest, RefusedWithoutTouchingAnythingElse)
 {
@@ -284,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  "Failed to open tmp_groups_parsed File"},
                       UnsafeCase{"ManifestIsAFifo", Unsafe::ManifestIsAFifo, nullptr,
                                  "Stub Manifest file is not created"}),
-    [](const ::testing::TestParamInfo<UnsafeCase>& info) { return std::string(info.param.name); });
+    clonetest::RowName());
 
 // A root that cannot be used is refused before anything runs: the staging clean-up would otherwise
 // be skipped (its command cannot be formed) and one export would leak into the next.

@@ -160,8 +160,7 @@ TEST_P(ManifestTest, Elements)
     EXPECT_FALSE(clonetest::exists(path(c.type == "clone" ? CLONE_MANIFEST_CLONESELF : CLONE_MANIFEST_CLONE)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sections, ManifestTest, ::testing::ValuesIn(kManifestCases),
-                         [](const ::testing::TestParamInfo<ManifestCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Sections, ManifestTest, ::testing::ValuesIn(kManifestCases), clonetest::RowName());
 
 // Nothing of an earlier export's manifest or lists is carried into the next.
 TEST_F(StubTest, SecondExportStartsANewManifest)
@@ -179,39 +178,28 @@ TEST_F(StubTest, SecondExportStartsANewManifest)
 
 // A manifest that cannot be read back is left alone, and so is the section: rewriting the stub
 // would silently drop what earlier sections added.
-struct BrokenCase {
-    const char* name;
-    std::string content;
-};
-
-CLONE_PRINT_BY_NAME(BrokenCase)
-
-class BrokenManifestTest : public GroupFixture, public ::testing::WithParamInterface<BrokenCase> {};
-
-TEST_P(BrokenManifestTest, SectionIsSkippedAndExportIncomplete)
+TEST_F(StubTest, BrokenManifestSkipsTheSectionAndMakesTheExportIncomplete)
 {
     writeGroups("G_GROUP\nNV1\nH_GROUP\nNV2\n");
     writeAttrib(section("NV1", "<NVRAM>", "A:1") + section("NV2", "<NVRAM>", "B:1"));
-    ASSERT_EQ(expand("G_GROUP"), 0);
-    ASSERT_FALSE(incomplete);
-    clonetest::writeFile(path(CLONE_MANIFEST_CLONE), GetParam().content);
-    EXPECT_EQ(expand("H_GROUP"), 0);
-    EXPECT_TRUE(incomplete);
-    EXPECT_EQ(messages("ERROR"),
-              std::vector<std::string>{"Failed to parse stub cloning xml file "
-                                       "/xpaths/tmp_cloningData/cloningExport/CloningManifest.xml, section skipped"});
-    EXPECT_EQ(clonetest::readFile(path(CLONE_MANIFEST_CLONE)), GetParam().content);
-    EXPECT_EQ(file("/xpaths/tmp_cloningData/nvram_attr_list"), "A:1\n");
+    for (const std::string content : {"<?xml version=\"1.0\"?>\n<CloningManifest><cloningData>",  // truncated
+                                      "<?xml version=\"1.0\"?>\n<CloningManifest/>\n",
+                                      "<CloningManifest>x<cloningData/></CloningManifest>"}) {
+        SCOPED_TRACE(content);
+        CloneCreator(const_cast<char*>("/tmp")).cleanUpCloneDirectory();
+        ASSERT_EQ(expand("G_GROUP"), 0);
+        ASSERT_FALSE(incomplete);
+        clonetest::writeFile(path(CLONE_MANIFEST_CLONE), content);
+        clearLog();
+        EXPECT_EQ(expand("H_GROUP"), 0);
+        EXPECT_TRUE(incomplete);
+        EXPECT_EQ(messages("ERROR"), std::vector<std::string>{"Failed to parse stub cloning xml file /xpaths/"
+                                                              "tmp_cloningData/cloningExport/CloningManifest.xml, "
+                                                              "section skipped"});
+        EXPECT_EQ(clonetest::readFile(path(CLONE_MANIFEST_CLONE)), content);
+        EXPECT_EQ(file("/xpaths/tmp_cloningData/nvram_attr_list"), "A:1\n");
+    }
 }
-
-const BrokenCase kBrokenCases[] = {
-    {"Truncated", "<?xml version=\"1.0\"?>\n<CloningManifest><cloningData>"},
-    {"RootWithoutChildren", "<?xml version=\"1.0\"?>\n<CloningManifest/>\n"},
-    {"RootStartsWithText", "<CloningManifest>x<cloningData/></CloningManifest>"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Manifests, BrokenManifestTest, ::testing::ValuesIn(kBrokenCases),
-                         [](const ::testing::TestParamInfo<BrokenCase>& info) { return info.param.name; });
 
 // Every element the helper table dispatches is made by some section tag or misc key of the
 // tables, in the manifest of one clone type or the other; except these, which no section makes.

@@ -29,88 +29,54 @@ protected:
     {
         DeviceTest::SetUp();
         writeFile(path("/config/attributes"),
-                  "# comment=ignored\n"
-                  "\n"
-                  "plain=value\n"
-                  "withEquals=a=b\n"
-                  "empty=\n"
-                  "twice=first\n"
-                  "twice=second\n"
-                  "long=0123456789\n"
-                  "b.TRUE=TRUE\nb.true=true\nb.one=1\nb.FALSE=FALSE\nb.false=false\nb.zero=0\n"
-                  "b.yes=yes\nb.True=True\n"
-                  "noequals\n");
+                  "# comment=ignored\n\nplain=value\nwithEquals=a=b\nempty=\ntwice=first\ntwice=second\n"
+                  "long=0123456789\nb.TRUE=TRUE\nb.true=true\nb.one=1\nb.FALSE=FALSE\nb.false=false\nb.zero=0\n"
+                  "b.yes=yes\nb.True=True\nnoequals\n");
     }
 };
 
-struct AttrCase {
-    const char* name;
-    int result;  // 0 or non-zero (-1 here)
-    const char* value;
-};
-
-class CfgAttrTest : public StandinTest, public ::testing::WithParamInterface<AttrCase> {};
-
-TEST_P(CfgAttrTest, GetAttrValue)
-{
-    char buffer[1064];
-    std::memset(buffer, 'x', sizeof buffer);
-    buffer[sizeof buffer - 1] = '\0';
-    const int rc = Cfg_GetAttrValue(GetParam().name, buffer, sizeof buffer);
-    if (GetParam().result == 0) {
-        EXPECT_EQ(rc, 0);
-        EXPECT_STREQ(buffer, GetParam().value);
-    } else {
-        EXPECT_NE(rc, 0);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Lookup, CfgAttrTest,
-                         ::testing::Values(AttrCase{"plain", 0, "value"}, AttrCase{"withEquals", 0, "a=b"},
-                                           AttrCase{"empty", 0, ""}, AttrCase{"twice", 0, "second"},
-                                           AttrCase{"missing", -1, ""}, AttrCase{"# comment", -1, ""},
-                                           AttrCase{"noequals", -1, ""}, AttrCase{"plai", -1, ""},
-                                           AttrCase{"", -1, ""}),
-                         [](const ::testing::TestParamInfo<AttrCase>& info) {
-                             std::string n = info.param.name;
-                             for (char& ch : n) {
-                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             }
-                             return n.empty() ? std::string("emptyName") : n + "_" + std::to_string(info.index);
-                         });
-
-TEST_F(StandinTest, ValueIsCutToTheBuffer)
-{
-    char small[5];
-    ASSERT_EQ(Cfg_GetAttrValue("long", small, sizeof small), 0);
-    EXPECT_STREQ(small, "0123");
-}
-
-TEST_F(StandinTest, MissingAttributesFileIsAFailure)
-{
-    ::unlink(path("/config/attributes").c_str());
-    char buffer[16];
-    EXPECT_NE(Cfg_GetAttrValue("plain", buffer, sizeof buffer), 0);
-    bool_t v = 7;
-    EXPECT_NE(Cfg_GetBoolAttrValue("b.TRUE", &v), 0);
-    EXPECT_EQ(v, 7);
-}
-
-TEST_F(StandinTest, BoolValues)
+// The last line of a name wins; "=" may be part of the value; a value is cut to the buffer; a
+// boolean is only TRUE/true/1 or FALSE/false/0, and the output is untouched otherwise.
+TEST_F(StandinTest, AttributeValues)
 {
     const struct {
         const char* name;
-        int rc;
-        bool_t value;
-    } cases[] = {{"b.TRUE", 0, 1},  {"b.true", 0, 1},  {"b.one", 0, 1},   {"b.FALSE", 0, 0},
-                 {"b.false", 0, 0}, {"b.zero", 0, 0},  {"b.yes", -1, 42}, {"b.True", -1, 42},
-                 {"missing", -1, 42}};
-    for (const auto& c : cases) {
-        bool_t v = 42;
-        const int rc = Cfg_GetBoolAttrValue(c.name, &v);
-        EXPECT_EQ(rc == 0, c.rc == 0) << c.name;
-        EXPECT_EQ(v, c.value) << c.name << ": untouched unless it is a boolean";
+        bool found;
+        const char* value;
+    } values[] = {{"plain", true, "value"}, {"withEquals", true, "a=b"}, {"empty", true, ""},
+                  {"twice", true, "second"}, {"missing", false, ""},   {"# comment", false, ""},
+                  {"noequals", false, ""},   {"plai", false, ""},       {"", false, ""}};
+    for (const auto& c : values) {
+        char buffer[1064];
+        std::memset(buffer, 'x', sizeof buffer - 1);
+        buffer[sizeof buffer - 1] = '\0';
+        EXPECT_EQ(Cfg_GetAttrValue(c.name, buffer, sizeof buffer) == 0, c.found) << c.name;
+        if (c.found) {
+            EXPECT_STREQ(buffer, c.value) << c.name;
+        }
     }
+    char small[5];
+    ASSERT_EQ(Cfg_GetAttrValue("long", small, sizeof small), 0);
+    EXPECT_STREQ(small, "0123");
+
+    const struct {
+        const char* name;
+        bool found;
+        bool_t value;
+    } bools[] = {{"b.TRUE", true, 1},  {"b.true", true, 1},   {"b.one", true, 1},    {"b.FALSE", true, 0},
+                 {"b.false", true, 0}, {"b.zero", true, 0},   {"b.yes", false, 42},  {"b.True", false, 42},
+                 {"missing", false, 42}};
+    for (const auto& c : bools) {
+        bool_t v = 42;
+        EXPECT_EQ(Cfg_GetBoolAttrValue(c.name, &v) == 0, c.found) << c.name;
+        EXPECT_EQ(v, c.value) << c.name;
+    }
+
+    ::unlink(path("/config/attributes").c_str());
+    EXPECT_NE(Cfg_GetAttrValue("plain", small, sizeof small), 0);
+    bool_t v = 7;
+    EXPECT_NE(Cfg_GetBoolAttrValue("b.TRUE", &v), 0);
+    EXPECT_EQ(v, 7);
 }
 
 TEST_F(StandinTest, PathServiceMapsKeysUnderTheRoot)
@@ -127,37 +93,22 @@ TEST_F(StandinTest, PathServiceMapsKeysUnderTheRoot)
     EXPECT_EQ(xpaths_access(dir, "nothing", 0), -1);
 }
 
+// One line per entry with the record name of its level, the source's base name and the message
+// with its line breaks and backslashes escaped; the log folder is made when missing.
 TEST_F(StandinTest, LogEntriesAreOneLineEach)
 {
+    ASSERT_EQ(std::system(("rm -rf '" + path("/var") + "'").c_str()), 0);
     Log_SpecEntry(&logSpecError, "/some/dir/file.cpp", 42, "value %d and %s", 7, "text");
     Log_SpecEntry(&logSpecInfo, "x.cpp", 1, "two\nlines \\ and a\ttab");
-    Log_SpecEntry(&logSpecLibReturn, "y.cpp", 2, "%s", "done");
+    for (Log_Entry_Spec_t* r : {&logSpecForceInfo, &logSpecDebug, &logSpecEnter, &logSpecReturn, &logSpecLibEnter,
+                                &logSpecLibReturn}) {
+        Log_SpecEntry(r, "y.cpp", 2, "%s", "m");
+    }
     EXPECT_EQ(readFile(path("/var/log/clone.log")),
               "ERROR\tfile.cpp:42\tvalue 7 and text\n"
               "INFO\tx.cpp:1\ttwo\\nlines \\\\ and a\ttab\n"
-              "LIBRETURN\ty.cpp:2\tdone\n");
-}
-
-TEST_F(StandinTest, LogFolderIsMadeWhenMissing)
-{
-    ASSERT_EQ(std::system(("rm -rf '" + path("/var") + "'").c_str()), 0);
-    Log_SpecEntry(&logSpecDebug, "z.cpp", 3, "again");
-    EXPECT_EQ(readFile(path("/var/log/clone.log")), "DEBUG\tz.cpp:3\tagain\n");
-}
-
-TEST_F(StandinTest, RecordNamesForEveryLevel)
-{
-    Log_Entry_Spec_t* records[] = {&logSpecError, &logSpecInfo,  &logSpecForceInfo, &logSpecDebug,
-                                   &logSpecEnter, &logSpecReturn, &logSpecLibEnter,  &logSpecLibReturn};
-    for (Log_Entry_Spec_t* r : records) {
-        Log_SpecEntry(r, "f.cpp", 1, "m");
-    }
-    std::vector<std::string> kinds;
-    for (const auto& rec : log()) {
-        kinds.push_back(rec.record);
-    }
-    EXPECT_EQ(kinds, (std::vector<std::string>{"ERROR", "INFO", "FORCEINFO", "DEBUG", "ENTER", "RETURN", "LIBENTER",
-                                               "LIBRETURN"}));
+              "FORCEINFO\ty.cpp:2\tm\nDEBUG\ty.cpp:2\tm\nENTER\ty.cpp:2\tm\nRETURN\ty.cpp:2\tm\n"
+              "LIBENTER\ty.cpp:2\tm\nLIBRETURN\ty.cpp:2\tm\n");
 }
 
 // A certificate made once by the openssl command; its subject hash is what openssl prints.
@@ -256,6 +207,6 @@ INSTANTIATE_TEST_SUITE_P(
                             return name[0] == '\0';
                         },
                         false}),
-    [](const ::testing::TestParamInfo<SpecialFileCase>& info) { return info.param.name; });
+    clonetest::RowName());
 
 }  // namespace

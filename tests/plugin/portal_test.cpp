@@ -1,4 +1,4 @@
-// The plug-in portal: which plug-in is filed under which name, and the library portal's export.
+// The plug-in portal: which plug-in is filed under which name.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -35,28 +35,6 @@ TEST(PortalTest, FilesPluginsUnderTheirNames)
         EXPECT_EQ(portal->GetPluginMap(), (Filed{{"fdiAttributes", &fdi}}));
     }
     EXPECT_EQ(destroyed, 0);
-}
-
-// The export is the named plug-in's own, of the given file; an unknown name fails and is filed
-// without a plug-in, which HasPlugin then counts.
-TEST(PortalTest, ExportIsTheNamedPluginsOwn)
-{
-    for (const bool_t result : {TRUE, FALSE}) {
-        SCOPED_TRACE(result);
-        CloningExportPortal portal;
-        FakePlugin configServer("ConfigServer", result);
-        FakePlugin other("cmlAttributes", !result);
-        portal.Install(&configServer);
-        portal.Install(&other);
-
-        EXPECT_EQ(portal.exportClone("ConfigServer", "/xpaths/tmp_cloningData/cfg_attr_list"), result);
-        EXPECT_EQ(configServer.exports, std::vector<std::string>{"/xpaths/tmp_cloningData/cfg_attr_list"});
-        EXPECT_EQ(portal.exportClone("fdiAttributes", "/list"), FALSE);
-        EXPECT_EQ(portal.exportClone("fdiAttributes", "/list"), FALSE);
-        EXPECT_TRUE(portal.HasPlugin("fdiAttributes"));
-        EXPECT_EQ(portal.GetPlugin("fdiAttributes"), nullptr);
-        EXPECT_TRUE(other.exports.empty());
-    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "CloningExportPortal.h"
 #include "DeviceTest.h"
@@ -69,7 +70,7 @@ protected:
     CloningExportPortal portal;
 };
 
-TEST_P(SamplePluginTest, ExportsTheListedAttributesTheDeviceHas)
+TEST_P(SamplePluginTest, ExportsTheListedAttributesOfTheCurrentDevice)
 {
     ASSERT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
     // Only TRUE refuses the export.
@@ -84,43 +85,9 @@ TEST_P(SamplePluginTest, ExportsTheListedAttributesTheDeviceHas)
     EXPECT_EQ(st.st_mode & 07777, 0755u);
     EXPECT_FALSE(exists(staged() + ".tmp"));
     EXPECT_TRUE(messages("ERROR").empty());
-}
+    ASSERT_EQ(::unlink(staged().c_str()), 0);
 
-TEST_P(SamplePluginTest, FailAttributeMakesExportFailWithoutWritingAnything)
-{
-    const std::string name = GetParam().name;
-    setAttribute("sim.plugin." + name + ".fail", "TRUE");
-    EXPECT_EQ(exportClone(path(kListPath)), FALSE);
-    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
-    EXPECT_TRUE(logged("INFO", name + " plug-in: export refused by sim.plugin." + name + ".fail"));
-}
-
-TEST_P(SamplePluginTest, MissingListFailsOnlyThePluginThatExportsIt)
-{
-    const std::string list = path("/xpaths/tmp_cloningData/no_such_list");
-    if (GetParam().exportsList) {
-        EXPECT_EQ(exportClone(list), FALSE);
-        EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
-        EXPECT_TRUE(
-            logged("ERROR", std::string(GetParam().name) + " plug-in: attribute list " + list + " cannot be read"));
-    } else {
-        EXPECT_EQ(exportClone(list), TRUE);
-        EXPECT_EQ(readFile(staged()), GetParam().exported);
-    }
-}
-
-TEST_P(SamplePluginTest, ExportThatCannotBeWrittenFailsAndLeavesNoPart)
-{
-    // A directory where the export file belongs: the finished file cannot take its place.
-    clonetest::makeDirs(staged());
-    EXPECT_EQ(exportClone(path(kListPath)), FALSE);
-    EXPECT_FALSE(exists(staged() + ".tmp"));
-    EXPECT_TRUE(logged("ERROR", std::string(GetParam().name) + " plug-in: " + GetParam().staged + " cannot be written"));
-}
-
-TEST_P(SamplePluginTest, ExportFollowsTheDeviceRootOfTheEnvironment)
-{
-    // Another device root, set after the plug-ins were loaded.
+    // Each export follows the device root of the environment, also one set after the plug-ins were loaded.
     const std::string other = root() + "/other";
     clonetest::makeDirs(other + "/config");
     clonetest::makeDirs(other + "/xpaths/tmp_cloningData");
@@ -133,6 +100,34 @@ TEST_P(SamplePluginTest, ExportFollowsTheDeviceRootOfTheEnvironment)
     EXPECT_FALSE(exists(staged()));
     const std::string text = readFile(other + GetParam().staged);
     EXPECT_NE(text.find("=other\n"), std::string::npos) << text;
+}
+
+// A refused export, a missing list (for the plug-in that exports one) or an export file that
+// cannot take its place: the export fails, says why and leaves no part behind.
+TEST_P(SamplePluginTest, FailedExportLeavesNothing)
+{
+    const std::string name = GetParam().name;
+    setAttribute("sim.plugin." + name + ".fail", "TRUE");
+    EXPECT_EQ(exportClone(path(kListPath)), FALSE);
+    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
+    EXPECT_TRUE(logged("INFO", name + " plug-in: export refused by sim.plugin." + name + ".fail"));
+    setAttribute("sim.plugin." + name + ".fail", "FALSE");
+
+    const std::string list = path("/xpaths/tmp_cloningData/no_such_list");
+    if (GetParam().exportsList) {
+        EXPECT_EQ(exportClone(list), FALSE);
+        EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
+        EXPECT_TRUE(logged("ERROR", name + " plug-in: attribute list " + list + " cannot be read"));
+    } else {
+        EXPECT_EQ(exportClone(list), TRUE);
+        EXPECT_EQ(readFile(staged()), GetParam().exported);
+        ASSERT_EQ(::unlink(staged().c_str()), 0);
+    }
+
+    clonetest::makeDirs(staged());
+    EXPECT_EQ(exportClone(path(kListPath)), FALSE);
+    EXPECT_FALSE(exists(staged() + ".tmp"));
+    EXPECT_TRUE(logged("ERROR", name + " plug-in: " + GetParam().staged + " cannot be written"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,6 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
                                "/xpaths/tmp_cloningData/cloningExport/data/fdiAttributes/fdiAttributes", false,
                                "set fdi.device.interfaceEnabled=FALSE\n"
                                "set fdi.enabled=TRUE\n"}),
-    [](const testing::TestParamInfo<PluginCase>& info) { return std::string(info.param.name); });
+    clonetest::RowName());
 
 }  // namespace

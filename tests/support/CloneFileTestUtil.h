@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "DeviceTest.h"
+#include "clone_container.h"
 
 namespace clonetest {
 
@@ -138,6 +139,31 @@ inline std::vector<std::string> listDir(const std::string& dir)
         ::closedir(d);
     }
     return names;
+}
+
+// Names in DIR that start with a dot: what an interrupted write of a whole file leaves.
+inline std::vector<std::string> dotFiles(const std::string& dir)
+{
+    std::vector<std::string> dots;
+    for (const std::string& name : listDir(dir)) {
+        if (name[0] == '.') {
+            dots.push_back(name);
+        }
+    }
+    return dots;
+}
+
+// True when the clone file at FILE checks against the public key at KEYPATH; its header in INFO.
+inline bool verifiesWith(const std::string& keyPath, const std::string& file, clonefmt::CloneFileInfo* info = nullptr)
+{
+    clonefmt::SigningKey key;
+    clonefmt::CloneFileInfo read;
+    std::string error;
+    const bool ok = key.loadPublic(keyPath, error) && clonefmt::verifyCloneFile(file, key, read, error);
+    if (info != nullptr) {
+        *info = read;
+    }
+    return ok;
 }
 
 // Paths of the regular files under DIR whose content holds NEEDLE.

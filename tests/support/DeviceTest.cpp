@@ -1,5 +1,6 @@
 #include "DeviceTest.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -94,12 +95,14 @@ std::vector<std::string> DeviceTest::messages(const std::string& record) const
 
 bool DeviceTest::logged(const std::string& record, const std::string& message) const
 {
-    for (const LogRecord& r : log()) {
-        if (r.record == record && r.message == message) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<std::string> all = messages(record);
+    return std::find(all.begin(), all.end(), message) != all.end();
+}
+
+bool DeviceTest::anyError(const std::string& prefix) const
+{
+    const std::vector<std::string> all = messages("ERROR");
+    return std::any_of(all.begin(), all.end(), [&](const std::string& m) { return m.rfind(prefix, 0) == 0; });
 }
 
 void DeviceTest::clearLog() const

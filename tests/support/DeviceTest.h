@@ -15,6 +15,15 @@
 
 namespace clonetest {
 
+// Names the instances of a parameterized test after their rows' "name".
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const
+    {
+        return info.param.name;
+    }
+};
+
 struct LogRecord {
     std::string record;   // "ERROR", "INFO", ...
     std::string source;   // "file.cpp:LINE"
@@ -45,6 +54,8 @@ protected:
     std::vector<std::string> messages(const std::string& record) const;
     // True when some record of that kind has exactly MESSAGE.
     bool logged(const std::string& record, const std::string& message) const;
+    // True when some ERROR record starts with PREFIX.
+    bool anyError(const std::string& prefix) const;
     void clearLog() const;
     // Argument lines the simulated tools recorded.
     std::vector<std::string> toolCalls() const;

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "CloneCreator.h"
 #include "CloneFileTestUtil.h"
 #include "ClonefileCommand.h"
 #include "CloneMaker.h"
@@ -35,52 +34,23 @@ protected:
         return runClonefile(root() + "/io/command", args, input, withoutRoot);
     }
 
-    // A clone file of an export tree holding the manifest and a note.
-    std::string exportCloneFile()
-    {
-        makeDirs(path(CLONE_EXPORT_DATA_DIR));
-        writeFile(path(CLONE_EXPORT_DATA_DIR "note.txt"), "note");
-        writeFile(path(CLONE_MANIFEST_CLONE), kTestManifest);
-        std::string location = out_;
-        EXPECT_EQ(createCloneDLM(&location[0], kClonePassword, nullptr), 0);
-        return out_ + "/cloning.dlm";
-    }
-
     // A clone file signed by this device around a hand-made archive.
-    std::string cloneFileOf(const std::vector<TarEntry>& entries, const std::string& type = "clone")
+    std::string cloneFileOf(const std::vector<TarEntry>& entries)
     {
         writeGzip(out_ + "/made.tar", tarArchive(entries));
         CloneMaker maker;
         std::string out = out_;
-        EXPECT_EQ(maker.cloneHandler(&out[0], type.c_str(), "made"), TRUE);
+        EXPECT_EQ(maker.cloneHandler(&out[0], "clone", "made"), TRUE);
         return out_ + "/made.dlm";
     }
 
     std::string out_;
 };
 
-TEST_F(ClonefileTest, InfoShowsTheHeader)
-{
-    const std::string file = exportCloneFile();
-    clonefmt::SigningKey key;
-    std::string error;
-    ASSERT_TRUE(key.loadPublic(signingPublicKey(), error)) << error;
-    const CommandResult info = clonefile({"info", file});
-    ASSERT_EQ(info.status, 0) << info.err;
-    const auto l = lines(info.out);
-    EXPECT_NE(std::find(l.begin(), l.end(), "format-version: 1"), l.end());
-    EXPECT_NE(std::find(l.begin(), l.end(), "clone-type: clone"), l.end());
-    EXPECT_NE(std::find(l.begin(), l.end(), "name: cloning"), l.end());
-    EXPECT_NE(std::find(l.begin(), l.end(), "key-id: " + clonefmt::hex(key.keyId().data(), key.keyId().size())),
-              l.end());
-    EXPECT_NE(std::find(l.begin(), l.end(), "archive-size: " + std::to_string(readFile(out_ + "/cloning.tar").size())),
-              l.end());
-}
-
 // Every byte counts (the signing library's tests flip each one); here: what the command does then.
 TEST_F(ClonefileTest, FlippedByteFailsVerificationAndTheReaders)
 {
-    const std::string file = exportCloneFile();
+    const std::string file = cloneFileOf({{"./CloningManifest.xml", '0', "", kTestManifest}});
     std::string content = readFile(file);
     content[content.size() / 2] = static_cast<char>(content[content.size() / 2] ^ 0xff);
     writeFile(file, content);
@@ -90,16 +60,6 @@ TEST_F(ClonefileTest, FlippedByteFailsVerificationAndTheReaders)
     EXPECT_NE(verify.err.find("verification failed"), std::string::npos) << verify.err;
     EXPECT_TRUE(verify.out.empty());
     EXPECT_EQ(clonefile({"manifest", "--key", signingPublicKey(), file}).status, 1);
-}
-
-TEST_F(ClonefileTest, SelfCloneManifestIsFound)
-{
-    const std::string manifest = "<?xml version=\"1.0\"?>\n<ConfigurationManifest/>\n";
-    const std::string file = cloneFileOf({{"./", '5', "", ""}, {"./ConfigurationManifest.xml", '0', "", manifest}},
-                                         "cloneSelf");
-    const CommandResult run = clonefile({"manifest", file});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, manifest);
 }
 
 TEST_F(ClonefileTest, ArchiveWithoutManifestFailsTheManifestCommand)
@@ -154,74 +114,65 @@ std::string deepName(std::size_t size)
     return "./" + name + std::string(size - name.size(), 'x');
 }
 
-struct HostileCase {
-    const char* name;
-    std::vector<TarEntry> entries;
-};
-
-CLONE_PRINT_BY_NAME(HostileCase)
-
-class HostileArchiveTest : public ClonefileTest, public ::testing::WithParamInterface<HostileCase> {};
-
 // Members that would land outside DIR, or that could not all be written, are refused before
 // anything at all is written.
-TEST_P(HostileArchiveTest, RefusedWithNothingWritten)
+TEST_F(ClonefileTest, HostileMembersAreRefusedWithNothingWritten)
 {
-    std::vector<TarEntry> entries = {{"./", '5', "", ""}, {"./first.txt", '0', "", "harmless"}};
-    for (const TarEntry& e : GetParam().entries) {
-        entries.push_back(e);
-    }
-    // Absolute names land in ROOT/abs, relative escapes in ROOT (the parent of DIR).
-    for (TarEntry& e : entries) {
-        if (!e.name.empty() && e.name[0] == '/') {
-            e.name = root() + "/abs" + e.name;
-        }
-    }
-    const std::string file = cloneFileOf(entries);
+    const struct {
+        const char* name;
+        std::vector<TarEntry> entries;
+    } cases[] = {
+        {"absoluteName", {{"/evil", '0', "", "x"}}},
+        {"parentName", {{"../evil", '0', "", "x"}}},
+        {"nestedParentName", {{"./data/../../evil", '0', "", "x"}}},
+        {"symlinkAbsolute", {{"./link", '2', "/etc", ""}}},
+        {"symlinkUp", {{"./link", '2', "../evil", ""}}},
+        {"symlinkUpFromSubdir", {{"./d/", '5', "", ""}, {"./d/link", '2', "../../evil", ""}}},
+        {"symlinkEmpty", {{"./link", '2', "", ""}}},
+        {"writeThroughOwnSymlink", {{"./sub/", '5', "", ""}, {"./link", '2', "sub", ""},
+                                               {"./link/evil", '0', "", "x"}}},
+        {"writeBelowOwnFile", {{"./file", '0', "", "x"}, {"./file/evil", '0', "", "x"}}},
+        {"hardLinkUp", {{"./hard", '1', "../evil", ""}}},
+        {"hardLinkAbsolute", {{"./hard", '1', "/etc/passwd", ""}}},
+        {"hardLinkToNothing", {{"./hard", '1', "./missing", ""}}},
+        {"characterDevice", {{"./dev", '3', "", ""}}},
+        {"fifo", {{"./fifo", '6', "", ""}}},
+        {"fileOverRoot", {{".", '0', "", "x"}}},
+        // The file system sees a name only up to a NUL: "..\0/x" would be a link to "..".
+        {"nulInLinkTarget", {pax("linkpath", std::string("..\0/x", 5)), {"./link", '2', "x", ""}}},
+        {"nulInName", {pax("path", std::string("./..\0", 5)), {"./x/", '5', "", ""}}},
+        {"nameTooLong", {pax("path", "./" + std::string(300, 'n')), {"./long", '0', "", "x"}}},
+        {"pathTooLong", {pax("path", deepName(4090)), {"./deep", '0', "", "x"}}},
+        {"linkTargetTooLong", {pax("linkpath", std::string(5000, 't')), {"./link", '2', "x", ""}}},
+        // One name, two types: the later member could not be written over the earlier one.
+        {"fileOverDirectory", {{"./d/", '5', "", ""}, {"./d", '0', "", "x"}}},
+        {"fileOverImplicitDirectory", {{"./d/x", '0', "", "x"}, {"./d", '0', "", "x"}}},
+        {"directoryOverFile", {{"./f", '0', "", "x"}, {"./f/", '5', "", ""}}},
+        {"fileOverLink", {{"./l", '2', "first.txt", ""}, {"./l", '0', "", "x"}}},
+        {"hardLinkToItself", {{"./h", '1', "./first.txt", ""}, {"./h", '1', "./h", ""}}}};
     const std::string dir = root() + "/box/dir";
     makeDirs(dir);
-    const auto before = listDir(root());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TarEntry> entries = {{"./", '5', "", ""}, {"./first.txt", '0', "", "harmless"}};
+        entries.insert(entries.end(), c.entries.begin(), c.entries.end());
+        // Absolute names land in ROOT/abs, relative escapes in ROOT (the parent of DIR).
+        for (TarEntry& e : entries) {
+            if (!e.name.empty() && e.name[0] == '/') {
+                e.name = root() + "/abs" + e.name;
+            }
+        }
+        const std::string file = cloneFileOf(entries);
+        const auto before = listDir(root());
 
-    const CommandResult run = clonefile({"extract", file, dir});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("refusing"), std::string::npos) << run.err;
-    EXPECT_TRUE(listDir(dir).empty()) << "extraction began before the refusal";
-    EXPECT_EQ(listDir(root() + "/box"), std::vector<std::string>{"dir"});
-    EXPECT_EQ(listDir(root()), before);
+        const CommandResult run = clonefile({"extract", file, dir});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("refusing"), std::string::npos) << run.err;
+        EXPECT_TRUE(listDir(dir).empty()) << "extraction began before the refusal";
+        EXPECT_EQ(listDir(root() + "/box"), std::vector<std::string>{"dir"});
+        EXPECT_EQ(listDir(root()), before);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Members, HostileArchiveTest,
-    ::testing::Values(
-        HostileCase{"absoluteName", {{"/evil", '0', "", "x"}}},
-        HostileCase{"parentName", {{"../evil", '0', "", "x"}}},
-        HostileCase{"nestedParentName", {{"./data/../../evil", '0', "", "x"}}},
-        HostileCase{"symlinkAbsolute", {{"./link", '2', "/etc", ""}}},
-        HostileCase{"symlinkUp", {{"./link", '2', "../evil", ""}}},
-        HostileCase{"symlinkUpFromSubdir", {{"./d/", '5', "", ""}, {"./d/link", '2', "../../evil", ""}}},
-        HostileCase{"symlinkEmpty", {{"./link", '2', "", ""}}},
-        HostileCase{"writeThroughOwnSymlink", {{"./sub/", '5', "", ""}, {"./link", '2', "sub", ""},
-                                               {"./link/evil", '0', "", "x"}}},
-        HostileCase{"writeBelowOwnFile", {{"./file", '0', "", "x"}, {"./file/evil", '0', "", "x"}}},
-        HostileCase{"hardLinkUp", {{"./hard", '1', "../evil", ""}}},
-        HostileCase{"hardLinkAbsolute", {{"./hard", '1', "/etc/passwd", ""}}},
-        HostileCase{"hardLinkToNothing", {{"./hard", '1', "./missing", ""}}},
-        HostileCase{"characterDevice", {{"./dev", '3', "", ""}}},
-        HostileCase{"fifo", {{"./fifo", '6', "", ""}}},
-        HostileCase{"fileOverRoot", {{".", '0', "", "x"}}},
-        // The file system sees a name only up to a NUL: "..\0/x" would be a link to "..".
-        HostileCase{"nulInLinkTarget", {pax("linkpath", std::string("..\0/x", 5)), {"./link", '2', "x", ""}}},
-        HostileCase{"nulInName", {pax("path", std::string("./..\0", 5)), {"./x/", '5', "", ""}}},
-        HostileCase{"nameTooLong", {pax("path", "./" + std::string(300, 'n')), {"./long", '0', "", "x"}}},
-        HostileCase{"pathTooLong", {pax("path", deepName(4090)), {"./deep", '0', "", "x"}}},
-        HostileCase{"linkTargetTooLong", {pax("linkpath", std::string(5000, 't')), {"./link", '2', "x", ""}}},
-        // One name, two types: the later member could not be written over the earlier one.
-        HostileCase{"fileOverDirectory", {{"./d/", '5', "", ""}, {"./d", '0', "", "x"}}},
-        HostileCase{"fileOverImplicitDirectory", {{"./d/x", '0', "", "x"}, {"./d", '0', "", "x"}}},
-        HostileCase{"directoryOverFile", {{"./f", '0', "", "x"}, {"./f/", '5', "", ""}}},
-        HostileCase{"fileOverLink", {{"./l", '2', "first.txt", ""}, {"./l", '0', "", "x"}}},
-        HostileCase{"hardLinkToItself", {{"./h", '1', "./first.txt", ""}, {"./h", '1', "./h", ""}}}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
 // What DIR already holds is checked before anything is written, and a link there is never followed.
 TEST_F(ClonefileTest, ExtractChecksTheFolderFirstAndDoesNotFollowLinksThere)
@@ -252,110 +203,111 @@ TEST_F(ClonefileTest, ExtractChecksTheFolderFirstAndDoesNotFollowLinksThere)
 }
 
 // A FIFO (or a device) where a file is expected is refused at once: reading it could wait for ever.
-TEST_F(ClonefileTest, SpecialFilesAreRefusedWithoutWaiting)
+TEST_F(ClonefileTest, MissingOrSpecialFilesAreRefusedWithoutWaiting)
 {
     const std::string good = cloneFileOf({{"./a", '0', "", "x"}});
     const std::string fifo = root() + "/fifo";
+    const std::string none = root() + "/none.dlm";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::vector<std::vector<std::string>> runs = {{"info", fifo}, {"verify", "--key", signingPublicKey(), fifo}};
+    std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"info", fifo}, "not a regular file"},
+        {{"verify", "--key", signingPublicKey(), fifo}, "not a regular file"},
+        {{"info", none}, ""},
+        {{"verify", "--key", signingPublicKey(), none}, ""}};
     if (exists("/dev/ptmx")) {
-        runs.push_back({"verify", "--key", "/dev/ptmx", good});  // its reads block
+        runs.push_back({{"verify", "--key", "/dev/ptmx", good}, "not a regular file"});  // its reads block
     }
-    for (const auto& args : runs) {
-        const CommandResult run = runClonefile(root() + "/io/command", args, "", false, 10);
-        EXPECT_EQ(run.status, 1) << args[0] << " " << args[1];
-        EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
-    }
-}
-
-struct UsageCase {
-    const char* name;
-    std::vector<std::string> args;
-    int status;
-};
-
-CLONE_PRINT_BY_NAME(UsageCase)
-
-class UsageTest : public ClonefileTest, public ::testing::WithParamInterface<UsageCase> {};
-
-TEST_P(UsageTest, ExitStatusAndStreams)
-{
-    std::vector<std::string> args;
-    for (const std::string& a : GetParam().args) {
-        args.push_back(a == "PUB" ? signingPublicKey() : a == "ROOT" ? root() : a);
-    }
-    const CommandResult run = clonefile(args);
-    EXPECT_EQ(run.status, GetParam().status) << run.err;
-    if (GetParam().status == 2) {
-        EXPECT_TRUE(run.out.empty());
-        EXPECT_NE(run.err.find("clonefile: "), std::string::npos);
-    } else {
-        EXPECT_NE(run.out.find("usage: clonefile"), std::string::npos);
+    for (const auto& r : runs) {
+        const CommandResult run = runClonefile(root() + "/io/command", r.first, "", false, 10);
+        EXPECT_EQ(run.status, 1) << r.first[0] << " " << r.first.back();
+        EXPECT_NE(run.err.find(r.second), std::string::npos) << run.err;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Args, UsageTest,
-    ::testing::Values(UsageCase{"help", {"--help"}, 0}, UsageCase{"commandHelp", {"verify", "--help"}, 0},
-                      UsageCase{"noCommand", {}, 2}, UsageCase{"unknownCommand", {"sign", "x"}, 2},
-                      UsageCase{"verifyWithoutKey", {"verify", "f.dlm"}, 2},
-                      UsageCase{"keyWithoutValue", {"verify", "--key"}, 2},
-                      UsageCase{"verifyWithoutFile", {"verify", "--key", "PUB"}, 2},
-                      UsageCase{"verifyTwoFiles", {"verify", "--key", "PUB", "a", "b"}, 2},
-                      UsageCase{"unknownOption", {"list", "--color", "f.dlm"}, 2},
-                      UsageCase{"extractWithoutDir", {"extract", "f.dlm"}, 2},
-                      UsageCase{"keygenWithoutPath", {"keygen", "--root", "ROOT"}, 2},
-                      UsageCase{"passwordOperand", {"set-password", "--root", "ROOT", "secret"}, 2},
-                      UsageCase{"zeroIterations", {"set-password", "--iterations", "0"}, 2},
-                      UsageCase{"textIterations", {"set-password", "--iterations", "many"}, 2},
-                      UsageCase{"negativeIterations", {"set-password", "--iterations", "-5"}, 2}),
-    [](const ::testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
-
-TEST_F(ClonefileTest, MissingFileFailsTheCheck)
+// Arguments as written, with PUB for the device's public key and ROOT for its root.
+std::vector<std::string> substituted(const std::vector<std::string>& args, const std::string& pub,
+                                     const std::string& root)
 {
-    const CommandResult run = clonefile({"verify", "--key", signingPublicKey(), root() + "/none.dlm"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(clonefile({"info", root() + "/none.dlm"}).status, 1);
+    std::vector<std::string> out;
+    for (const std::string& a : args) {
+        out.push_back(a == "PUB" ? pub : a == "ROOT" ? root : a);
+    }
+    return out;
+}
+
+// 0 and the usage for help; 2, nothing on the standard output and a reason for misuse.
+TEST_F(ClonefileTest, ExitStatusAndStreams)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {{"help", {"--help"}, 0},
+                 {"commandHelp", {"verify", "--help"}, 0},
+                 {"noCommand", {}, 2},
+                 {"unknownCommand", {"sign", "x"}, 2},
+                 {"verifyWithoutKey", {"verify", "f.dlm"}, 2},
+                 {"keyWithoutValue", {"verify", "--key"}, 2},
+                 {"verifyWithoutFile", {"verify", "--key", "PUB"}, 2},
+                 {"verifyTwoFiles", {"verify", "--key", "PUB", "a", "b"}, 2},
+                 {"unknownOption", {"list", "--color", "f.dlm"}, 2},
+                 {"extractWithoutDir", {"extract", "f.dlm"}, 2},
+                 {"keygenWithoutPath", {"keygen", "--root", "ROOT"}, 2},
+                 {"passwordOperand", {"set-password", "--root", "ROOT", "secret"}, 2},
+                 {"zeroIterations", {"set-password", "--iterations", "0"}, 2},
+                 {"textIterations", {"set-password", "--iterations", "many"}, 2},
+                 {"negativeIterations", {"set-password", "--iterations", "-5"}, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CommandResult run = clonefile(substituted(c.args, signingPublicKey(), root()));
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.status == 2) {
+            EXPECT_TRUE(run.out.empty());
+            EXPECT_NE(run.err.find("clonefile: "), std::string::npos);
+        } else {
+            EXPECT_NE(run.out.find("usage: clonefile"), std::string::npos);
+        }
+    }
 }
 
 // ---- provisioning ----
 
+// The password comes from the standard input, without its line end; the root from --root or the
+// environment. An empty password, or no root at all, keeps the old verifier.
 TEST_F(ClonefileTest, SetPasswordMakesTheDeviceAcceptOnlyTheNewPassword)
 {
-    const CommandResult run = clonefile({"set-password", "--root", root(), "--iterations", "1000"}, "new secret pass\n");
-    ASSERT_EQ(run.status, 0) << run.err;
-    CloneMaker maker;
-    EXPECT_EQ(maker.Process_Authentication_DLM("new secret pass"), 0);
-    EXPECT_NE(maker.Process_Authentication_DLM(kClonePassword), 0);
-    EXPECT_TRUE(filesContaining(root() + "/config", "new secret pass").empty());
-    struct stat st;
-    ASSERT_EQ(::stat((root() + "/config/clone_password").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST_F(ClonefileTest, SetPasswordTakesTheRootFromTheEnvironmentAndStripsCarriageReturn)
-{
-    ASSERT_EQ(clonefile({"set-password", "--iterations", "1000"}, "windows-pass\r\n").status, 0);
-    CloneMaker maker;
-    EXPECT_EQ(maker.Process_Authentication_DLM("windows-pass"), 0);
-}
-
-TEST_F(ClonefileTest, SetPasswordRefusesEmptyPasswordAndKeepsTheOldOne)
-{
-    const std::string before = readFile(root() + "/config/clone_password");
-    for (const char* input : {"", "\n", "\r\n"}) {
-        const CommandResult run = clonefile({"set-password", "--root", root(), "--iterations", "1000"}, input);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find("empty password"), std::string::npos) << run.err;
+    const std::vector<std::string> rootAndIterations = {"--root", root(), "--iterations", "1000"};
+    const struct {
+        const char* name;
+        std::vector<std::string> args;  // after "set-password"
+        const char* input;
+        bool withoutRoot;  // CLONE_DEVICE_ROOT unset
+        int status;
+        const char* error;     // in the standard error
+        const char* accepted;  // the password the device takes afterwards; null: the old verifier is kept
+    } cases[] = {
+        {"fromStandardInput", rootAndIterations, "new secret pass\n", false, 0, "", "new secret pass"},
+        {"rootFromEnvironmentCrLf", {"--iterations", "1000"}, "windows-pass\r\n", false, 0, "", "windows-pass"},
+        {"empty", rootAndIterations, "", false, 1, "empty password", nullptr},
+        {"emptyLine", rootAndIterations, "\n", false, 1, "empty password", nullptr},
+        {"emptyCrLf", rootAndIterations, "\r\n", false, 1, "empty password", nullptr},
+        {"noRootAtAll", {}, "pw\n", true, 2, "CLONE_DEVICE_ROOT", nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string before = readFile(root() + "/config/clone_password");
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "set-password");
+        const CommandResult run = clonefile(args, c.input, c.withoutRoot);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+        CloneMaker maker;
+        if (c.accepted != nullptr) {
+            EXPECT_EQ(maker.Process_Authentication_DLM(c.accepted), 0);
+            EXPECT_NE(maker.Process_Authentication_DLM(kClonePassword), 0);
+        } else {
+            EXPECT_EQ(readFile(root() + "/config/clone_password"), before);
+        }
     }
-    EXPECT_EQ(readFile(root() + "/config/clone_password"), before);
-}
-
-TEST_F(ClonefileTest, SetPasswordWithoutAnyRootIsMisuse)
-{
-    const CommandResult run = clonefile({"set-password"}, "pw\n", true);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("CLONE_DEVICE_ROOT"), std::string::npos) << run.err;
 }
 
 TEST_F(ClonefileTest, KeygenKeepsAnExistingKeyUnlessForced)
@@ -375,10 +327,15 @@ TEST_F(ClonefileTest, KeygenKeepsAnExistingKeyUnlessForced)
     ASSERT_EQ(::stat(key.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    // Clone files made from now on check against the new public key.
-    const std::string file = exportCloneFile();
+    // Clone files made from now on check against the new public key, and name it.
+    const std::string file = cloneFileOf({{"./a", '0', "", "x"}});
     EXPECT_EQ(clonefile({"verify", "--key", root() + "/new.pub.pem", file}).status, 0);
     EXPECT_EQ(clonefile({"verify", "--key", signingPublicKey(), file}).status, 1);
+    clonefmt::SigningKey newKey;
+    std::string error;
+    ASSERT_TRUE(newKey.loadPublic(root() + "/new.pub.pem", error)) << error;
+    const std::string keyId = clonefmt::hex(newKey.keyId().data(), newKey.keyId().size());
+    EXPECT_NE(clonefile({"info", file}).out.find("\nkey-id: " + keyId + "\n"), std::string::npos);
 }
 
 }  // namespace

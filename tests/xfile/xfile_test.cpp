@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -55,57 +56,50 @@ std::string bigContent()
     return s;
 }
 
-struct CopyCase {
-    const char* name;
-    std::string source;       // content, or "<none>" for a missing source
-    std::string destination;  // existing content, or "<none>"
-    bool destDirMissing;
-    status_t xcopyStatus;
-    std::string afterXcopy;
-    std::string afterXappend;
-};
-
-class CopyTest : public XfileTest, public ::testing::WithParamInterface<CopyCase> {};
-
-TEST_P(CopyTest, XcopyAndXappend)
+// xcopy replaces, xappend appends, xcopyp copies as xcopy does; a source that cannot be opened
+// leaves the destination as it was. The source is never touched.
+TEST_F(XfileTest, XcopyXcopypAndXappend)
 {
-    const CopyCase& tc = GetParam();
-    for (int appendMode = 0; appendMode < 2; ++appendMode) {
-        std::string src = p("src");
-        std::string dest = tc.destDirMissing ? p("missing/dest") : p("dest");
-        ::unlink(src.c_str());
-        ::unlink(dest.c_str());
-        if (tc.source != "<none>") {
-            writeFile(src, tc.source);
-        }
-        if (tc.destination != "<none>" && !tc.destDirMissing) {
-            writeFile(dest, tc.destination);
-        }
-        const status_t status = appendMode ? xappend(c(src), c(dest)) : xcopy(c(src), c(dest));
-        EXPECT_EQ(status, tc.xcopyStatus) << (appendMode ? "xappend" : "xcopy");
-        const std::string& expected = appendMode ? tc.afterXappend : tc.afterXcopy;
-        if (expected == "<none>") {
-            EXPECT_FALSE(exists(dest)) << (appendMode ? "xappend" : "xcopy");
-        } else {
-            EXPECT_EQ(readFile(dest), expected) << (appendMode ? "xappend" : "xcopy");
-        }
-        if (tc.source != "<none>") {
-            EXPECT_EQ(readFile(src), tc.source) << "source must stay untouched";
+    const std::string big = bigContent();
+    const std::string chunk(8192, 'x');
+    const struct {
+        const char* name;
+        std::string source;       // content, or "<none>" for a missing source
+        std::string destination;  // existing content, or "<none>"
+        bool destDirMissing;
+        status_t status;
+        std::string afterXcopy;
+        std::string afterXappend;
+    } cases[] = {{"EmptySource", "", "<none>", false, 0, "", ""},
+                 {"ReplacesOrAppends", "new", "old-longer", false, 0, "new", "old-longernew"},
+                 {"LargerThanOneChunk", big, "<none>", false, 0, big, big},
+                 {"ExactlyOneChunk", chunk, "", false, 0, chunk, chunk},
+                 {"MissingSource", "<none>", "keep", false, XFILE_EOPEN, "keep", "keep"},
+                 {"DestinationDirectoryMissing", "data", "<none>", true, XFILE_EOPEN, "<none>", "<none>"}};
+    const std::pair<const char*, status_t (*)(char*, char*)> functions[] = {
+        {"xcopy", xcopy}, {"xcopyp", xcopyp}, {"xappend", xappend}};
+    for (const auto& tc : cases) {
+        for (const auto& [name, copy] : functions) {
+            SCOPED_TRACE(std::string(tc.name) + " " + name);
+            std::string src = p("src");
+            std::string dest = tc.destDirMissing ? p("missing/dest") : p("dest");
+            ::unlink(src.c_str());
+            ::unlink(dest.c_str());
+            if (tc.source != "<none>") {
+                writeFile(src, tc.source);
+            }
+            if (tc.destination != "<none>" && !tc.destDirMissing) {
+                writeFile(dest, tc.destination);
+            }
+            EXPECT_EQ(copy(c(src), c(dest)), tc.status);
+            const std::string& expected = copy == xappend ? tc.afterXappend : tc.afterXcopy;
+            EXPECT_EQ(exists(dest) ? readFile(dest) : "<none>", expected);
+            if (tc.source != "<none>") {
+                EXPECT_EQ(readFile(src), tc.source) << "source must stay untouched";
+            }
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Status, CopyTest,
-    ::testing::Values(
-        CopyCase{"EmptySource", "", "<none>", false, 0, "", ""},
-        CopyCase{"ReplacesOrAppends", "new", "old-longer", false, 0, "new", "old-longernew"},
-        CopyCase{"LargerThanOneChunk", bigContent(), "<none>", false, 0, bigContent(), bigContent()},
-        CopyCase{"ExactlyOneChunk", std::string(8192, 'x'), "", false, 0, std::string(8192, 'x'),
-                 std::string(8192, 'x')},
-        CopyCase{"MissingSource", "<none>", "keep", false, XFILE_EOPEN, "keep", "keep"},
-        CopyCase{"DestinationDirectoryMissing", "data", "<none>", true, XFILE_EOPEN, "<none>", "<none>"}),
-    [](const ::testing::TestParamInfo<CopyCase>& info) { return std::string(info.param.name); });
 
 TEST_F(XfileTest, XcopyCreatesWithMode0644LessUmask)
 {
@@ -117,24 +111,20 @@ TEST_F(XfileTest, XcopyCreatesWithMode0644LessUmask)
     EXPECT_EQ(modeOf(dest), 0640u);
 }
 
-TEST_F(XfileTest, XcopyFromADirectoryIsAReadFailureFromAFifoAnOpenFailure)
+// A directory is a read failure, a FIFO an open failure (a writer never comes: the copy must not
+// wait for one), a full device a write failure.
+TEST_F(XfileTest, XcopyFailures)
 {
     std::string src = dir_, dest = p("dest");
     EXPECT_EQ(xcopy(c(src), c(dest)), XFILE_EREAD);
-    // A writer never comes: the copy must not wait for one.
     std::string fifo = p("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     EXPECT_EQ(xcopy(c(fifo), c(dest)), XFILE_EOPEN);
-}
-
-TEST_F(XfileTest, XcopyToAFullDeviceIsAWriteFailure)
-{
-    if (!exists("/dev/full")) {
-        GTEST_SKIP() << "no /dev/full on this machine";
+    std::string file = p("src"), full = "/dev/full";
+    writeFile(file, "some bytes");
+    if (exists(full)) {
+        EXPECT_EQ(xcopy(c(file), c(full)), XFILE_EWRITE);
     }
-    std::string src = p("src"), dest = "/dev/full";
-    writeFile(src, "some bytes");
-    EXPECT_EQ(xcopy(c(src), c(dest)), XFILE_EWRITE);
 }
 
 TEST_F(XfileTest, XcopypKeepsModeAndTimesToTheSecond)
@@ -159,12 +149,6 @@ TEST_F(XfileTest, XcopypKeepsModeAndTimesToTheSecond)
     EXPECT_EQ(readFile(dest), "payload");
 }
 
-TEST_F(XfileTest, XcopypPassesCopyFailuresOnUnchanged)
-{
-    std::string src = p("none"), dest = p("dest");
-    EXPECT_EQ(xcopyp(c(src), c(dest)), XFILE_EOPEN);
-}
-
 TEST_F(XfileTest, XmkdirCreatesParentsWith0777AndTheLastWithMode)
 {
     ASSERT_EQ(::chdir(dir_.c_str()), 0);
@@ -179,103 +163,49 @@ TEST_F(XfileTest, XmkdirCreatesParentsWith0777AndTheLastWithMode)
     EXPECT_EQ(modeOf(p("a/b/c")), 0700u) << "an existing directory keeps its mode";
 }
 
-struct MkdirCase {
-    const char* name;
-    const char* relative;  // under the test directory; "" / "/" are used as they stand
-    int result;
-};
-
-class XmkdirTest : public XfileTest, public ::testing::WithParamInterface<MkdirCase> {
-protected:
-    void SetUp() override
-    {
-        XfileTest::SetUp();
-        writeFile(p("file"), "");
+TEST_F(XfileTest, XmkdirResults)
+{
+    writeFile(p("file"), "");
+    const std::pair<std::string, int> cases[] = {  // paths under the test directory; "" and "/" as they stand
+        {"", -1},      {"/", -1},       {"file", 0},  // the last component is a file
+        {"file/sub", -1}, {"x//y/", 0}, {"n/e/w", 0}, {std::string(5000, 'a'), -1}};
+    for (const auto& [relative, result] : cases) {
+        std::string path = (relative.empty() || relative == "/") ? relative : p(relative);
+        EXPECT_EQ(xmkdir(c(path), 0755), result) << relative.substr(0, 20);
     }
-};
-
-TEST_P(XmkdirTest, Result)
-{
-    const std::string rel = GetParam().relative;
-    std::string path = (rel.empty() || rel == "/") ? rel : dir_ + "/" + rel;
-    EXPECT_EQ(xmkdir(c(path), 0755), GetParam().result);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, XmkdirTest,
-    ::testing::Values(MkdirCase{"EmptyPath", "", -1}, MkdirCase{"Root", "/", -1},
-                      MkdirCase{"LastComponentIsAFile", "file", 0},
-                      MkdirCase{"MiddleComponentIsAFile", "file/sub", -1},
-                      MkdirCase{"DoubledAndTrailingSlashes", "x//y/", 0}, MkdirCase{"ThreeNewLevels", "n/e/w", 0}),
-    [](const ::testing::TestParamInfo<MkdirCase>& info) { return std::string(info.param.name); });
-
-TEST_F(XfileTest, XmkdirRefusesPathsLongerThanItsBuffers)
-{
-    std::string path = dir_ + "/" + std::string(5000, 'a');
-    EXPECT_EQ(xmkdir(c(path), 0755), -1);
-}
-
+// Only a name that is not there is absent: ENOTDIR or ENAMETOOLONG is not.
 TEST_F(XfileTest, FexistsTreatsOnlyMissingAsAbsent)
 {
-    std::string empty;
-    EXPECT_EQ(fexists(c(empty)), 0);
-    std::string missing = p("missing");
-    EXPECT_EQ(fexists(c(missing)), 0);
-    std::string here = dir_;
-    EXPECT_EQ(fexists(c(here)), 1);
     writeFile(p("file"), "");
-    std::string underFile = p("file/x");
-    EXPECT_EQ(fexists(c(underFile)), 1) << "ENOTDIR is not 'absent'";
-    std::string tooLong = p(std::string(300, 'a'));
-    EXPECT_EQ(fexists(c(tooLong)), 1) << "ENAMETOOLONG is not 'absent'";
-}
-
-TEST_F(XfileTest, FexistsBelowAnUnsearchableDirectoryIsTrue)
-{
-    if (::geteuid() == 0) {
-        // root searches every directory; drop to another user only for this check
-        GTEST_SKIP() << "permissions are not enforced for root";
+    for (auto [path, found] : std::initializer_list<std::pair<std::string, int>>{
+             {"", 0}, {p("missing"), 0}, {dir_, 1}, {p("file/x"), 1}, {p(std::string(300, 'a')), 1}}) {
+        EXPECT_EQ(fexists(c(path)), found) << path;
     }
-    ::mkdir(p("locked").c_str(), 0700);
-    writeFile(p("locked/f"), "");
-    ::chmod(p("locked").c_str(), 0);
-    std::string path = p("locked/whatever");
-    EXPECT_EQ(fexists(c(path)), 1);
 }
 
-struct StrnextCase {
-    const char* name;
-    const char* input;
-    bool token;  // false: a null result
-    const char* expectedToken;
-    const char* rest;
-};
-
-class StrnextTest : public ::testing::TestWithParam<StrnextCase> {};
-
-TEST_P(StrnextTest, MovesTheFirstTokenOut)
+// The first token moves into the buffer and one delimiter is dropped; an empty input gives null.
+TEST(StrnextTest, MovesTheFirstTokenOut)
 {
-    char main[64];
-    std::strcpy(main, GetParam().input);
-    char buffer[64] = "untouched";
-    char* result = strnext(main, '/', buffer);
-    if (!GetParam().token) {
-        EXPECT_EQ(result, nullptr);
-        EXPECT_STREQ(buffer, "untouched");
-        return;
+    const struct {
+        const char* input;
+        const char* token;  // null: a null result, the buffer untouched
+        const char* rest;
+    } cases[] = {
+        {"abc/def", "abc", "def"}, {"/x", "", "x"}, {"abc", "abc", ""}, {"a//b", "a", "/b"}, {"", nullptr, ""}};
+    for (const auto& tc : cases) {
+        char main[64];
+        std::strcpy(main, tc.input);
+        char buffer[64] = "untouched";
+        char* result = strnext(main, '/', buffer);
+        EXPECT_EQ(result, tc.token != nullptr ? buffer : nullptr) << tc.input;
+        EXPECT_STREQ(buffer, tc.token != nullptr ? tc.token : "untouched") << tc.input;
+        if (tc.token != nullptr) {
+            EXPECT_STREQ(main, tc.rest) << tc.input;
+        }
     }
-    EXPECT_EQ(result, buffer);
-    EXPECT_STREQ(buffer, GetParam().expectedToken);
-    EXPECT_STREQ(main, GetParam().rest);
 }
-
-INSTANTIATE_TEST_SUITE_P(Tokens, StrnextTest,
-                         ::testing::Values(StrnextCase{"Middle", "abc/def", true, "abc", "def"},
-                                           StrnextCase{"LeadingDelimiter", "/x", true, "", "x"},
-                                           StrnextCase{"NoDelimiter", "abc", true, "abc", ""},
-                                           StrnextCase{"OnlyOneDelimiterDropped", "a//b", true, "a", "/b"},
-                                           StrnextCase{"Empty", "", false, "", ""}),
-                         [](const ::testing::TestParamInfo<StrnextCase>& info) { return std::string(info.param.name); });
 
 TEST_F(XfileTest, IreadAndIwriteMoveWholeBuffers)
 {

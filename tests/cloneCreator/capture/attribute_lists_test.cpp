@@ -40,63 +40,52 @@ protected:
 
 enum class Op { Convert, Sort, KeepOrder, RemoveDuplicates };
 
-struct ListCase {
-    const char* name;
-    Op op;
-    std::string in;
-    std::string out;
-};
-
-CLONE_PRINT_BY_NAME(ListCase)
-
 const std::string kLong(5000, 'x');
 
-const std::vector<ListCase> kListCases = {
-    {"ConvertShortForm", Op::Convert, "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\n", kAutoLine + "\n"s},
-    {"ConvertLeavesOtherFieldCounts", Op::Convert, "a:b:c\nnocolon\n:a:b:1\n", "a:b:c\nnocolon\n:a:b:1\n"},
-    {"ConvertDropsEmptyLinesAndEndsTheLast", Op::Convert, "\na:b\n\n\nc:d", ":a:b:1\n:c:d:1\n"},
-    {"ConvertKeepsCrAndNulAsLineBytes", Op::Convert, "a:b\r\nx\0y:z\n"s, ":a:b\r:1\n:x\0y:z:1\n"s},
-    {"ConvertLongLine", Op::Convert, kLong + ":" + kLong, ":" + kLong + ":" + kLong + ":1\n"},
-    {"SortExpandsAndRemovesRepeats", Op::Sort, "b\na[<profile/>].b\n\na[wired].b\nb\n",
-     "a[wired].b\na[wireless].b\nb\n"},
-    {"KeepOrderExpandsAndRemovesRepeats", Op::KeepOrder, "z\na[<profile/>].b\nz\n\na[wired].b",
-     "z\na[wired].b\na[wireless].b\n"},
-    {"OnlyFirstPlaceholderReplaced", Op::KeepOrder, "<profile/>.x.<profile/>\n",
-     "wired.x.<profile/>\nwireless.x.<profile/>\n"},
-    {"RemoveDuplicatesFirstOccurrence", Op::RemoveDuplicates, "c\na\nc\n\nb\na", "c\na\nb\n"},
-    {"RemoveDuplicatesComparesBytes", Op::RemoveDuplicates, "a\r\na\na\0b\na\0c\na\r\na\0b"s,
-     "a\r\na\na\0b\na\0c\n"s},
-    {"RemoveDuplicatesLongLines", Op::RemoveDuplicates, kLong + "1\n" + kLong + "2\n" + kLong + "1\n",
-     kLong + "1\n" + kLong + "2\n"},
-};
-
-class ListTransformTest : public AttributeListTest, public ::testing::WithParamInterface<ListCase> {};
-
-TEST_P(ListTransformTest, Bytes)
+TEST_F(AttributeListTest, TransformedBytes)
 {
-    const ListCase& c = GetParam();
-    switch (c.op) {
-    case Op::Convert:
-        writeFile(path(kList), c.in);
-        creator.convertNVRamAttributeFormat(kList);
-        break;
-    case Op::Sort:
-    case Op::KeepOrder:
-        writeFile(path(kList), c.in);
-        creator.expandConnectionNames(kList, c.op == Op::KeepOrder);
-        break;
-    case Op::RemoveDuplicates:
-        writeFile(path(kList), "stale\n");
-        writeFile(path("/xpaths/tmp_cloningData/source"), c.in);
-        creator.removeDuplicates("/xpaths/tmp_cloningData/source", kList);
-        break;
+    const struct {
+        const char* name;
+        Op op;
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"ConvertShortForm", Op::Convert, "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\n", kAutoLine + "\n"s},
+        {"ConvertLeavesOtherFieldCounts", Op::Convert, "a:b:c\nnocolon\n:a:b:1\n", "a:b:c\nnocolon\n:a:b:1\n"},
+        {"ConvertDropsEmptyLinesAndEndsTheLast", Op::Convert, "\na:b\n\n\nc:d", ":a:b:1\n:c:d:1\n"},
+        {"ConvertKeepsCrAndNulAsLineBytes", Op::Convert, "a:b\r\nx\0y:z\n"s, ":a:b\r:1\n:x\0y:z:1\n"s},
+        {"ConvertLongLine", Op::Convert, kLong + ":" + kLong, ":" + kLong + ":" + kLong + ":1\n"},
+        {"SortExpandsAndRemovesRepeats", Op::Sort, "b\na[<profile/>].b\n\na[wired].b\nb\n",
+         "a[wired].b\na[wireless].b\nb\n"},
+        {"KeepOrderExpandsAndRemovesRepeats", Op::KeepOrder, "z\na[<profile/>].b\nz\n\na[wired].b",
+         "z\na[wired].b\na[wireless].b\n"},
+        {"OnlyFirstPlaceholderReplaced", Op::KeepOrder, "<profile/>.x.<profile/>\n",
+         "wired.x.<profile/>\nwireless.x.<profile/>\n"},
+        {"RemoveDuplicatesFirstOccurrence", Op::RemoveDuplicates, "c\na\nc\n\nb\na", "c\na\nb\n"},
+        {"RemoveDuplicatesComparesBytes", Op::RemoveDuplicates, "a\r\na\na\0b\na\0c\na\r\na\0b"s,
+         "a\r\na\na\0b\na\0c\n"s},
+        {"RemoveDuplicatesLongLines", Op::RemoveDuplicates, kLong + "1\n" + kLong + "2\n" + kLong + "1\n",
+         kLong + "1\n" + kLong + "2\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path(kList), c.op == Op::RemoveDuplicates ? "stale\n" : c.in);
+        switch (c.op) {
+        case Op::Convert:
+            creator.convertNVRamAttributeFormat(kList);
+            break;
+        case Op::Sort:
+        case Op::KeepOrder:
+            creator.expandConnectionNames(kList, c.op == Op::KeepOrder);
+            break;
+        case Op::RemoveDuplicates:
+            writeFile(path("/xpaths/tmp_cloningData/source"), c.in);
+            creator.removeDuplicates("/xpaths/tmp_cloningData/source", kList);
+            break;
+        }
+        EXPECT_EQ(list(), c.out);
     }
-    EXPECT_EQ(list(), c.out);
     EXPECT_TRUE(messages("ERROR").empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(AttributeLists, ListTransformTest, ::testing::ValuesIn(kListCases),
-                         [](const ::testing::TestParamInfo<ListCase>& info) { return info.param.name; });
 
 TEST_F(AttributeListTest, UnreadableInputs)
 {
@@ -111,38 +100,31 @@ TEST_F(AttributeListTest, UnreadableInputs)
 }
 
 // The automatic-addressing line stays only when saveCnConfig reports a value that is not static.
-struct AddressingCase {
-    const char* name;
-    const char* value;  // in the device's NVRAM store
-    const char* mode;   // sim.tool.saveCnConfig; empty: behaves
-    bool kept;
-};
-
-CLONE_PRINT_BY_NAME(AddressingCase)
-
-class StaticAddressTest : public AttributeListTest, public ::testing::WithParamInterface<AddressingCase> {};
-
-TEST_P(StaticAddressTest, AutoAddressingLine)
+TEST_F(AttributeListTest, AutoAddressingLineStaysUnlessStatic)
 {
-    const AddressingCase& c = GetParam();
-    writeFile(path("/config/nvram"), "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG="s + c.value + "\n");
-    if (*c.mode != '\0') {
+    const struct {
+        const char* name;
+        const char* value;  // in the device's NVRAM store
+        const char* mode;   // sim.tool.saveCnConfig; empty: behaves
+        bool kept;
+    } cases[] = {{"Static", "static", "", false},
+                 {"Dhcp", "dhcp", "", true},
+                 {"ToolFails", "dhcp", "fail", false},
+                 {"EmptyAnswer", "dhcp", "empty", false},
+                 {"GarbageAnswer", "static", "garbage", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        clearLog();
+        writeFile(path("/config/nvram"), "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG="s + c.value + "\n");
         setAttribute("sim.tool.saveCnConfig", c.mode);
+        writeFile(path(kList), ":A:B:1\n"s + kAutoLine + "\n:C:D:1\n");
+        creator.removeStaticAddressCloning();
+        EXPECT_EQ(list(), c.kept ? ":A:B:1\n"s + kAutoLine + "\n:C:D:1\n" : ":A:B:1\n:C:D:1\n");
+        EXPECT_EQ(toolCalls(), std::vector<std::string>{"saveCnConfig -i " +
+                                                        path("/xpaths/tmp_cloningData/auto_address.in") + " -o " +
+                                                        path("/xpaths/tmp_cloningData/auto_address.out")});
     }
-    writeFile(path(kList), ":A:B:1\n"s + kAutoLine + "\n:C:D:1\n");
-    creator.removeStaticAddressCloning();
-    EXPECT_EQ(list(), c.kept ? ":A:B:1\n"s + kAutoLine + "\n:C:D:1\n" : ":A:B:1\n:C:D:1\n");
-    EXPECT_EQ(toolCalls(), std::vector<std::string>{"saveCnConfig -i " + path("/xpaths/tmp_cloningData/auto_address.in") +
-                                                    " -o " + path("/xpaths/tmp_cloningData/auto_address.out")});
 }
-
-INSTANTIATE_TEST_SUITE_P(AttributeLists, StaticAddressTest,
-                         ::testing::Values(AddressingCase{"Static", "static", "", false},
-                                           AddressingCase{"Dhcp", "dhcp", "", true},
-                                           AddressingCase{"ToolFails", "dhcp", "fail", false},
-                                           AddressingCase{"EmptyAnswer", "dhcp", "empty", false},
-                                           AddressingCase{"GarbageAnswer", "static", "garbage", true}),
-                         [](const ::testing::TestParamInfo<AddressingCase>& info) { return info.param.name; });
 
 // The list line itself is asked, and it is written once per non-static answer line.
 TEST_F(AttributeListTest, StaticFilterKeepsTheLineOncePerNonStaticAnswer)

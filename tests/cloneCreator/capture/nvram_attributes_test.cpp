@@ -2,6 +2,7 @@
 // saved, the reboot marker, the node's text, and the lists consumed.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -53,57 +54,50 @@ protected:
     xmlNodePtr node = owner.get();
 };
 
-struct CloneCase {
-    const char* name;
-    std::string list;
-    std::string store;  // the device's NVRAM values
-    std::string saved;  // nvm_clone afterwards
-    bool reboot;
-    std::size_t toolCalls;
-    bool selfList;  // a self-clone list exists too
-};
-
-CLONE_PRINT_BY_NAME(CloneCase)
-
 const std::string kAuto = "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG";
 
-const std::vector<CloneCase> kCloneCases = {
-    {"RepeatsSortedOnce", "b:c\na:c\n\nb:c", "a:c=1\nb:c=2\n", "a:c=31\nb:c=32\n", false, 1, false},
-    {"EmptyList", "", "", "", false, 1, false},
-    {"StaticAddressingNotCloned", kAuto + "\n", kAuto + "=static\n", "", false, 2, false},
-    {"DynamicAddressingNeedsReboot", kAuto + "\n", kAuto + "=dhcp\n", kAuto + "=64686370\n", true, 2, false},
-    {"SelfCloneListKeepsStaticAddressing", kAuto + "\n", kAuto + "=static\n", kAuto + "=737461746963\n", true, 1,
-     true},
-    {"BothConnectionProfiles", "P:<profile/>_TAG\n", "P:wired_TAG=w\nP:wireless_TAG=wl\n",
-     "P:wired_TAG=77\nP:wireless_TAG=776c\n", false, 1, false},
-};
-
-class CloneNvramTest : public NvramTest, public ::testing::WithParamInterface<CloneCase> {};
-
-TEST_P(CloneNvramTest, Saved)
+// The list is sorted without repeats, expanded for both connection profiles and, for other devices,
+// rid of a static address; a dynamic address marks the clone as needing a reboot.
+TEST_F(NvramTest, SavedForOtherDevices)
 {
-    const CloneCase& c = GetParam();
-    writeFile(path("/config/nvram"), c.store);
-    writeFile(path(kList), c.list);
-    if (c.selfList) {
-        writeFile(path(kSelfList), "");
+    const struct {
+        const char* name;
+        std::string list;
+        std::string store;  // the device's NVRAM values
+        std::string saved;  // nvm_clone afterwards
+        bool reboot;
+        std::size_t toolCalls;
+        bool selfList;  // a self-clone list exists too
+    } cases[] = {
+        {"RepeatsSortedOnce", "b:c\na:c\n\nb:c", "a:c=1\nb:c=2\n", "a:c=31\nb:c=32\n", false, 1, false},
+        {"EmptyList", "", "", "", false, 1, false},
+        {"StaticAddressingNotCloned", kAuto + "\n", kAuto + "=static\n", "", false, 2, false},
+        {"DynamicAddressingNeedsReboot", kAuto + "\n", kAuto + "=dhcp\n", kAuto + "=64686370\n", true, 2, false},
+        {"SelfCloneListKeepsStaticAddressing", kAuto + "\n", kAuto + "=static\n", kAuto + "=737461746963\n", true, 1,
+         true},
+        {"BothConnectionProfiles", "P:<profile/>_TAG\n", "P:wired_TAG=w\nP:wireless_TAG=wl\n",
+         "P:wired_TAG=77\nP:wireless_TAG=776c\n", false, 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(std::system(("rm -rf '" + path(kStorage) + "' '" + path(kSelfList) + "'").c_str()), 0);
+        clearLog();
+        xmlNodeSetContent(node, nullptr);
+        writeFile(path("/config/nvram"), c.store);
+        writeFile(path(kList), c.list);
+        if (c.selfList) {
+            writeFile(path(kSelfList), "");
+        }
+        EXPECT_EQ(creator.cloneNVRAMHelper(node), TRUE);
+        EXPECT_EQ(text(), "data/cloneStorage/nvm_clone");
+        EXPECT_EQ(readFile(path(kStorage) + "nvm_clone"), c.saved);
+        EXPECT_EQ(exists(path(kMarker)) ? readFile(path(kMarker)) : "", c.reboot ? "1" : "");
+        EXPECT_FALSE(exists(path(kList)));
+        const std::vector<std::string> calls = toolCalls();
+        ASSERT_EQ(calls.size(), c.toolCalls);
+        EXPECT_EQ(calls.back(), saveCall(kList, "nvm_clone"));
+        EXPECT_TRUE(log().empty());
     }
-    EXPECT_EQ(creator.cloneNVRAMHelper(node), TRUE);
-    EXPECT_EQ(text(), "data/cloneStorage/nvm_clone");
-    EXPECT_EQ(readFile(path(kStorage) + "nvm_clone"), c.saved);
-    EXPECT_EQ(exists(path(kMarker)), c.reboot);
-    if (c.reboot) {
-        EXPECT_EQ(readFile(path(kMarker)), "1");
-    }
-    EXPECT_FALSE(exists(path(kList)));
-    const std::vector<std::string> calls = toolCalls();
-    ASSERT_EQ(calls.size(), c.toolCalls);
-    EXPECT_EQ(calls.back(), saveCall(kList, "nvm_clone"));
-    EXPECT_TRUE(log().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Nvram, CloneNvramTest, ::testing::ValuesIn(kCloneCases),
-                         [](const ::testing::TestParamInfo<CloneCase>& info) { return info.param.name; });
 
 TEST_F(NvramTest, NoListNoCapture)
 {
@@ -139,51 +133,47 @@ TEST_F(NvramTest, FullDiskGivesUpTheCapture)
     EXPECT_EQ(messages("ERROR").size(), 1u);
 }
 
-struct SelfCase {
-    const char* name;
-    bool list;
-    bool defaults;
-    bool_t result;
-    const char* text;
-    std::vector<std::string> errors;
-};
-
-CLONE_PRINT_BY_NAME(SelfCase)
-
-const char kNotFound[] = "cloneSelfNVRAMHelper: /xpaths/tmp_cloningData/nvram_attr_listcloneself is not found";
-const char kNoCopy[] = "unable to copy NVM.xml file to clone file";
-
-class SelfNvramTest : public NvramTest, public ::testing::WithParamInterface<SelfCase> {};
-
-TEST_P(SelfNvramTest, SavedAndDefaultsCopied)
+// A self clone saves its list unfiltered and copies the default NVM.xml beside it; either part
+// missing fails the capture, and neither leaves a reboot marker.
+TEST_F(NvramTest, SavedForThisDeviceWithItsDefaults)
 {
-    const SelfCase& c = GetParam();
+    const char* const notFound = "cloneSelfNVRAMHelper: /xpaths/tmp_cloningData/nvram_attr_listcloneself is not found";
+    const char* const noCopy = "unable to copy NVM.xml file to clone file";
+    const struct {
+        const char* name;
+        bool list;
+        bool defaults;
+        bool_t result;
+        const char* text;
+        std::vector<std::string> errors;
+    } cases[] = {{"Captured", true, true, TRUE, "data/cloneStorage/nvm_cloneself", {}},
+                 {"NoDefaults", true, false, FALSE, "data/cloneStorage/nvm_cloneself", {noCopy}},
+                 {"NoListStillCopies", false, true, FALSE, "", {notFound}}};
     writeFile(path("/config/nvram"), kAuto + "=static\n");
-    if (c.list) {
-        writeFile(path(kSelfList), kAuto + "\n" + kAuto + "\n");
-    }
-    if (c.defaults) {
-        writeFile(path(kDefaults), "<nvm/>\n");
-    }
-    clonetest::makeDirs(path(kStorage));
-    EXPECT_EQ(creator.cloneSelfNVRAMHelper(node), c.result);
-    EXPECT_EQ(text(), c.text);
-    EXPECT_EQ(messages("ERROR"), c.errors);
-    EXPECT_FALSE(exists(path(kSelfList)));
-    EXPECT_FALSE(exists(path(kMarker)));
-    EXPECT_EQ(exists(path(kStorage) + "NVM.xml"), c.defaults);
-    if (c.list) {
-        // No static-address filter for a self-clone.
-        EXPECT_EQ(readFile(path(kStorage) + "nvm_cloneself"), kAuto + "=737461746963\n");
-        EXPECT_EQ(toolCalls(), std::vector<std::string>{saveCall(kSelfList, "nvm_cloneself")});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(std::system(("rm -rf '" + path(kStorage) + "' '" + path(kDefaults) + "'").c_str()), 0);
+        clonetest::makeDirs(path(kStorage));
+        clearLog();
+        xmlNodeSetContent(node, nullptr);
+        if (c.list) {
+            writeFile(path(kSelfList), kAuto + "\n" + kAuto + "\n");
+        }
+        if (c.defaults) {
+            writeFile(path(kDefaults), "<nvm/>\n");
+        }
+        EXPECT_EQ(creator.cloneSelfNVRAMHelper(node), c.result);
+        EXPECT_EQ(text(), c.text);
+        EXPECT_EQ(messages("ERROR"), c.errors);
+        EXPECT_FALSE(exists(path(kSelfList)));
+        EXPECT_FALSE(exists(path(kMarker)));
+        EXPECT_EQ(exists(path(kStorage) + "NVM.xml"), c.defaults);
+        if (c.list) {
+            // No static-address filter for a self-clone.
+            EXPECT_EQ(readFile(path(kStorage) + "nvm_cloneself"), kAuto + "=737461746963\n");
+            EXPECT_EQ(toolCalls(), std::vector<std::string>{saveCall(kSelfList, "nvm_cloneself")});
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Nvram, SelfNvramTest,
-    ::testing::Values(SelfCase{"Captured", true, true, TRUE, "data/cloneStorage/nvm_cloneself", {}},
-                      SelfCase{"NoDefaults", true, false, FALSE, "data/cloneStorage/nvm_cloneself", {kNoCopy}},
-                      SelfCase{"NoListStillCopies", false, true, FALSE, "", {kNotFound}}),
-    [](const ::testing::TestParamInfo<SelfCase>& info) { return info.param.name; });
 
 }  // namespace
