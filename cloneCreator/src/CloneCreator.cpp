@@ -69,7 +69,7 @@ CloneCreator::CloneCreator(char* outputLocation)
         mapOfHelpers.insert(std::make_pair(std::string(row.nodeName), row.helper));
     }
     outputLocationOfDLM = outputLocation != nullptr ? outputLocation : "";
-    nameOfDLM = "cloning";
+    nameOfDLM = kCloneFileName;
     CLONE_LOG(logSpecLibReturn, "CloneCreator");
 }
 

@@ -12,6 +12,10 @@
 #include "bool_t.h"
 #include "cloneCreator.h"
 
+// Base names of the clone file: the usual one, and the one of a PCL font clone.
+constexpr const char* kCloneFileName = "cloning";
+constexpr const char* kFontCloneFileName = "pclFonts";
+
 // Fixed locations of the clone staging area.
 #define CLONE_STAGING_DIR "/xpaths/tmp_cloningData/"
 #define CLONE_EXPORT_TREE "/xpaths/tmp_cloningData/cloningExport/"
@@ -130,8 +134,8 @@ public:
     void removeStaticAddressCloning();
     bool_t isRebootRequired();
 
-    // Removes a clone file left in the output directory, so that a call which makes none leaves
-    // none; false, logged, when one is there and stays.
+    // Removes clone files (cloning.dlm, pclFonts.dlm) left in the output directory, so that a call
+    // which makes none leaves none; false, logged, when one is there and stays.
     bool removeStaleCloneFile();
 
     std::map<std::string, Helper> mapOfHelpers;

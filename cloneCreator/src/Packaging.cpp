@@ -95,10 +95,18 @@ bool removeStale(const char* file, const char* what)
 
 bool CloneCreator::removeStaleCloneFile()
 {
-    cloneutil::PathBuffer path;
-    // A path that does not fit cannot name an existing file either: the system refuses it too.
-    return !cloneutil::formatPath(path, "%s/%s.dlm", outputLocationOfDLM.c_str(), nameOfDLM.c_str()) ||
-           removeStale(path, "Clone file");
+    // Either name may be left from an earlier export, and a caller cannot tell beforehand which
+    // one this export writes (the font capture renames it only when it succeeds).
+    bool gone = true;
+    for (const char* name : {kCloneFileName, kFontCloneFileName}) {
+        cloneutil::PathBuffer path;
+        // A path that does not fit cannot name an existing file either: the system refuses it too.
+        if (cloneutil::formatPath(path, "%s/%s.dlm", outputLocationOfDLM.c_str(), name) &&
+            !removeStale(path, "Clone file")) {
+            gone = false;
+        }
+    }
+    return gone;
 }
 
 void CloneCreator::generateCompressedFile()
@@ -160,7 +168,7 @@ int CloneCreator::generateCloneDLM(char* password, std::string dlmType)
     }
     // Before the authentication, so a refused call leaves no earlier clone file behind; one that
     // cannot be removed would pass for this export's, so nothing is signed then.
-    if (!removeStale(cloneFile, "Clone file")) {
+    if (!removeStaleCloneFile()) {
         CLONE_LOG(logSpecLibReturn, "generateCloneDLM");
         return status;
     }

@@ -101,10 +101,12 @@ TEST_F(PackagingTest, RefusedPasswordRemovesOldCloneFileAndSignsNothing)
         SCOPED_TRACE(password != nullptr ? password : "(null)");
         placeExport();
         writeFile(cloneFile(out_), "clone file of an earlier export");
+        writeFile(cloneFile(out_, "pclFonts"), "font clone file of an earlier export");
         clearLog();
 
         EXPECT_EQ(exportTo(out_, password), 1);
         EXPECT_FALSE(exists(cloneFile(out_)));
+        EXPECT_FALSE(exists(cloneFile(out_, "pclFonts")));
         std::vector<std::string> expected = {"No cloning groups received"};  // exportTo's null group line
         expected.insert(expected.end(), errors.begin(), errors.end());
         EXPECT_EQ(messages("ERROR"), expected);
@@ -153,6 +155,8 @@ TEST_F(PackagingTest, FailingArchiveCommandStillRemovesExportTreeAndSignsNoStale
 TEST_F(PackagingTest, PclFontsNameNamesArchiveAndCloneFile)
 {
     placeExport();
+    // The earlier export's clone file goes: a caller could not tell it from this one's.
+    writeFile(cloneFile(out_), "clone file of an earlier export");
     CloneCreator creator(&out_[0]);
     creator.nameOfDLM = "pclFonts";
     creator.generateCompressedFile();

@@ -1,8 +1,131 @@
-// Customer logo and blocking screen.
-#include "CloneCreator.h"
+// Customer logo and blocking screen: the uploaded logo, the blocking screen's image and the
+// setting that names its file type, all in one staging directory. The steps are the class's
+// virtual operations, so a device variant can replace any one of them.
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
-std::string CloneCreator::getBlockingScreenImageType() { return std::string(); }
-bool_t CloneCreator::cloneBlockingScreenImageTypeConfigValue(std::string) { return FALSE; }
-bool_t CloneCreator::cloneCustomerLogoImage() { return FALSE; }
-bool_t CloneCreator::cloneBlockingScreenImage(std::string) { return FALSE; }
-bool_t CloneCreator::cloneCustomLogoHelper(xmlNodePtr) { return FALSE; }
+#include "CloneCreator.h"
+#include "CloneLog.h"
+#include "DevicePath.h"
+#include "Handles.h"
+#include "Staging.h"
+#include "xfile.h"
+#include "xpaths.h"
+
+#define CUSTOM_LOGO_DIR CLONE_EXPORT_DATA_DIR "customLogo/"
+#define CONFIG_VALUE_FILE CUSTOM_LOGO_DIR "customerLogoConfigValues.txt"
+#define LOGO_SOURCE "/xpaths/customer_logo/uploaded_logo.png"
+#define LOGO_STAGED CUSTOM_LOGO_DIR "uploaded_logo.png"
+#define BLOCKING_IMAGE_SOURCE "/xpaths/customer_logo/fdi_card_access."
+#define BLOCKING_IMAGE_NAME "fdi_card_access."
+
+namespace {
+
+const char kImageTypeAttribute[] = "authentication.convenience.blockingScreenImageType";
+
+// The type ends a file name: a slash would lead out of the logo directory, and a control
+// character cannot stand in one line of the value file.
+bool isFileNameExtension(const std::string& type)
+{
+    for (unsigned char c : type) {
+        if (c == '/' || c < 0x20 || c == 0x7F) {
+            CLONE_LOG(logSpecError, "Blocking screen image type %s is not a file name extension; it is not cloned",
+                      type.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies SRC to DEST (device paths) with its mode and times; a copy that failed part way, or
+// lost its times, is not the device's image and is removed.
+bool stageImage(const std::string& src, const std::string& dest)
+{
+    std::string from = cloneutil::devicePath(src.c_str());
+    std::string to = cloneutil::devicePath(dest.c_str());
+    if (xcopyp(&from[0], &to[0]) == XFILE_OK) {
+        return true;
+    }
+    (void)::unlink(to.c_str());
+    return false;
+}
+
+}  // namespace
+
+std::string CloneCreator::getBlockingScreenImageType()
+{
+    return getConfigValue(kImageTypeAttribute);
+}
+
+bool_t CloneCreator::cloneBlockingScreenImageTypeConfigValue(std::string imageFileType)
+{
+    if (!isFileNameExtension(imageFileType)) {
+        return FALSE;
+    }
+    const std::string path = cloneutil::devicePath(CONFIG_VALUE_FILE);
+    cloneutil::File file(std::fopen(path.c_str(), "w+"));
+    if (!file) {
+        CLONE_LOG(logSpecError, "Blocking screen image type config value unable to be cloned - cannot create file.");
+        return FALSE;
+    }
+    const std::string line = std::string(kImageTypeAttribute) + "=" + imageFileType;
+    CLONE_LOG(logSpecInfo, "Saving %s to the config value file", line.c_str());
+    const bool written = std::fputs(line.c_str(), file.get()) >= 0;
+    if (std::fclose(file.release()) != 0 || !written) {
+        CLONE_LOG(logSpecError, "Blocking screen image type config value unable to be cloned - cannot write file.");
+        (void)::unlink(path.c_str());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool_t CloneCreator::cloneCustomerLogoImage()
+{
+    const char* dir = xpaths_get_path("customer_logo");
+    if (dir == nullptr || xpaths_access(dir, "uploaded_logo.png", 0) == -1) {
+        return TRUE;  // no logo uploaded
+    }
+    if (!stageImage(LOGO_SOURCE, LOGO_STAGED)) {
+        CLONE_LOG(logSpecError, "Customer logo is unable to be cloned - logo image copy failed.");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool_t CloneCreator::cloneBlockingScreenImage(std::string imageFileType)
+{
+    const std::string source = BLOCKING_IMAGE_SOURCE + imageFileType;
+    struct stat st;
+    if (::lstat(cloneutil::devicePath(source.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // The device links the image to its default one: there is nothing of the customer's.
+        CLONE_LOG(logSpecInfo, "Symlink found - nothing to clone - using the default blocking screen image.");
+        return TRUE;
+    }
+    const std::string staged = "data/customLogo/" BLOCKING_IMAGE_NAME + imageFileType;
+    CLONE_LOG(logSpecInfo, "Cloning %s to %s.", source.c_str(), staged.c_str());
+    if (!stageImage(source, CUSTOM_LOGO_DIR BLOCKING_IMAGE_NAME + imageFileType)) {
+        CLONE_LOG(logSpecError, "Unable to clone blocking screen background image - image copy failed.");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool_t CloneCreator::cloneCustomLogoHelper(xmlNodePtr xmlCurrentGroupPtr)
+{
+    // A directory already there belongs to an earlier capture: it is not taken over.
+    if (!cloneutil::makeStagingDir(CUSTOM_LOGO_DIR, cloneutil::MakeDir::MakeNew)) {
+        CLONE_LOG(logSpecError, "Cannot clone blocking screen images and config data - unable to create directory.");
+        return FALSE;
+    }
+    const std::string imageFileType = getBlockingScreenImageType();
+    // Each step only after the one before it succeeded; what was staged before a failure stays.
+    const bool staged = cloneBlockingScreenImageTypeConfigValue(imageFileType) && cloneCustomerLogoImage() &&
+                        cloneBlockingScreenImage(imageFileType);
+    // Named whatever the steps did: what they staged before a failure goes with the clone.
+    if (!cloneutil::setNodeText(xmlCurrentGroupPtr, "data/customLogo/")) {
+        return FALSE;
+    }
+    return staged ? TRUE : FALSE;
+}

@@ -1,4 +1,132 @@
-// PCL fonts.
-#include "CloneCreator.h"
+// PCL fonts: the start file uploaded through the web pages is installed on this device (its own
+// start file kept as a backup), then staged; the clone file is then named after the fonts.
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
-bool_t CloneCreator::clonePCLFontsHelper(xmlNodePtr) { return FALSE; }
+#include "CloneCreator.h"
+#include "CloneLog.h"
+#include "DevicePath.h"
+#include "Staging.h"
+#include "xfile.h"
+#include "xpaths.h"
+
+#define UPLOAD_DIR "/xpaths/nc_dlms/http/apps"
+#define UPLOADED_START_FILE UPLOAD_DIR "/start.pcl"
+#define SUM_TOOL "/xpaths/nc_dlms/clone/apps/sum"
+#define SUM_INSTALLED UPLOAD_DIR "/sum"
+#define PCL_FONTS_DIR CLONE_EXPORT_DATA_DIR "pclFonts/"
+#define PCL_STAGING_DIR PCL_FONTS_DIR "datafiles/"
+#define PCL_STAGED PCL_STAGING_DIR "start.pcl"
+
+namespace {
+
+// Where the device keeps its own start file, in the order they are looked for.
+struct StartFileLocation {
+    const char* key;
+    const char* name;         // looked for under the key's directory
+    bool anyAnswerButAbsent;  // found unless the path service says -1 (else only on 0)
+    const char* pclPath;
+};
+
+const StartFileLocation kStartFileLocations[] = {
+    {"nc_var_etc", "start.pcl", false, "/xpaths/nc_var_etc/"},
+    {"nc_dlms", "pcl6-dmn/data", false, "/xpaths/nc_dlms/pcl6-dmn/data"},
+    {"nc_dlms", "pcl5c-dmn/data", false, "/xpaths/nc_dlms/pcl5c-dmn/data"},
+    {"nc_dlms", "pcl/data", true, "/xpaths/nc_dlms/pcl/data"},
+};
+
+// The device's PCL data directory; empty when it has none.
+std::string pclDataDirectory()
+{
+    for (const StartFileLocation& l : kStartFileLocations) {
+        const char* dir = xpaths_get_path(l.key);
+        if (dir == nullptr) {
+            continue;
+        }
+        const int answer = xpaths_access(dir, l.name, 0);
+        if (l.anyAnswerButAbsent ? answer != -1 : answer == 0) {
+            return l.pclPath;
+        }
+    }
+    return std::string();
+}
+
+bool isRegularFile(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Copies the device file SRC over DEST (device paths). xcopy opens the destination before it finds
+// that a directory cannot be read, so only a regular file is copied: a device file must never be
+// emptied by a copy that cannot succeed.
+bool copyDeviceFile(const char* src, const char* dest)
+{
+    std::string from = cloneutil::devicePath(src);
+    std::string to = cloneutil::devicePath(dest);
+    return isRegularFile(from) && xcopy(&from[0], &to[0]) == XFILE_OK;
+}
+
+// Backs up the device's start file in PCLPATH and puts the uploaded one in its place.
+void replaceStartFile(const std::string& pclPath)
+{
+    cloneutil::PathBuffer originalPCLFile;
+    cloneutil::PathBuffer backupPCLFile;
+    cloneutil::PathBuffer uploadedPCLFile;
+    cloneutil::PathBuffer replacePCLFile;
+    if (!cloneutil::formatPath(originalPCLFile, "%s/%s", pclPath.c_str(), "start.pcl") ||
+        !cloneutil::formatPath(backupPCLFile, "%s/start_pcl.orig", pclPath.c_str()) ||
+        !cloneutil::formatPath(uploadedPCLFile, "%s/%s", UPLOAD_DIR, "start.pcl") ||
+        !cloneutil::formatPath(replacePCLFile, "%s/start.pcl", pclPath.c_str())) {
+        CLONE_LOG(logSpecError, "Start file paths in %s are too long; the start file is not replaced", pclPath.c_str());
+        return;
+    }
+    // Without its backup the device's own start file would be lost for good.
+    if (isRegularFile(cloneutil::devicePath(originalPCLFile)) && !copyDeviceFile(originalPCLFile, backupPCLFile)) {
+        CLONE_LOG(logSpecError, "Start file %s cannot be backed up; it is not replaced", originalPCLFile);
+        return;
+    }
+    (void)copyDeviceFile(uploadedPCLFile, replacePCLFile);
+}
+
+void removeStagedFonts()
+{
+    (void)::unlink(cloneutil::devicePath(PCL_STAGED).c_str());
+    (void)::rmdir(cloneutil::devicePath(PCL_STAGING_DIR).c_str());
+    (void)::rmdir(cloneutil::devicePath(PCL_FONTS_DIR).c_str());
+}
+
+}  // namespace
+
+bool_t CloneCreator::clonePCLFontsHelper(xmlNodePtr xmlCurrentGroupPtr)
+{
+    const std::string pclPath = pclDataDirectory();
+    if (!pclPath.empty()) {
+        replaceStartFile(pclPath);
+    }
+    (void)copyDeviceFile(SUM_TOOL, SUM_INSTALLED);
+    // Found through PATH. Only a shell that cannot be started counts; the tool's status does not.
+    if (cloneutil::runDeviceCommand("dmpr " UPLOADED_START_FILE) == -1) {
+        CLONE_LOG(logSpecInfo, "Installation of pcl font failed!");
+    }
+
+    if (!cloneutil::makeStagingDir(PCL_STAGING_DIR, cloneutil::MakeDir::MakePath)) {
+        CLONE_LOG(logSpecError, "Creating %s is failed", PCL_STAGING_DIR);
+        return FALSE;
+    }
+    std::string from = cloneutil::devicePath(UPLOADED_START_FILE);
+    std::string to = cloneutil::devicePath(PCL_STAGED);
+    if (xcopy(&from[0], &to[0]) != XFILE_OK) {
+        CLONE_LOG(logSpecInfo, "Creation of pclFonts.dlm failed");
+        // Neither a part copy nor the directories made for it reach the archive unnamed.
+        removeStagedFonts();
+        return FALSE;
+    }
+    if (!cloneutil::setNodeText(xmlCurrentGroupPtr, "data/pclFonts/datafiles")) {
+        removeStagedFonts();
+        return FALSE;
+    }
+    nameOfDLM = kFontCloneFileName;
+    return TRUE;
+}

@@ -1,3 +1,173 @@
+// Customer logo and blocking screen: what each kind of source leaves in data/customLogo/, the value
+// file, the chain of virtual steps and every failure record.
 #include <gtest/gtest.h>
 
-TEST(Placeholder, Builds) {}
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "CloneCreator.h"
+#include "CloneFileTestUtil.h"
+#include "DeviceTest.h"
+#include "Handles.h"
+
+namespace {
+
+using namespace clonetest;
+using Strings = std::vector<std::string>;
+
+const std::string kSrc = "/xpaths/customer_logo/", kStaged = "/xpaths/tmp_cloningData/cloningExport/data/customLogo/";
+const std::string kAttr = "authentication.convenience.blockingScreenImageType";
+const std::string kValues = "customerLogoConfigValues.txt";
+const std::string kImageFailed = "Unable to clone blocking screen background image - image copy failed.";
+const std::string kLogoFailed = "Customer logo is unable to be cloned - logo image copy failed.";
+const std::string kLink = "Symlink found - nothing to clone - using the default blocking screen image.";
+const std::string kTaken = "Cannot clone blocking screen images and config data - unable to create directory.";
+const std::string kShelly = "a b;$(touch x)`id`'\"|*";
+
+std::string saving(const std::string& t)
+{
+    return "Saving " + kAttr + "=" + t + " to the config value file";
+}
+
+// The INFO records of a run that copies the image of type T.
+Strings copying(const std::string& t)
+{
+    return {saving(t), "Cloning " + kSrc + "fdi_card_access." + t + " to data/customLogo/fdi_card_access." + t + "."};
+}
+
+Strings badType(const std::string& t)
+{
+    return {"Blocking screen image type " + t + " is not a file name extension; it is not cloned"};
+}
+
+// WHAT at PATH: "file" (mode 0640, times with a fraction of a second), "dir", "fifo", "link" to a
+// file, "dangling" link; anything else leaves nothing.
+void place(const std::string& path, const std::string& what)
+{
+    const struct timespec times[2] = {{1000000000, 500000000}, {1200000000, 700000000}};
+    if (what == "file") {
+        writeFile(path, "bytes of " + path);
+        ::chmod(path.c_str(), 0640);
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    } else if (what == "dir") {
+        makeDirs(path);
+    } else if (what == "fifo") {
+        ::mkfifo(path.c_str(), 0644);
+    } else if (what == "link" || what == "dangling") {
+        if (what == "link") {
+            writeFile(path + ".target", "default image");
+        }
+        ::symlink((path + ".target").c_str(), path.c_str());
+    }
+}
+
+// The mode, times (to the second) and bytes of PATH.
+std::string kept(const std::string& path)
+{
+    struct stat st = {};
+    ::stat(path.c_str(), &st);
+    return std::to_string(st.st_mode) + " " + std::to_string(st.st_atime) + " " + std::to_string(st.st_mtime) + " " +
+           readFile(path);
+}
+
+// Records the steps as the helper calls them, through the class's virtual operations.
+struct RecordingCreator : CloneCreator {
+    RecordingCreator() : CloneCreator(const_cast<char*>("/out")) {}
+    std::string getBlockingScreenImageType() override
+    {
+        return calls.push_back("type"), CloneCreator::getBlockingScreenImageType();
+    }
+    bool_t cloneBlockingScreenImageTypeConfigValue(std::string t) override
+    {
+        return calls.push_back("value " + t), CloneCreator::cloneBlockingScreenImageTypeConfigValue(t);
+    }
+    bool_t cloneCustomerLogoImage() override { return calls.push_back("logo"), CloneCreator::cloneCustomerLogoImage(); }
+    bool_t cloneBlockingScreenImage(std::string t) override
+    {
+        return calls.push_back("image " + t), CloneCreator::cloneBlockingScreenImage(t);
+    }
+    Strings calls;
+};
+
+// TYPE is the attribute's value ("-": none); LOGO and IMAGE are what uploaded_logo.png and
+// fdi_card_access.TYPE are (see place), "taken" a staging directory already there; STEPS how many
+// of the four steps run, in order.
+struct LogoCase {
+    const char *name, *type, *logo, *image;
+    std::size_t steps;
+    bool_t result;
+    Strings staged, errors, infos;
+};
+CLONE_PRINT_BY_NAME(LogoCase)
+
+const LogoCase kLogoCases[] = {
+    {"LogoAndImage", "png", "file", "file", 4, TRUE, {kValues, "fdi_card_access.png", "uploaded_logo.png"}, {},
+     copying("png")},
+    {"NoLogoImageIsLink", "png", "", "link", 4, TRUE, {kValues}, {}, {saving("png"), kLink}},
+    {"DanglingLinksAreNoLogoAndDefaultImage", "png", "dangling", "dangling", 4, TRUE, {kValues}, {},
+     {saving("png"), kLink}},
+    {"NoTypeAttribute", "-", "", "", 4, FALSE, {kValues}, {kImageFailed}, copying("")},
+    {"ImageIsDirectory", "png", "file", "dir", 4, FALSE, {kValues, "uploaded_logo.png"}, {kImageFailed},
+     copying("png")},
+    {"ImageIsFifo", "png", "", "fifo", 4, FALSE, {kValues}, {kImageFailed}, copying("png")},
+    {"LogoIsDirectoryImageNotTried", "png", "dir", "file", 3, FALSE, {kValues}, {kLogoFailed}, {saving("png")}},
+    {"LogoIsFifo", "png", "fifo", "file", 3, FALSE, {kValues}, {kLogoFailed}, {saving("png")}},
+    {"TypeDotDot", "..", "", "file", 4, TRUE, {kValues, "fdi_card_access..."}, {}, copying("..")},
+    {"TypeOfShellWords", kShelly.c_str(), "", "file", 4, TRUE, {kValues, "fdi_card_access." + kShelly}, {},
+     copying(kShelly)},
+    {"TypeWithSlash", "x/../png", "file", "", 2, FALSE, {}, badType("x/../png"), {}},
+    {"TypeWithCarriageReturn", "png\r", "file", "", 2, FALSE, {}, badType("png\r"), {}},
+    {"StagingDirectoryTaken", "png", "file", "taken", 0, FALSE, {}, {kTaken}, {}},
+};
+
+class LogoCaseTest : public DeviceTest, public testing::WithParamInterface<LogoCase> {};
+
+TEST_P(LogoCaseTest, StagesWhatIsThereAndNamesTheDirectoryWhateverFailed)
+{
+    const LogoCase& c = GetParam();
+    const std::string type = c.type == std::string("-") ? "" : c.type;
+    type == c.type ? setAttribute(kAttr, type) : writeFile(path("/config/attributes"), "");
+    place(path(kSrc + "uploaded_logo.png"), c.logo);
+    place(path(kSrc + "fdi_card_access." + type), c.image);
+    makeDirs(path(c.image == std::string("taken") ? kStaged : "/xpaths/tmp_cloningData/cloningExport/data"));
+    cloneutil::XmlDoc doc(xmlReadMemory("<n/>", 4, nullptr, nullptr, 0));
+    RecordingCreator creator;
+    clearLog();
+
+    EXPECT_EQ(creator.cloneCustomLogoHelper(xmlDocGetRootElement(doc.get())), c.result);
+    const Strings steps = {"type", "value " + type, "logo", "image " + type};
+    EXPECT_EQ(creator.calls, Strings(steps.begin(), steps.begin() + c.steps));
+    cloneutil::XmlChar text(xmlNodeGetContent(xmlDocGetRootElement(doc.get())));
+    EXPECT_STREQ(reinterpret_cast<const char*>(text.get()), c.steps == 0 ? "" : "data/customLogo/");
+    Strings staged = listDir(path(kStaged));
+    std::sort(staged.begin(), staged.end());
+    EXPECT_EQ(staged, c.staged);
+    EXPECT_EQ(messages("ERROR"), c.errors);
+    EXPECT_EQ(messages("INFO"), c.infos);
+    for (const std::string& name : c.staged) {
+        const bool values = name == kValues;
+        EXPECT_EQ(values ? readFile(path(kStaged + name)) : kept(path(kStaged + name)),
+                  values ? kAttr + "=" + type : kept(path(kSrc + name)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, LogoCaseTest, testing::ValuesIn(kLogoCases),
+                         [](const testing::TestParamInfo<LogoCase>& info) { return info.param.name; });
+
+using CustomLogoTest = DeviceTest;
+
+TEST_F(CustomLogoTest, AValueFileNotWrittenWholeIsAFailureAndLeftOut)
+{
+    CloneCreator creator(const_cast<char*>("/out"));
+    makeDirs(path(kStaged + kValues));
+    EXPECT_FALSE(creator.cloneBlockingScreenImageTypeConfigValue("png"));
+    ::rmdir(path(kStaged + kValues).c_str());
+    ASSERT_EQ(::symlink("/dev/full", path(kStaged + kValues).c_str()), 0);
+    EXPECT_FALSE(creator.cloneBlockingScreenImageTypeConfigValue("png"));
+    EXPECT_FALSE(exists(path(kStaged + kValues)));
+    const std::string failed = "Blocking screen image type config value unable to be cloned - cannot ";
+    EXPECT_EQ(messages("ERROR"), (Strings{failed + "create file.", failed + "write file."}));
+}
+
+}  // namespace
