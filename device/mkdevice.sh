@@ -54,8 +54,44 @@ while read -r dest tool; do
     fi
 done < "$here/tools/installed-at"
 
+# sample_cert FILE SUBJECT [own]: a self-signed certificate made anew for this device; with "own"
+# its key goes to ssl/private/ under the certificate's subject hash, which makes it one of the
+# device's own certificates. Other keys are thrown away.
+sample_cert() {
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 3650 -subj "$2" \
+        -keyout "$keys/key.pem" -out "$1" 2>"$keys/err" || { cat "$keys/err" >&2; exit 1; }
+    if [ "${3:-}" = own ]; then
+        mv "$keys/key.pem" "$ssl/private/$(openssl x509 -hash -noout -in "$1")"
+    fi
+}
+
+# Certificates of the sample device: trust anchors and the device's TLS certificate in ssl/trusted,
+# a domain CA and the device's domain certificate in ssl/domain, the certificate store's links to
+# them by friendly name (targets are device paths), a wireless client certificate and two address
+# book contacts' S/MIME certificates.
+sample_certificates() {
+    ssl=$root/xpaths/nc_var_etc/ssl
+    keys=$root/.sample-keys
+    mkdir -p "$keys"
+    sample_cert "$ssl/trusted/demoRootCA.pem" "/O=Example Print Co/CN=Demo Root CA"
+    sample_cert "$ssl/trusted/partnerCA.pem" "/O=Partner Services/CN=Partner CA"
+    sample_cert "$ssl/trusted/stunnel.pem" "/O=Example Print Co/CN=SIM0123456789.printers.example" own
+    sample_cert "$ssl/domain/domainCA.pem" "/DC=example/DC=corp/CN=Corp Domain CA"
+    sample_cert "$ssl/domain/deviceDomain.pem" "/DC=example/DC=corp/CN=SIM0123456789" own
+    sample_cert "$root/xpaths/nc_dlms_data/http/data/wirelessClient.pem" "/O=Example Print Co/CN=printer-wifi"
+    sample_cert "$root/xpaths/temp/certs/encryptionfiles/alice.pem" "/CN=Alice Example/emailAddress=alice@example.com"
+    sample_cert "$root/xpaths/temp/certs/encryptionfiles/bob.pem" "/CN=Bob Example/emailAddress=bob@example.com"
+    rm -rf "$keys"
+    ln -s /xpaths/nc_var_etc/ssl/trusted/demoRootCA.pem "$ssl/certstore/Demo Root CA"
+    ln -s /xpaths/nc_var_etc/ssl/trusted/partnerCA.pem "$ssl/certstore/Partner CA"
+    ln -s /xpaths/nc_var_etc/ssl/trusted/stunnel.pem "$ssl/certstore/Device TLS"
+    ln -s /xpaths/nc_var_etc/ssl/domain/domainCA.pem "$ssl/certstore/Corp Domain CA"
+    ln -s /xpaths/nc_var_etc/ssl/domain/deviceDomain.pem "$ssl/certstore/Device Domain"
+}
+
 if [ "$bare" -eq 0 ]; then
     cp -R "$here/sample/." "$root/"
+    sample_certificates
 else
     cp "$here/sample/config/attributes" "$root/config/attributes"
 fi

@@ -10,13 +10,18 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
+
+#include <libxml/parser.h>
 
 #include "CloneFileTestUtil.h"
 #include "ClonefileCommand.h"
 #include "CloningExportPortal.h"
 #include "DeviceTest.h"
 #include "XmlTree.h"
+#include "CloneCreator.h"
+#include "Handles.h"
 #include "cloneCreator.h"
 
 namespace {
@@ -63,11 +68,10 @@ bool listed(const std::vector<Member>& members, const std::string& path)
     return false;
 }
 
-// The sample data selects many kinds of data for other devices; of their elements only those
-// whose helpers captured something survive pruning: the manifest version, the configuration
-// attributes of all five stores, the address book, the custom media list, the accounting
-// data, print exceptions and foreign device interface (below accounting), and the service data
-// (DLM enable state, single-touch scan buttons, mailboxes, point of sale, service registry).
+// The sample data selects every kind of data for other devices; of their elements only those
+// whose helpers captured something survive pruning. The SNMP community strings have nothing to
+// stage, and the address book certificates none either: with the network group first, their
+// element comes before the address book, whose directory they are staged in (see kEmailCerts).
 const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
                                          "  cloningData\n"
                                          "    version: 1.0.0\n"
@@ -78,7 +82,22 @@ const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
                                          "      dataStore: data/cloneStorage/ds_clone\n"
                                          "      ccsDataStore: data/cloneStorage/ds_ccs_clone\n"
                                          "    ipSettings\n"
+                                         "      ipTables\n"
+                                         "        defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n"
+                                         "        customRules: data/ipTables/ipTablesCustomRules.cfg\n"
+                                         "      ipsec: data/ipSec/cfgipsec.xml\n"
                                          "      dlmEnable: data/ipTables/dlmEnableClone\n"
+                                         "    Certificates\n"
+                                         "      ipsecCertificates: data/ipSec/trusted/\n"
+                                         "      domainCertificates: data/domainCertificates/domainCertificates.ln\n"
+                                         "      rootCertificates: data/rootCertificates/rootCertificates.ln\n"
+                                         "    snmp\n"
+                                         "      trapKeyList: data/snmp/trap_reg\n"
+                                         "    templates\n"
+                                         "      default: data/defaultTemplate/\n"
+                                         "      scanToHome: data/s2HomeTemplate/\n"
+                                         "      templatePool: data/mailbox/template/pool/\n"
+                                         "      scanToDefaults: data/scanto_defaults/\n"
                                          "    singleTouchScanSettings\n"
                                          "      singleTouchScanImages: data/singleTouch/\n"
                                          "      singleTouchScanSetting: data/singleTouch/single_touch_clone\n"
@@ -96,7 +115,13 @@ const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
                                          "        fdiAttributes: data/fdiAttributes/fdiAttributes\n"
                                          "    posAttributes: data/pos/\n"
                                          "    cmlAttributes: data/cmlAttributes/cmlAttributes\n"
+                                         "    copy\n"
+                                         "      saveJobList\n"
+                                         "        saveJob: data/copySvcJob/\n"
+                                         "    customLogo: data/customLogo/\n"
                                          "    serviceRegistryAttributes: data/serviceRegistry/srtFile\n";
+
+const char kEmailCerts[] = "Creating /xpaths/tmp_cloningData/cloningExport/data/addressBook/email_certs/ is failed";
 
 // The network group's stores go under "cloningData" here too; the self-clone group's own two
 // follow the serial number.
@@ -107,12 +132,22 @@ const std::string kSelfOutline = std::string(kConfigurationRoot) +
                                  "      nvRAM: data/cloneStorage/nvm_clone\n"
                                  "      configServer: data/cloneStorage/cfg_clone\n"
                                  "    ipSettings\n"
+                                 "      ipTables\n"
+                                 "        defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n"
+                                 "        customRules: data/ipTables/ipTablesCustomRules.cfg\n"
+                                 "      ipsec: data/ipSec/cfgipsec.xml\n"
                                  "      dlmEnable: data/ipTables/dlmEnableClone\n"
+                                 "    Certificates\n"
+                                 "      ipsecCertificates: data/ipSec/trusted/\n"
+                                 "    snmp\n"
+                                 "      trapKeyList: data/snmp/trap_reg\n"
+                                 "    customLogo: data/customLogo/\n"
                                  "  version: 1.0.0\n"
                                  "  serialNumber: SIM0123456789\n"
                                  "  configurationAttributes\n"
                                  "    configServer: data/cloneStorage/cfg_cloneself\n"
-                                 "    nvRAM: data/cloneStorage/nvm_cloneself\n";
+                                 "    nvRAM: data/cloneStorage/nvm_cloneself\n"
+                                 "  wirelessCertificates: data/wirelessCertificates/\n";
 
 // What the configuration server and the data store hold for the sample lists: "<profile/>" asked
 // for both profiles, names the stores lack left out, the CCS data store in list order.
@@ -159,6 +194,29 @@ const std::vector<Member> kOtherDevicesCaptured = {
      "set authentication.convenience.continueOrCloseSession=close\n"},
     {"data/serviceRegistry/srtFile",
      "service.scan.endpoint=/scan/v2\nservice.print.endpoint=/print/v3\nservice.fax.enabled=FALSE\n"},
+    // Files copied as the device keeps them; the certificates are made anew for every device.
+    {"data/ipTables/ipTablesDefaultRules.cfg", nullptr},
+    {"data/ipTables/ipTablesCustomRules.cfg", nullptr},
+    {"data/ipSec/cfgipsec.xml", nullptr},
+    {"data/ipSec/trusted/demoRootCA.pem", nullptr},
+    {"data/ipSec/trusted/partnerCA.pem", nullptr},
+    {"data/domainCertificates/domainCA.pem", nullptr},
+    {"data/domainCertificates/deviceDomain.pem", nullptr},
+    {"data/rootCertificates/rootCertificates.ln", nullptr},
+    {"data/domainCertificates/domainCertificates.ln", nullptr},
+    {"data/snmp/trap_reg", nullptr},
+    {"data/defaultTemplate/system/DEFAULT.XST", nullptr},
+    {"data/s2HomeTemplate/s2home/ScanToHome.xst", nullptr},
+    {"data/mailbox/template/pool/system/DEFAULT.XST", nullptr},
+    {"data/mailbox/template/pool/web/Invoices.xst", nullptr},
+    {"data/mailbox/template/pool/mailbox/Mailbox 1.xst", nullptr},
+    {"data/mailbox/template/pool/usb/USB.xst", nullptr},
+    {"data/scanto_defaults/SCANTO.XST", nullptr},
+    {"data/copySvcJob/job_01.xml", nullptr},
+    {"data/copySvcJob/job_02 ID card.xml", nullptr},
+    {"data/customLogo/uploaded_logo.png", nullptr},
+    {"data/customLogo/fdi_card_access.png", nullptr},
+    {"data/customLogo/customerLogoConfigValues.txt", "authentication.convenience.blockingScreenImageType=png"},
 };
 const std::vector<Member> kSelfCaptured = {
     {"data/cloneStorage/nvm_clone", nullptr},
@@ -170,6 +228,9 @@ const std::vector<Member> kSelfCaptured = {
      "set connectivity.8021x[wired].configDone=TRUE\nset connectivity.8021x[wireless].configDone=TRUE\n"},
     {"data/cloneStorage/nvm_cloneself", nullptr},
     {"data/ipTables/dlmEnableClone", "scanToCloud:ON\nmobilePrint:OFF\n"},
+    {"data/wirelessCertificates/wirelessClient.pem", nullptr},
+    {"data/ipSec/trusted/demoRootCA.pem", nullptr},
+    {"data/customLogo/uploaded_logo.png", nullptr},
 };
 
 // The sample tmp_attrib_parsed lines that the selected sections append to the configuration
@@ -355,7 +416,7 @@ CLONE_PRINT_BY_NAME(ExportCase)
 
 const ExportCase kExportCases[] = {
     {"OtherDevices", kOtherDevicesLine, "out", "clone", "./CloningManifest.xml", kOtherDevicesOutline,
-     {kCml, kFdi}, kOtherDevicesLists, kOtherDevicesCaptured, "", {}},
+     {kCml, kFdi}, kOtherDevicesLists, kOtherDevicesCaptured, "", {kEmailCerts}},
     {"Self", kSelfLine, "self", "cloneSelf", "./ConfigurationManifest.xml", kSelfOutline, {},
      {{"/xpaths/tmp_cloningData/cfg_attr_list", kNetworkConfig}},
      kSelfCaptured, "cloneSelf", {}},
@@ -422,6 +483,150 @@ TEST_P(ExportCaseTest, CloneFileCarriesWhatTheGroupsSelected)
 INSTANTIATE_TEST_SUITE_P(SampleDevice, ExportCaseTest, testing::ValuesIn(kExportCases),
                          [](const testing::TestParamInfo<ExportCase>& info) { return info.param.name; });
 
+// The demo's group line: with the scan group first the address book is staged before its
+// certificates, and the self-clone group adds what only the device itself takes back.
+const char kEveryCaptureLine[] =
+    "SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP CLONE_TO_SELF_GROUP ";
+
+// The elements of a pruned manifest with their text (empty for those that only group others),
+// in document order.
+using Filled = std::vector<std::pair<std::string, std::string>>;
+void filledElements(xmlNodePtr node, Filled& filled)
+{
+    for (; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE) {
+            continue;
+        }
+        // Pruning leaves only elements with text or with such elements below them.
+        const bool text =
+            node->children != nullptr && node->children->type == XML_TEXT_NODE && node->children->next == nullptr;
+        cloneutil::XmlChar content(text ? xmlNodeGetContent(node) : nullptr);
+        filled.emplace_back(reinterpret_cast<const char*>(node->name),
+                            text ? reinterpret_cast<const char*>(content.get()) : "");
+        filledElements(node->children, filled);
+    }
+}
+
+class EveryCaptureTest : public ExportTest {
+protected:
+    // The elements of the verified clone file's manifest; each text names a member of the clone
+    // file, or a folder with members in it.
+    Filled verifiedFilledElements(const std::string& cloneFile) const
+    {
+        expectVerifies(cloneFile);
+        const CommandResult manifest = clonefile({"manifest", "--key", signingPublicKey(), cloneFile});
+        EXPECT_EQ(manifest.status, 0) << manifest.err;
+        cloneutil::XmlDoc doc(xmlReadMemory(manifest.out.data(), static_cast<int>(manifest.out.size()), nullptr,
+                                            nullptr, XML_PARSE_NOBLANKS));
+        Filled filled;
+        filledElements(doc ? xmlDocGetRootElement(doc.get()) : nullptr, filled);
+        const std::vector<std::string> names = members(cloneFile);
+        for (const auto& element : filled) {
+            if (element.second.empty() || element.first == "version" || element.first == "serialNumber") {
+                continue;  // groups and values, not files
+            }
+            const std::string named = "./" + element.second;
+            const std::string folder = named.back() == '/' ? named : named + "/";
+            const bool held = std::any_of(names.begin(), names.end(), [&](const std::string& m) {
+                return m == named ||
+                       (m.size() > folder.size() && m.back() != '/' && m.compare(0, folder.size(), folder) == 0);
+            });
+            EXPECT_TRUE(held) << element.first << ": " << named;
+        }
+        return filled;
+    }
+    static bool has(const Filled& filled, const std::string& name)
+    {
+        return std::any_of(filled.begin(), filled.end(), [&](const auto& e) { return e.first == name; });
+    }
+};
+
+// Every clone helper of the table fills its element from the demo device in one export, except the
+// font capture (reached only through a placed manifest) and the SNMP community strings, which
+// travel with the configuration attributes and leave their element as the stub wrote it.
+TEST_F(EveryCaptureTest, DemoGroupsFillEveryHelpersElement)
+{
+    const std::string outputDir = root() + "/out";
+    ASSERT_EQ(exportTo(outputDir, kEveryCaptureLine), 0);
+    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{});
+    const Filled filled = verifiedFilledElements(outputDir + "/cloning.dlm");
+    CloneCreator creator(const_cast<char*>("/out"));
+    for (const auto& row : creator.mapOfHelpers) {
+        EXPECT_EQ(has(filled, row.first), row.first != "pclFont" && row.first != "communityString") << row.first;
+    }
+}
+
+// The caller's way to a font clone: a manifest naming "pclFont" placed in the export tree, and a
+// call without a group line. A clone file left by an earlier export does not survive it.
+TEST_F(EveryCaptureTest, PlacedManifestFillsTheFontElement)
+{
+    const std::string outputDir = root() + "/out";
+    makeDirs(outputDir);
+    writeFile(outputDir + "/cloning.dlm", "an earlier export");
+    makeDirs(path("/xpaths/tmp_cloningData/cloningExport"));
+    writeFile(path("/xpaths/tmp_cloningData/cloningExport/CloningManifest.xml"),
+              "<CloningManifest xmlns=\"http://www.clonecreator.local/ConfigManifest\"><cloningData><pclFont/>"
+              "</cloningData></CloningManifest>");
+    const std::string bin = root() + "/bin";
+    ScopedEnv pathVariable("PATH", bin + ":" + std::getenv("PATH"));
+
+    std::string out = outputDir;
+    ASSERT_EQ(createCloneDLM(&out[0], kClonePassword, nullptr), 0);
+    const Filled filled = verifiedFilledElements(outputDir + "/pclFonts.dlm");
+    EXPECT_EQ(filled, (Filled{{"CloningManifest", ""}, {"cloningData", ""}, {"pclFont", "data/pclFonts/datafiles"}}));
+    EXPECT_TRUE(contains(members(outputDir + "/pclFonts.dlm"), "./data/pclFonts/datafiles/start.pcl"));
+    std::vector<std::string> written = listDir(outputDir);
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"pclFonts.dlm", "pclFonts.tar"}));
+    EXPECT_EQ(toolCalls(), std::vector<std::string>{"dmpr " + root() + "/xpaths/nc_dlms/http/apps/start.pcl"});
+}
+
+// What a receiving device does with the certificates of a clone file: the trusted and domain
+// certificate files go back to their folders and every link of the two link lists is made anew.
+// Each restored link then leads to a certificate with the bytes its original led to.
+TEST_F(EveryCaptureTest, ExtractedLinkListsRestoreTheCertificateStore)
+{
+    const std::string outputDir = root() + "/out";
+    ASSERT_EQ(exportTo(outputDir, "NETWORK_GROUP SECURITY_GROUP "), 0);
+    const std::string unpacked = extract(outputDir + "/cloning.dlm", "certificates");
+    const std::string target = root() + "/restored";
+    const std::string ssl = "/xpaths/nc_var_etc/ssl/";
+    const std::string store = ssl + "certstore/";
+    makeDirs(target + store);
+    ASSERT_EQ(std::system(("mkdir -p '" + target + ssl + "trusted' '" + target + ssl + "domain' && cp '" + unpacked +
+                           "'/data/ipSec/trusted/* '" + target + ssl + "trusted/' && cp '" + unpacked +
+                           "'/data/domainCertificates/*.pem '" + target + ssl + "domain/'")
+                              .c_str()),
+              0);
+
+    // Root entries are lines; domain entries run together, each link path followed by the next
+    // target, and both begin with a device path.
+    std::vector<std::pair<std::string, std::string>> links;
+    for (const std::string& line : lines(readFile(unpacked + "/data/rootCertificates/rootCertificates.ln"))) {
+        links.emplace_back(line.substr(0, line.find(',')), line.substr(line.find(',') + 1));
+    }
+    const std::string domain = readFile(unpacked + "/data/domainCertificates/domainCertificates.ln");
+    for (std::size_t at = 0; at < domain.size();) {
+        const std::size_t comma = domain.find(',', at);
+        const std::size_t next = domain.find("/xpaths/", domain.find(store, comma) + store.size());
+        links.emplace_back(domain.substr(at, comma - at), domain.substr(comma + 1, next - comma - 1));
+        at = next == std::string::npos ? domain.size() : next;
+    }
+    std::vector<std::string> names;
+    for (const auto& link : links) {
+        ASSERT_EQ(link.second.compare(0, store.size(), store), 0) << link.second;
+        ASSERT_EQ(::symlink(link.first.c_str(), (target + link.second).c_str()), 0) << link.second;
+        char original[4096] = {};
+        ASSERT_GT(::readlink(path(link.second).c_str(), original, sizeof original - 1), 0) << link.second;
+        EXPECT_EQ(link.first, original);
+        EXPECT_EQ(readFile(target + link.first), readFile(path(original))) << link.second;
+        names.push_back(link.second.substr(store.size()));
+    }
+    std::sort(names.begin(), names.end());
+    // The device's own TLS certificate stays with the device; its domain certificate is listed.
+    EXPECT_EQ(names, (std::vector<std::string>{"Corp Domain CA", "Demo Root CA", "Device Domain", "Partner CA"}));
+}
+
 // A device whose root path holds blanks and shell syntax: the library's own commands ("rm", "tar")
 // must take it as a name as well.
 class OddDeviceRootTest : public ExportTest {
@@ -466,7 +671,7 @@ TEST_F(OddDeviceRootTest, ExportRunsNothingHiddenInTheRootPath)
     ASSERT_EQ(exportTo(outputDir, kOtherDevicesLine), 0);
     expectVerifies(cloneFile);
     EXPECT_EQ(manifestOutline(cloneFile), kOtherDevicesOutline);
-    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{});
+    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{kEmailCerts});
     EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport/")));
 
     // A second export clears the staging directory under the same root.

@@ -7,17 +7,28 @@
 
 #include "cloneCreator.h"
 
+namespace {
+
+const char kUsage[] =
+    "usage: clone_demo OUTPUT_DIR \"GROUP_A GROUP_B \" < password\n"
+    "       clone_demo OUTPUT_DIR --placed-manifest < password\n";
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::printf("usage: clone_demo OUTPUT_DIR \"GROUP_A GROUP_B \" < password\n"
+        std::printf("%s"
                     "Exports the named clone groups (each followed by a space) of the device at\n"
-                    "$CLONE_DEVICE_ROOT into the absolute directory OUTPUT_DIR. The password is the\n"
-                    "first line of standard input.\n");
+                    "$CLONE_DEVICE_ROOT into the absolute directory OUTPUT_DIR. With --placed-manifest\n"
+                    "the group line is null: the export walks the manifest the caller placed in the\n"
+                    "export tree beforehand (the way PCL fonts are cloned). The password is the first\n"
+                    "line of standard input.\n",
+                    kUsage);
         return 0;
     }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: clone_demo OUTPUT_DIR \"GROUP_A GROUP_B \" < password\n");
+        std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     std::string password;
@@ -30,7 +41,8 @@ int main(int argc, char** argv)
     }
     std::string output = argv[1];
     std::string groups = argv[2];
-    const int result = createCloneDLM(&output[0], password.c_str(), &groups[0]);
+    const bool placed = groups == "--placed-manifest";
+    const int result = createCloneDLM(&output[0], password.c_str(), placed ? nullptr : &groups[0]);
     std::printf("createCloneDLM returned %d\n", result);
     return result;
 }
