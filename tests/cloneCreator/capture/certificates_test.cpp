@@ -6,25 +6,19 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
-#include "CloneCreator.h"
+#include "CaptureTest.h"
 #include "CloneFileTestUtil.h"
-#include "DeviceTest.h"
-#include "Handles.h"
-#include "XmlTree.h"
 
 namespace {
 
 using namespace clonetest;
-using Strings = std::vector<std::string>;
 
-const std::string kData = "/xpaths/tmp_cloningData/cloningExport/data/";
+const std::string& kData = kExportData;
 const std::string kSsl = "/xpaths/nc_var_etc/ssl/";
 const std::string kStore = kSsl + "certstore/";
-const time_t kTime = 1500000000;
 
 Strings sorted(Strings v)
 {
@@ -33,29 +27,15 @@ Strings sorted(Strings v)
 }
 
 // What the node holds: a staged path relative to the export tree, or nothing.
-std::string outline(bool staged, const std::string& devicePath)
+std::string expectedOutline(bool staged, const std::string& devicePath)
 {
     return staged ? "node: " + devicePath.substr(std::string(CLONE_EXPORT_TREE).size()) + "\n" : "node\n";
 }
 
-class CertificatesTest : public DeviceTest {
+class CertificatesTest : public CaptureTest {
 protected:
-    void SetUp() override
-    {
-        DeviceTest::SetUp();
-        makeDirs(path(kData));
-        xmlDocSetRootElement(doc.get(), xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("node")));
-        clearLog();
-    }
     // A file with a mode and a time that cp -p must keep.
-    void put(const std::string& devicePath, const std::string& content) const
-    {
-        const std::string file = path(devicePath);
-        makeDirs(file.substr(0, file.rfind('/')));
-        writeFile(file, content);
-        const struct timeval times[2] = {{kTime, 0}, {kTime, 0}};
-        ASSERT_EQ(::chmod(file.c_str(), 0640) | ::utimes(file.c_str(), times), 0) << file;
-    }
+    void put(const std::string& devicePath, const std::string& content) const { writeSource(devicePath, content); }
     // TO holds copies of FROM's files NAMES, with their bytes, mode and time, and nothing else.
     void expectCopies(const std::string& from, const std::string& to, const Strings& names) const
     {
@@ -65,17 +45,14 @@ protected:
             ASSERT_EQ(::stat(path(from + name).c_str(), &a) | ::stat(path(to + name).c_str(), &b), 0) << name;
             EXPECT_EQ(readFile(path(to + name)), readFile(path(from + name))) << name;
             EXPECT_EQ(b.st_mode, a.st_mode) << name;
-            EXPECT_EQ(b.st_mtime, kTime) << name;
+            EXPECT_EQ(b.st_mtime, kSourceTime) << name;
         }
     }
     bool_t run(CloneCreator::Helper helper)
     {
-        xmlNodeSetContent(doc->children, nullptr);
-        return (creator.*helper)(doc->children);
+        xmlNodeSetContent(node(), nullptr);
+        return CaptureTest::run(helper);
     }
-
-    CloneCreator creator{const_cast<char*>("/tmp")};
-    cloneutil::XmlDoc doc{xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"))};
 };
 
 struct CopyHelper {
@@ -146,7 +123,7 @@ TEST_P(CopyTest, StagesTheDirectoryAsItIs)
         ASSERT_EQ(::symlink(path("/outside").c_str(), staging.c_str()), 0);
     }
     EXPECT_EQ(run(c.h->helper), c.outcome == Outcome::Staged ? TRUE : FALSE);
-    EXPECT_EQ(xmlOutline(doc.get()), outline(c.outcome == Outcome::Staged, c.h->staging));
+    EXPECT_EQ(outline(), expectedOutline(c.outcome == Outcome::Staged, c.h->staging));
     EXPECT_EQ(messages("ERROR"), c.outcome == Outcome::DirFails ? Strings{c.h->dirFailure} : Strings{});
     const Strings infos[] = {
         {}, {}, {c.h->copyFailure}, {"cloneIPSecCertificatesHelper : No root certificates are available2"}};
@@ -266,7 +243,7 @@ TEST_P(StoreTest, ListsTheLinksOfEachKind)
         SCOPED_TRACE(r.list);
         clearLog();
         EXPECT_EQ(run(r.helper), r.listed.empty() ? FALSE : TRUE);
-        EXPECT_EQ(xmlOutline(doc.get()), outline(!r.listed.empty(), r.list));
+        EXPECT_EQ(outline(), expectedOutline(!r.listed.empty(), r.list));
         // Each entry once, in the store's order; a list without one is not left behind.
         EXPECT_EQ(exists(path(r.list)), !r.listed.empty());
         const std::string list = r.listed.empty() ? "" : readFile(path(r.list));
