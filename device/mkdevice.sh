@@ -1,9 +1,11 @@
 #!/bin/sh
 # Lays out a simulated device root: the device's fixed directories, sample data, the simulated
 # device tools and the cloning plug-ins.
-#   mkdevice.sh [--plugins DIR] [--bare] [--clonefile PATH] ROOT
+#   mkdevice.sh [--plugins DIR] [--bare] [--profile SCALE] [--clonefile PATH] ROOT
 #   --plugins DIR     install DIR/*.so as the device's cloning plug-ins
 #   --bare            directories, attributes and tools only, without the sample data
+#   --profile SCALE   a bare device with a large profile of the given size (see profile.sh;
+#                     1 is about 500 subgroups, 20,000 attribute lines and 50 MB to stage)
 #   --clonefile PATH  with the clonefile command at PATH, give the device a signing key (public
 #                     half in ROOT/config/clone_signing_key.pub.pem) and the demo clone
 #                     password "clone-demo"
@@ -13,15 +15,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 plugins=""
 bare=0
 clonefile=""
+profile=""
 while [ $# -gt 1 ]; do
     case "$1" in
         --plugins) plugins=$2; shift 2 ;;
         --bare) bare=1; shift ;;
+        --profile) profile=$2; bare=1; shift 2 ;;
         --clonefile) clonefile=$2; shift 2 ;;
-        *) echo "usage: mkdevice.sh [--plugins DIR] [--bare] [--clonefile PATH] ROOT" >&2; exit 2 ;;
+        *) echo "usage: mkdevice.sh [--plugins DIR] [--bare] [--profile SCALE] [--clonefile PATH] ROOT" >&2; exit 2 ;;
     esac
 done
-[ $# -eq 1 ] || { echo "usage: mkdevice.sh [--plugins DIR] [--bare] [--clonefile PATH] ROOT" >&2; exit 2; }
+[ $# -eq 1 ] || { echo "usage: mkdevice.sh [--plugins DIR] [--bare] [--profile SCALE] [--clonefile PATH] ROOT" >&2; exit 2; }
 root=$1
 case "$root" in
     /) echo "mkdevice.sh: refusing to lay out a device over /" >&2; exit 2 ;;
@@ -94,6 +98,10 @@ if [ "$bare" -eq 0 ]; then
     sample_certificates
 else
     cp "$here/sample/config/attributes" "$root/config/attributes"
+fi
+
+if [ -n "$profile" ]; then
+    "$here/profile.sh" "$root" "$profile"
 fi
 
 if [ -n "$plugins" ]; then

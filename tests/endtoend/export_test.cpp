@@ -604,6 +604,29 @@ TEST_F(EveryCaptureTest, ExtractedLinkListsRestoreTheCertificateStore)
     EXPECT_EQ(names, (std::vector<std::string>{"Corp Domain CA", "Demo Root CA", "Device Domain", "Partner CA"}));
 }
 
+// A generated profile (a fiftieth of the benchmark's unit size) exports whole: every list, the
+// staged files and the elements that name them.
+class ProfileExportTest : public ExportTest {
+protected:
+    std::string profileScale() const override { return "0.02"; }
+};
+
+TEST_F(ProfileExportTest, GeneratedProfileExportsWhole)
+{
+    const std::string outputDir = root() + "/out";
+    ASSERT_EQ(exportTo(outputDir, lines(readFile(path("/config/profile_groups"))).at(0)), 0);
+    expectVerifies(outputDir + "/cloning.dlm");
+    const std::string outline = manifestOutline(outputDir + "/cloning.dlm");
+    for (const char* element : {"nvRAM: ", "configServer: ", "dataStore: ", "templatePool: ", "scanToHome: ",
+                                "ipsecCertificates: "}) {
+        EXPECT_NE(outline.find(element), std::string::npos) << element;
+    }
+    const std::vector<std::string> names = members(outputDir + "/cloning.dlm");
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& m) { return m.find("/profile_") != std::string::npos; }),
+              40);
+}
+
 // A device whose root path holds blanks and shell syntax: the library's own commands ("rm", "tar")
 // must take it as a name as well.
 class OddDeviceRootTest : public ExportTest {

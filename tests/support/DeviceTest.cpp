@@ -39,6 +39,9 @@ void DeviceTest::SetUp()
     if (bareDevice()) {
         command += "--bare ";
     }
+    if (!profileScale().empty()) {
+        command += "--profile " + profileScale() + " ";
+    }
     if (withPlugins()) {
         command += "--plugins '" + samplePluginDir() + "' ";
     }

@@ -39,6 +39,8 @@ protected:
     virtual bool bareDevice() const { return true; }
     // True to install the simulated device's cloning plug-ins (built in samplePluginDir()).
     virtual bool withPlugins() const { return false; }
+    // A size for a large generated device profile ("0.1", "1", ...; see device/profile.sh), or none.
+    virtual std::string profileScale() const { return ""; }
 
     // Every test device accepts this clone password and signs with a key of its own.
     static constexpr const char* kClonePassword = "clone-demo";
