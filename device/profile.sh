@@ -75,8 +75,8 @@ awk 'BEGIN { for (g = 1; g <= 5; g++) printf "PROFILE%d_GROUP ", g; print "" }' 
 # scan-to-home template.
 printf '<scanTemplate name="Scan to Home"/>\n' > "$pool/s2home/home.xst"
 quarter=$(( (files + 3) / 4 ))
-for spec in "$pool/system xst" "$pool/web xst" "$pool/usb png" "$root/xpaths/nc_var_etc/ssl/trusted pem"; do
-    dir=${spec% *}
-    suffix=${spec#* }
+for entry in "$pool/system xst" "$pool/web xst" "$pool/usb png" "$root/xpaths/nc_var_etc/ssl/trusted pem"; do
+    dir=${entry% *}
+    suffix=${entry#* }
     head -c $((quarter * 25600)) /dev/urandom | split -b 25600 -d -a 6 --additional-suffix=".$suffix" - "$dir/profile_"
 done
