@@ -68,6 +68,16 @@ bool listed(const std::vector<Member>& members, const std::string& path)
     return false;
 }
 
+// What the network group stages of its files, in both kinds of manifest.
+const std::string kNetworkFilesOutline = "    ipSettings\n"
+                                         "      ipTables\n"
+                                         "        defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n"
+                                         "        customRules: data/ipTables/ipTablesCustomRules.cfg\n"
+                                         "      ipsec: data/ipSec/cfgipsec.xml\n"
+                                         "      dlmEnable: data/ipTables/dlmEnableClone\n"
+                                         "    Certificates\n"
+                                         "      ipsecCertificates: data/ipSec/trusted/\n";
+
 // The sample data selects every kind of data for other devices; of their elements only those
 // whose helpers captured something survive pruning. The SNMP community strings have nothing to
 // stage, and the address book certificates none either: with the network group first, their
@@ -80,15 +90,8 @@ const std::string kOtherDevicesOutline = std::string(kCloningRoot) +
                                          "      configServer: data/cloneStorage/cfg_clone\n"
                                          "      ccsNVM: data/cloneStorage/ccs_clone\n"
                                          "      dataStore: data/cloneStorage/ds_clone\n"
-                                         "      ccsDataStore: data/cloneStorage/ds_ccs_clone\n"
-                                         "    ipSettings\n"
-                                         "      ipTables\n"
-                                         "        defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n"
-                                         "        customRules: data/ipTables/ipTablesCustomRules.cfg\n"
-                                         "      ipsec: data/ipSec/cfgipsec.xml\n"
-                                         "      dlmEnable: data/ipTables/dlmEnableClone\n"
-                                         "    Certificates\n"
-                                         "      ipsecCertificates: data/ipSec/trusted/\n"
+                                         "      ccsDataStore: data/cloneStorage/ds_ccs_clone\n" +
+                                         kNetworkFilesOutline +
                                          "      domainCertificates: data/domainCertificates/domainCertificates.ln\n"
                                          "      rootCertificates: data/rootCertificates/rootCertificates.ln\n"
                                          "    snmp\n"
@@ -130,15 +133,8 @@ const std::string kSelfOutline = std::string(kConfigurationRoot) +
                                  "    version: 1.0.0\n"
                                  "    cloningAttributes\n"
                                  "      nvRAM: data/cloneStorage/nvm_clone\n"
-                                 "      configServer: data/cloneStorage/cfg_clone\n"
-                                 "    ipSettings\n"
-                                 "      ipTables\n"
-                                 "        defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n"
-                                 "        customRules: data/ipTables/ipTablesCustomRules.cfg\n"
-                                 "      ipsec: data/ipSec/cfgipsec.xml\n"
-                                 "      dlmEnable: data/ipTables/dlmEnableClone\n"
-                                 "    Certificates\n"
-                                 "      ipsecCertificates: data/ipSec/trusted/\n"
+                                 "      configServer: data/cloneStorage/cfg_clone\n" +
+                                 kNetworkFilesOutline +
                                  "    snmp\n"
                                  "      trapKeyList: data/snmp/trap_reg\n"
                                  "    customLogo: data/customLogo/\n"

@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <tuple>
 #include <vector>
 
 #include "CloneCreator.h"
@@ -49,6 +50,13 @@ inline Strings treeOf(const std::string& dir, const std::string& prefix = "")
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The name of a (case, fault) parameter of a combined table: "Case_Fault".
+template <typename Tuple>
+std::string caseAndFaultName(const testing::TestParamInfo<Tuple>& info)
+{
+    return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
 }
 
 class CaptureTest : public DeviceTest {

@@ -100,9 +100,7 @@ TEST_P(SingleFileTest, StagesTheFileOrLeavesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(NetworkFiles, SingleFileTest, testing::Combine(testing::ValuesIn(kFiles), testing::ValuesIn(kFaults)),
-                         [](const testing::TestParamInfo<std::tuple<FileCase, FaultCase>>& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
-                         });
+                         caseAndFaultName<SingleFileTest::ParamType>);
 
 const char kDefault[] = "/xpaths/nc_nvram/ipTablesDefaultRules.cfg";
 const char kCustom[] = "/xpaths/nc_nvram/ipTablesCustomRules.cfg";

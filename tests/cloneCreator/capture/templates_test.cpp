@@ -93,9 +93,7 @@ TEST_P(TemplateTest, StagesTheTemplatesOrLeavesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest, testing::Combine(testing::ValuesIn(kTemplates), testing::ValuesIn(kFaults)),
-                         [](const testing::TestParamInfo<std::tuple<TemplateCase, FaultCase>>& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
-                         });
+                         caseAndFaultName<TemplateTest::ParamType>);
 
 class CopyJobTest : public CaptureTest {};
 
