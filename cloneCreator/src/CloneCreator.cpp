@@ -106,6 +106,11 @@ std::string CloneCreator::createGroups(char* groupNameList)
 void CloneCreator::processStubManifestXML(xmlNodePtr xmlParentNode)
 {
     for (xmlNodePtr node = xmlParentNode; node != nullptr; node = node->next) {
+        // Only elements: an entity reference leads into the DTD's declarations (a cycle when
+        // entities refer to each other), and a declaration named like an element is no element.
+        if (node->type != XML_ELEMENT_NODE) {
+            continue;
+        }
         processCurrentNode(node);
         // Read after the helper ran, so children it added are walked too.
         processStubManifestXML(node->children);

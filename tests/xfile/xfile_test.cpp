@@ -205,6 +205,12 @@ TEST(StrnextTest, MovesTheFirstTokenOut)
             EXPECT_STREQ(main, tc.rest) << tc.input;
         }
     }
+    // A NUL delimiter takes the whole text; nothing after its terminator is read or moved in.
+    char main[] = "ab\0zz";
+    char buffer[8];
+    EXPECT_EQ(strnext(main, '\0', buffer), buffer);
+    EXPECT_STREQ(buffer, "ab");
+    EXPECT_STREQ(main, "");
 }
 
 TEST_F(XfileTest, IreadAndIwriteMoveWholeBuffers)

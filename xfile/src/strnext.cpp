@@ -15,7 +15,9 @@ extern "C" char* strnext(char* mainstr, char delimiter, char* buffer)
     std::memcpy(buffer, mainstr, n);
     buffer[n] = '\0';
     size_t skip = n;
-    if (mainstr[skip] == delimiter) {
+    // The delimiter that ended the token goes with it; with a NUL delimiter that is the terminator,
+    // which must stay.
+    if (mainstr[skip] != '\0') {
         ++skip;
     }
     std::memmove(mainstr, mainstr + skip, std::strlen(mainstr + skip) + 1);
