@@ -64,7 +64,7 @@ bool_t exportThroughPlugin(const PluginHelper& h, xmlNodePtr node)
         CLONE_LOG(logSpecInfo, "%s", h.foundLine);
         result = portal.exportClone(h.pluginName, cloneutil::devicePath(kPluginInput));
         CLONE_LOG(logSpecInfo, h.statusLine, result);
-        cloneutil::setNodeText(node, h.stagedPath);
+        cloneutil::nameStagedFile(node, h.stagedPath, h.helperName);
     }
     CLONE_LOG(logSpecReturn, "%s", h.helperName);
     return result;

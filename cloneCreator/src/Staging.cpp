@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
 #include "xfile.h"
@@ -88,6 +89,16 @@ bool setNodeText(xmlNodePtr node, const char* text)
     xmlNodeSetContent(node, nullptr);
     xmlNodeAddContent(node, reinterpret_cast<const xmlChar*>(text));
     return true;
+}
+
+bool nameStagedFile(xmlNodePtr node, const char* staged, const char* helper)
+{
+    struct stat st;
+    if (::lstat((devicePath(CLONE_EXPORT_TREE) + staged).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        CLONE_LOG(logSpecError, "%s: %s was not staged", helper, staged);
+        return false;
+    }
+    return setNodeText(node, staged);
 }
 
 }  // namespace cloneutil

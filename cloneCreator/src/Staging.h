@@ -32,6 +32,11 @@ bool isXmlText(const char* text);
 // with a log record, the node is left as it was, and the result is false.
 bool setNodeText(xmlNodePtr node, const char* text);
 
+// setNodeText for STAGED, a file's path relative to the export tree, when a tool or a plug-in
+// left a regular file there; otherwise the node stays as it was, so the manifest never names
+// a file the clone file lacks. False then, logged as "HELPER: STAGED was not staged".
+bool nameStagedFile(xmlNodePtr node, const char* staged, const char* helper);
+
 }  // namespace cloneutil
 
 #endif

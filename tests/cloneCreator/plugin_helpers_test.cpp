@@ -82,21 +82,31 @@ TEST_P(PluginHelperTest, WithoutPluginLogsFailureAndLeavesElementEmpty)
     EXPECT_TRUE(other.exports.empty());
 }
 
-// Whatever the plug-in answers, the element names the staged path; a name filed without a plug-in
-// counts as found, and fails.
-TEST_P(PluginHelperTest, ElementNamesStagedPathWhateverThePluginAnswers)
+// Whatever the plug-in answers, the element names the staged path when the export is there, and
+// stays empty (logged) when it is not: a manifest never names what the clone file lacks. A name
+// filed without a plug-in counts as found, and fails.
+TEST_P(PluginHelperTest, ElementNamesStagedPathWhenThereWhateverThePluginAnswers)
 {
     FakePlugin failing(GetParam().node, FALSE);
     FakePlugin succeeding(GetParam().node, TRUE);
-    for (cloning::Plugin* plugin : std::vector<cloning::Plugin*>{&failing, &succeeding, nullptr}) {
-        cloneutil::cloningPortal().GetPluginMap()[GetParam().node] = plugin;
-        xmlNodeSetContent(node, nullptr);
-        clearLog();
-        walk();
-        EXPECT_EQ(content(), GetParam().staged);
-        EXPECT_TRUE(messages("ERROR").empty());
+    const std::string staged = path(std::string("/xpaths/tmp_cloningData/cloningExport/") + GetParam().staged);
+    const std::string notStaged = "clone" + std::string(GetParam().node) + "Helper: " + GetParam().staged +
+                                  " was not staged";
+    for (const bool there : {false, true}) {
+        if (there) {
+            clonetest::makeDirs(staged.substr(0, staged.rfind('/')));
+            clonetest::writeFile(staged, "exported");
+        }
+        for (cloning::Plugin* plugin : std::vector<cloning::Plugin*>{&failing, &succeeding, nullptr}) {
+            cloneutil::cloningPortal().GetPluginMap()[GetParam().node] = plugin;
+            xmlNodeSetContent(node, nullptr);
+            clearLog();
+            walk();
+            EXPECT_EQ(content(), there ? GetParam().staged : "");
+            EXPECT_EQ(messages("ERROR"), there ? std::vector<std::string>{} : std::vector<std::string>{notStaged});
+        }
     }
-    const std::vector<std::string> list = {path("/xpaths/tmp_cloningData/cfg_attr_list")};
+    const std::vector<std::string> list(2, path("/xpaths/tmp_cloningData/cfg_attr_list"));
     EXPECT_EQ(failing.exports, list);
     EXPECT_EQ(succeeding.exports, list);
 }

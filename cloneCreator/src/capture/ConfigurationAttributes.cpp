@@ -227,7 +227,7 @@ bool_t CloneCreator::cloneConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecInfo, "  In CloneCreator::cloneConfigServerHelper: In if portal->HasPlugin....... ");
         // The plug-in reads the list as group expansion wrote it and stages cfg_clone itself.
         result = portal.exportClone(kConfigServerPlugin, cloneutil::devicePath(CFG_ATTR_LIST));
-        cloneutil::setNodeText(xmlCurrentGroupPtr, STAGED_CFG_CLONE);
+        cloneutil::nameStagedFile(xmlCurrentGroupPtr, STAGED_CFG_CLONE, "cloneConfigServerHelper");
     } else {
         CLONE_LOG(logSpecError, "%s:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for ConfigServer.......",
                   "cloneConfigServerHelper");

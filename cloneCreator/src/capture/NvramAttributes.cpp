@@ -72,7 +72,11 @@ bool_t CloneCreator::cloneNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
         return FALSE;
     }
     removeFile(NVRAM_ATTR_LIST);
-    cloneutil::setNodeText(xmlCurrentGroupPtr, "data/cloneStorage/nvm_clone");
+    if (!cloneutil::nameStagedFile(xmlCurrentGroupPtr, "data/cloneStorage/nvm_clone", "cloneNVRAMHelper")) {
+        // Nothing saved: a restart for it would be for nothing.
+        removeFile(REBOOT_MARKER);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -88,8 +92,10 @@ bool_t CloneCreator::cloneSelfNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
         if (prepareList(*this, NVRAM_ATTR_LIST_CLONESELF)) {
             cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " NVRAM_ATTR_LIST_CLONESELF " -o " NVM_CLONESELF);
             removeFile(NVRAM_ATTR_LIST_CLONESELF);
-            cloneutil::setNodeText(xmlCurrentGroupPtr, "data/cloneStorage/nvm_cloneself");
-            result = TRUE;
+            result = cloneutil::nameStagedFile(xmlCurrentGroupPtr, "data/cloneStorage/nvm_cloneself",
+                                               "cloneSelfNVRAMHelper")
+                         ? TRUE
+                         : FALSE;
         }
     }
     // A self-clone carries the description of the device's NVRAM defaults beside its values.

@@ -166,12 +166,16 @@ TEST_P(EntryTest, DispatchesByList)
 INSTANTIATE_TEST_SUITE_P(Entries, EntryTest, testing::ValuesIn(kEntryCases), RowName());
 
 // The ConfigServer plug-in is asked only when filed, with the list as group expansion wrote it;
-// the node names its export whatever it answers.
+// the node names its export when the export is there (here: when it answers TRUE).
 TEST_F(CaptureTest, ConfigServerPlugin)
 {
     for (const bool_t answer : {FALSE, TRUE}) {
         for (const bool filed : {false, true}) {
             SCOPED_TRACE(std::to_string(answer) + (filed ? " filed" : " not filed"));
+            if (answer) {
+                makeDirs(path(CLONE_EXPORT_DATA_DIR "cloneStorage"));
+                writeFile(path(CLONE_EXPORT_DATA_DIR "cloneStorage/cfg_clone"), "exported");
+            }
             FakePlugin plugin(filed ? "ConfigServer" : "cmlAttributes", answer);
             cloneutil::cloningPortal().GetPluginMap().clear();
             cloneutil::cloningPortal().Install(&plugin);
@@ -179,11 +183,12 @@ TEST_F(CaptureTest, ConfigServerPlugin)
             clearLog();
 
             EXPECT_EQ(creator.cloneConfigServerHelper(node), filed ? answer : FALSE);
-            EXPECT_EQ(text(node), filed ? "data/cloneStorage/cfg_clone" : "");
+            EXPECT_EQ(text(node), filed && answer ? "data/cloneStorage/cfg_clone" : "");
             EXPECT_EQ(plugin.exports, filed ? Lines{path(kStaging + "cfg_attr_list")} : Lines{});
             const Lines missing = {"cloneConfigServerHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed "
                                    "for ConfigServer......."};
-            EXPECT_EQ(messages("ERROR"), filed ? Lines{} : missing);
+            const Lines notStaged = {"cloneConfigServerHelper: data/cloneStorage/cfg_clone was not staged"};
+            EXPECT_EQ(messages("ERROR"), filed ? (answer ? Lines{} : notStaged) : missing);
         }
     }
 }

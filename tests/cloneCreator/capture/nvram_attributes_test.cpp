@@ -107,6 +107,19 @@ TEST_F(NvramTest, NoListNoCapture)
     EXPECT_TRUE(toolCalls().empty());
 }
 
+// saveCnConfig saves nothing: the element names no file and no restart is asked for.
+TEST_F(NvramTest, NothingSavedNothingNamed)
+{
+    writeFile(path("/config/nvram"), "IPV6_ANY_TOKEN:X_TAG=1\n");
+    writeFile(path(kList), "IPV6_ANY_TOKEN:X_TAG\n");
+    setAttribute("sim.tool.saveCnConfig", "fail");
+    EXPECT_EQ(creator.cloneNVRAMHelper(node), FALSE);
+    EXPECT_EQ(text(), "");
+    EXPECT_FALSE(exists(path(kMarker)));
+    EXPECT_EQ(messages("ERROR"),
+              std::vector<std::string>{"cloneNVRAMHelper: data/cloneStorage/nvm_clone was not staged"});
+}
+
 // A full disk: nothing is recorded that would install without its parts.
 TEST_F(NvramTest, FullDiskGivesUpTheCapture)
 {
