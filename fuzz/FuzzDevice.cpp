@@ -1,0 +1,144 @@
+#include "FuzzDevice.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libxml/parserInternals.h>
+
+#include "DevicePath.h"
+
+namespace fuzzdev {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what)
+{
+    std::perror(what.c_str());
+    std::abort();
+}
+
+void makeDirs(const std::string& dir)
+{
+    std::string built;
+    std::size_t start = 0;
+    while (start != std::string::npos) {
+        const std::size_t slash = dir.find('/', start + 1);
+        built = dir.substr(0, slash);
+        if (::mkdir(built.c_str(), 0755) != 0 && errno != EEXIST) {
+            fail("mkdir " + built);
+        }
+        start = slash;
+    }
+}
+
+int removeEntry(const char* file, const struct stat*, int, struct FTW* ftw)
+{
+    if (ftw->level > 0) {
+        std::remove(file);
+    }
+    return 0;
+}
+
+std::string* rootDir = nullptr;
+
+void removeRoot()
+{
+    if (rootDir != nullptr) {
+        clearDirectory(*rootDir);
+        ::rmdir(rootDir->c_str());
+    }
+}
+
+xmlExternalEntityLoader defaultLoader = nullptr;
+
+xmlParserInputPtr insideRootOnly(const char* url, const char* id, xmlParserCtxtPtr ctxt)
+{
+    const std::string inside = root() + "/";
+    if (url == nullptr || std::strncmp(url, inside.c_str(), inside.size()) != 0) {
+        std::fprintf(stderr, "libxml2 was asked to load %s (public id %s)\n", url ? url : "(null)", id ? id : "(null)");
+        std::abort();
+    }
+    return defaultLoader(url, id, ctxt);
+}
+
+}  // namespace
+
+const std::string& root()
+{
+    if (rootDir != nullptr) {
+        return *rootDir;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/clonefuzz.XXXXXX";
+    if (::mkdtemp(&pattern[0]) == nullptr) {
+        fail("mkdtemp " + pattern);
+    }
+    rootDir = new std::string(pattern);
+    std::atexit(removeRoot);
+    for (const char* dir : {"/xpaths/tmp_cloningData", "/xpaths/nc_dlms_data/clone/data", "/config", "/var/log",
+                            "/usr/lib/plugins/cloning", "/out"}) {
+        makeDirs(*rootDir + dir);
+    }
+    // The device log would grow by every input; its records are formatted all the same.
+    if (::symlink("/dev/null", (*rootDir + "/var/log/clone.log").c_str()) != 0) {
+        fail("symlink clone.log");
+    }
+    // Preconditions that hold, so the fuzzer reaches the sections behind them.
+    const std::string attributes =
+        "sysMgmt.features.scanToHome.enabled=TRUE\nHW.copyController.configuration=mfp\nHW.fax.installed=FALSE\n";
+    writeFile(*rootDir + "/config/attributes", attributes.data(), attributes.size());
+    ::setenv("CLONE_DEVICE_ROOT", rootDir->c_str(), 1);
+    cloneutil::refreshDeviceRoot();
+    return *rootDir;
+}
+
+std::string path(const std::string& devicePath)
+{
+    return root() + devicePath;
+}
+
+void writeFile(const std::string& file, const void* data, std::size_t size)
+{
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fail("open " + file);
+    }
+    const bool written = size == 0 || ::write(fd, data, size) == static_cast<ssize_t>(size);
+    if (::close(fd) != 0 || !written) {
+        fail("write " + file);
+    }
+}
+
+void clearDirectory(const std::string& dir)
+{
+    ::nftw(dir.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void forbidOutsideLoads()
+{
+    if (defaultLoader == nullptr) {
+        defaultLoader = xmlGetExternalEntityLoader();
+        xmlSetExternalEntityLoader(insideRootOnly);
+    }
+}
+
+}  // namespace fuzzdev
+
+// The library runs device tools, the archiver and clean-ups through the shell. A fork per input
+// would make fuzzing crawl, so every command naming the device root fails as "not found" (a tool
+// missing is a case the library handles); any other command (libFuzzer's own) runs.
+extern "C" int system(const char* command)
+{
+    if (command != nullptr && fuzzdev::rootDir != nullptr && std::strstr(command, fuzzdev::rootDir->c_str()) != nullptr) {
+        return 127 << 8;
+    }
+    using System = int (*)(const char*);
+    static const System real = reinterpret_cast<System>(::dlsym(RTLD_NEXT, "system"));
+    return real(command);
+}

@@ -1,0 +1,29 @@
+// A manifest placed in the export tree, exported with a null group line: the walk over every
+// element (the clone helpers run, their device tools are "not found"), the save, and the pruning.
+// libxml2 must load nothing outside the device root (no external entity, DTD or network).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+
+#include "FuzzDevice.h"
+#include "cloneCreator.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzzdev::forbidOutsideLoads();
+    const std::string tree = fuzzdev::path("/xpaths/tmp_cloningData/cloningExport");
+    fuzzdev::clearDirectory(fuzzdev::path("/xpaths/tmp_cloningData"));
+    fuzzdev::clearDirectory(fuzzdev::path("/out"));
+    if (::mkdir(tree.c_str(), 0755) != 0) {
+        return 0;
+    }
+    fuzzdev::writeFile(tree + "/CloningManifest.xml", data, size);
+    std::string output = fuzzdev::path("/out");
+    // No password verifier on the fuzz device: the export stops at the authentication, after
+    // the walk, the save and the pruning.
+    if (createCloneDLM(&output[0], "x", nullptr) == 0) {
+        __builtin_trap();
+    }
+    return 0;
+}

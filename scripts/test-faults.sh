@@ -1,0 +1,13 @@
+#!/bin/sh
+# The fault-injection suite (tests/faults/faults.sh) on a native build: the whole demo export
+# under full file systems, failing or missing tools, broken device files and a damaged signing
+# key, with the invariant checked after every run. As root (it mounts small tmpfs).
+#   scripts/test-faults.sh [BUILD_DIR]
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$src/build}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
+"$src/scripts/install-deps.sh"
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target clone_demo clonefile sample_plugins >/dev/null
+exec "$src/tests/faults/faults.sh" "$build"

@@ -1,0 +1,184 @@
+#!/bin/sh
+# Fault injection: the whole export of the demo device (clone_demo, every group of scripts/demo.sh)
+# run once per fault, each on a copy of one laid-out device, and the invariant checked after
+# every run:
+#   exit 0 only with one clone file that verifies and whose manifest names only members it holds;
+#   exit 1 otherwise, with no clone file; never another status, a signal or a hang; no temporary
+#   or half-written file in the output directory; nothing written outside the staging area,
+#   the output directory and the device log.
+# Faults (one per run): a full file system under the staging area and, separately, under the
+# output directory (tmpfs, size stepped a page at a time, so each page the export takes is in turn
+# the one that is refused, then the inode count stepped, so file creations fail too); each device
+# tool failing, writing nothing, writing garbage, or missing; each plug-in refusing its export;
+# each file the export reads from the device unreadable, a directory, or a dangling link; the
+# signing key missing or damaged.
+# Run as root (mounts); the export itself runs without the capabilities that let root read
+# anything, so an unreadable file is unreadable.
+#   tests/faults/faults.sh BUILD_DIR        (clone_demo, clonefile and the sample plug-ins built)
+set -eu
+src=$(cd "$(dirname "$0")/../.." && pwd)
+one=
+if [ "${1:-}" = "--one" ]; then
+    one=$3
+    shift
+fi
+build=$(cd "$1" && pwd)
+demo=$build/tools/demo/clone_demo
+clonefile=$build/tools/clonefile/clonefile
+groups="SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP CLONE_TO_SELF_GROUP "
+tools="configClient ds_backup saveCnConfig get_sql_data.sh srtClone scanToMailClone singleTouchClone"
+work=${FAULT_WORK:-$build/faults}
+template=$work/template
+
+# ---- one run: "FAULT ARG" (ARG may hold blanks) ------------------------------------------------
+run_one() {
+    fault=${1%% *} arg=${1#* }
+    w=$(mktemp -d "$work/run.XXXXXX")
+    root=$w/device out=$w/out
+    cp -a "$template" "$root"
+    mkdir -p "$out" "$w/tmp"
+    staging=$root/xpaths/tmp_cloningData
+    case $fault in
+        baseline) ;;
+        staging-size) mount -t tmpfs -o "size=$arg" tmpfs "$staging" ;;
+        staging-inodes) mount -t tmpfs -o "nr_inodes=$arg" tmpfs "$staging" ;;
+        output-size) mount -t tmpfs -o "size=$arg" tmpfs "$out" ;;
+        output-inodes) mount -t tmpfs -o "nr_inodes=$arg" tmpfs "$out" ;;
+        tool) echo "sim.tool.${arg%%=*}=${arg#*=}" >> "$root/config/attributes" ;;
+        tool-missing) rm -f "$root/$arg" ;;
+        plugin-fail) echo "sim.plugin.$arg.fail=TRUE" >> "$root/config/attributes" ;;
+        file-unreadable) chmod 000 "$root/$arg" ;;
+        file-directory) rm -f "$root/$arg" && mkdir "$root/$arg" ;;
+        file-dangling) rm -f "$root/$arg" && ln -s "$root/nowhere/${arg##*/}" "$root/$arg" ;;
+        key-missing) rm -f "$root/config/clone_signing_key.pem" ;;
+        key-truncated) head -c 40 "$template/config/clone_signing_key.pem" > "$root/config/clone_signing_key.pem" ;;
+        key-garbage) head -c 300 /dev/urandom > "$root/config/clone_signing_key.pem" ;;
+        key-public) cp "$root/config/clone_signing_key.pub.pem" "$root/config/clone_signing_key.pem" ;;
+        key-directory) rm -f "$root/config/clone_signing_key.pem" && mkdir "$root/config/clone_signing_key.pem" ;;
+        *) echo "faults: unknown fault $fault" >&2; exit 2 ;;
+    esac
+    : > "$w/marker"
+    status=0
+    (cd "$w" && echo clone-demo | TMPDIR=$w/tmp CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH \
+        timeout -k 5 60 setpriv --bounding-set=-dac_override,-dac_read_search \
+        "$demo" "$out" "$groups" > "$w/demo.out" 2>&1) || status=$?
+    problem=$(check "$status")
+    # The output directory may be a mount: checked, then let go before the copy is removed.
+    mountpoint -q "$staging" && umount "$staging"
+    mountpoint -q "$out" && umount "$out"
+    if [ -z "$problem" ]; then
+        echo "HELD $fault $arg exit=$status"
+        rm -rf "$w"
+    else
+        echo "BROKEN $fault $arg exit=$status: $problem (kept in $w)"
+    fi
+}
+
+# Prints what breaks the invariant for the run in $w (nothing when it held).
+check() {
+    status=$1
+    dlms=$(cd "$out" && ls -A | grep '\.dlm$' || true)
+    case $status in
+        0)
+            [ "$(echo "$dlms" | grep -c .)" -eq 1 ] || { echo "exit 0 with clone files: $dlms"; return; }
+            dlm=$out/$dlms
+            "$clonefile" verify --key "$root/config/clone_signing_key.pub.pem" "$dlm" > /dev/null 2>&1 ||
+                { echo "exit 0 but $dlms does not verify"; return; }
+            "$clonefile" list "$dlm" > "$w/members" 2>/dev/null || { echo "exit 0 but $dlms cannot be listed"; return; }
+            "$clonefile" manifest "$dlm" > "$w/manifest" 2>/dev/null || { echo "exit 0 without a manifest"; return; }
+            # Every path the manifest names is a member, or a folder with members in it.
+            missing=$(sed -n 's|.*>\(data/[^<]*\)<.*|\1|p' "$w/manifest" | while IFS= read -r named; do
+                awk -v f="./$named" -v d="./${named%/}/" '$0 == f || index($0, d) == 1 { found = 1 }
+                    END { exit !found }' "$w/members" || echo "$named"
+            done)
+            [ -z "$missing" ] || { echo "manifest names what $dlms lacks: $missing"; return; }
+            ;;
+        1) [ -z "$dlms" ] || { echo "exit 1 but left $dlms"; return; } ;;
+        124|137) echo "hung (killed after 60 s)"; return ;;
+        *) echo "crashed or unexpected status $status"; return ;;
+    esac
+    # No temporary file, and an archive left behind is a whole one.
+    left=$(cd "$out" && ls -A | grep -v '\.dlm$' | grep -v '^lost+found$' || true)
+    for f in $left; do
+        case $f in
+            *.tar) gzip -t "$out/$f" 2>/dev/null && tar -tzf "$out/$f" > /dev/null 2>&1 ||
+                { echo "half-written archive $f left"; return; } ;;
+            *) echo "stray file $f in the output directory"; return ;;
+        esac
+    done
+    # Written since the start: only the staging area, the output, the log and the export's
+    # scratch files (TMPDIR) may be; a folder counts when something in it changed.
+    changed=$(find "$w" -newer "$w/marker" ! -path "$root/xpaths/tmp_cloningData*" ! -path "$out" ! -path "$out/*" \
+        ! -path "$root/var/log/*" ! -path "$w/tmp" ! -path "$w/tmp/*" ! -path "$w/demo.out" ! -path "$w" \
+        ! -path "$w/members" ! -path "$w/manifest" ! -type d | head -n 3)
+    [ -z "$changed" ] || echo "wrote outside staging and output: $changed"
+}
+
+# ---- the fault table ---------------------------------------------------------------------------
+# Files the export reads from the device: the sample data (its tools, stores and group files are
+# faulted as tools, or are the export's own definition).
+captured_files() {
+    (cd "$template" && find xpaths usr -type f) | grep -v -e '/nc_dlms/clone/apps/' -e '/nc_dlms/upgrade/apps/' \
+        -e '/nc_bin/' -e '/clone/data/tmp_' -e '/plugins/' | sort
+}
+
+fault_table() {
+    echo "baseline -"
+    # Sizes: every page up to what the staging area (lists and export tree) and the output hold.
+    pages=$(( $(cat "$work/staging.bytes") / 4096 + 4 ))
+    i=1; while [ "$i" -le "$pages" ]; do echo "staging-size $((i * 4))k"; i=$((i + 1)); done
+    # Inodes in steps of three: each step refuses a different file or folder of the export.
+    entries=$(( $(cat "$work/staging.entries") + 3 ))
+    i=1; while [ "$i" -le "$entries" ]; do echo "staging-inodes $i"; i=$((i + 3)); done
+    pages=$(( $(cat "$work/output.bytes") / 4096 + 4 ))
+    i=1; while [ "$i" -le "$pages" ]; do echo "output-size $((i * 4))k"; i=$((i + 1)); done
+    for i in 1 2 3 4; do echo "output-inodes $i"; done
+    for t in $tools; do
+        for mode in fail empty garbage; do echo "tool $t=$mode"; done
+    done
+    echo "tool dmpr=fail"
+    grep -v '^#' "$src/device/tools/installed-at" | awk 'NF == 2 { print "tool-missing " $1 }'
+    for p in ConfigServer cmlAttributes fdiAttributes; do echo "plugin-fail $p"; done
+    captured_files | while IFS= read -r f; do
+        for kind in unreadable directory dangling; do echo "file-$kind $f"; done
+    done
+    for k in missing truncated garbage public directory; do echo "key-$k -"; done
+}
+
+# ---- main --------------------------------------------------------------------------------------
+if [ -n "$one" ]; then
+    run_one "$one"
+    exit 0
+fi
+[ "$(id -u)" -eq 0 ] || { echo "faults: run as root (the file system faults mount tmpfs)" >&2; exit 1; }
+for p in "$demo" "$clonefile"; do [ -x "$p" ] || { echo "faults: $p is not built" >&2; exit 1; }; done
+rm -rf "$work"
+mkdir -p "$work"
+"$src/device/mkdevice.sh" --plugins "$build/plugins/cloning" --clonefile "$clonefile" "$template" > /dev/null
+# The password check is not under test here; at the default cost it would take most of each run.
+echo clone-demo | "$clonefile" set-password --root "$template" --iterations 1000 > /dev/null
+
+# Sizes from one export on the plain device: its staging lists and export tree (the archive's
+# members, a page each at least), and its output.
+run_one "baseline -" > "$work/baseline.result" || true
+grep -q '^HELD baseline - exit=0' "$work/baseline.result" || { cat "$work/baseline.result"; exit 1; }
+w=$(mktemp -d "$work/size.XXXXXX")
+root=$w/device out=$w/out
+cp -a "$template" "$root"; mkdir -p "$out"
+echo clone-demo | CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH "$demo" "$out" "$groups" > /dev/null
+"$clonefile" extract "$out/cloning.dlm" "$w/tree" > /dev/null
+find "$w/tree" "$root/xpaths/tmp_cloningData" -type f -printf '%s\n' |
+    awk '{ total += int(($1 + 4095) / 4096) * 4096 } END { print total }' > "$work/staging.bytes"
+find "$w/tree" "$root/xpaths/tmp_cloningData" -mindepth 1 | wc -l > "$work/staging.entries"
+du -sb "$out" | awk '{ print $1 }' > "$work/output.bytes"
+rm -rf "$w"
+
+fault_table > "$work/table"
+# Runs in parallel, each on its own copy; a line per run.
+FAULT_WORK=$work xargs -P "$(nproc)" -d '\n' -n 1 sh "$0" --one "$build" < "$work/table" > "$work/results" || true
+runs=$(grep -c . "$work/table")
+held=$(grep -c '^HELD' "$work/results" || true)
+exits=$(sed -n 's/^HELD .* exit=\([0-9]*\)$/\1/p' "$work/results" | sort | uniq -c | awk '{ printf "%s exit %s, ", $1, $2 }')
+echo "faults: $runs runs, $held held the invariant (${exits%, })"
+grep -v '^HELD' "$work/results" >&2 || true
+[ "$held" -eq "$runs" ]
