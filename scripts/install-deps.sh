@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need (as root; nothing when all are there).
 set -eu
-packages="cmake make g++ pkg-config libxml2-dev libssl-dev openssl googletest tar gzip binutils ${EXTRA_PACKAGES:-}"
+packages="cmake make g++ pkg-config libxml2-dev libssl-dev libarchive-dev zlib1g-dev openssl googletest tar gzip binutils ${EXTRA_PACKAGES:-}"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

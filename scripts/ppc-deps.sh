@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Prepares everything needed to cross-build and test for the PowerPC target:
 #   - Debian's powerpc-linux-gnu cross toolchain and qemu-user (apt),
-#   - libxml2 and OpenSSL (libcrypto) cross-built from Debian's own source
-#     packages and installed into $CLONE_PPC_CACHE/sysroot.
+#   - libxml2, OpenSSL (libcrypto), zlib and libarchive cross-built from
+#     Debian's own source packages and installed into $CLONE_PPC_CACHE/sysroot.
 # The libraries are only rebuilt when the source version (or the build recipe
 # below) changes, so a warm run is just the apt check.
 #
@@ -184,7 +184,8 @@ EOF
 }
 
 ensure_source_index() {
-  if have_source_index libxml2 && have_source_index openssl; then
+  if have_source_index libxml2 && have_source_index openssl && have_source_index zlib \
+     && have_source_index libarchive; then
     return
   fi
   if ! have_debsrc_entry; then
@@ -192,8 +193,9 @@ ensure_source_index() {
   fi
   APT_UPDATED=0
   apt_update_once
-  if ! have_source_index libxml2 || ! have_source_index openssl; then
-    die "apt still knows no source for libxml2/openssl after adding deb-src"
+  if ! have_source_index libxml2 || ! have_source_index openssl || ! have_source_index zlib \
+     || ! have_source_index libarchive; then
+    die "apt still knows no source for libxml2/openssl/zlib/libarchive after adding deb-src"
   fi
 }
 
@@ -325,6 +327,51 @@ build_openssl() { # VERSION
   )
 }
 
+build_zlib() { # VERSION
+  local src
+  src=$(fetch_source zlib "$1")
+  (
+    cd "$src"
+    cross_env
+    CHOST=$TRIPLET CFLAGS="-O2 -g" ./configure --prefix="$SYSROOT" --libdir="$SYSROOT/lib" \
+      >configure.log 2>&1 || { tail -n 50 configure.log; die "zlib configure failed"; }
+    make -j"$JOBS" libz.a >build.log 2>&1 \
+      || { tail -n 50 build.log; die "zlib build failed"; }
+    make install >install.log 2>&1 \
+      || { tail -n 50 install.log; die "zlib install failed"; }
+  )
+  rm -rf "$SYSROOT/share/man"
+}
+
+# clonefile reads gzip-compressed tar archives only: zlib, no other codec, no
+# crypto, no ACL/xattr support and none of the command-line tools.
+build_libarchive() { # VERSION
+  local src
+  src=$(fetch_source libarchive "$1")
+  (
+    cd "$src"
+    cross_env
+    autoreconf -fi >autoreconf.log 2>&1 \
+      || { tail -n 50 autoreconf.log; die "libarchive autoreconf failed"; }
+    ./configure --host=$TRIPLET --build="$(dpkg-architecture -qDEB_BUILD_GNU_TYPE)" \
+      --prefix="$SYSROOT" --libdir="$SYSROOT/lib" \
+      --enable-shared --enable-static \
+      --disable-bsdtar --disable-bsdcat --disable-bsdcpio --disable-bsdunzip \
+      --disable-acl --disable-xattr \
+      --with-zlib --without-bz2lib --without-libb2 --without-iconv --without-lz4 \
+      --without-zstd --without-lzma --without-lzo2 --without-cng --without-mbedtls \
+      --without-nettle --without-openssl --without-xml2 --without-expat \
+      CPPFLAGS="-I$SYSROOT/include" LDFLAGS="-L$SYSROOT/lib" CFLAGS="-O2 -g" \
+      >configure.log 2>&1 \
+      || { tail -n 50 configure.log; die "libarchive configure failed"; }
+    make -j"$JOBS" libarchive.la >build.log 2>&1 \
+      || { tail -n 50 build.log; die "libarchive build failed"; }
+    make install-libLTLIBRARIES install-includeHEADERS install-pkgconfigDATA >install.log 2>&1 \
+      || { tail -n 50 install.log; die "libarchive install failed"; }
+  )
+  rm -f "$SYSROOT/lib/libarchive.la"
+}
+
 # Builds the newest downloadable source version of PKG unless the stamp says
 # that version is already in the sysroot.
 build_if_needed() { # PKG
@@ -359,7 +406,9 @@ main() {
   step "deb-src index" ensure_source_index
   build_if_needed libxml2
   build_if_needed openssl
-  [[ -e $SYSROOT/lib/libxml2.so && -e $SYSROOT/lib/libcrypto.so ]] \
+  build_if_needed zlib
+  build_if_needed libarchive
+  [[ -e $SYSROOT/lib/libxml2.so && -e $SYSROOT/lib/libcrypto.so && -e $SYSROOT/lib/libarchive.so ]] \
     || die "sysroot is incomplete: $SYSROOT"
   log "sysroot ready: $SYSROOT"
   log "total: $(awk -v a="$T_START" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f s", b-a}')"

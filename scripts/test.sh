@@ -10,4 +10,5 @@ case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure
+"$src/scripts/test-install.sh" "$build"
 "$src/scripts/device-build-check.sh" "$build-device"

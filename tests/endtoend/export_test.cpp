@@ -19,6 +19,7 @@
 #include "ClonefileCommand.h"
 #include "CloningExportPortal.h"
 #include "DeviceTest.h"
+#include "ManifestSchema.h"
 #include "XmlTree.h"
 #include "CloneCreator.h"
 #include "Handles.h"
@@ -310,6 +311,7 @@ protected:
     {
         const CommandResult manifest = clonefile({"manifest", "--key", signingPublicKey(), cloneFile});
         EXPECT_EQ(manifest.status, 0) << manifest.err;
+        EXPECT_TRUE(validManifest(manifest.out));
         const std::string saved = root() + "/io/manifest.xml";
         writeFile(saved, manifest.out);
         return xmlFileOutline(saved);
@@ -489,6 +491,7 @@ protected:
         expectVerifies(cloneFile);
         const CommandResult manifest = clonefile({"manifest", "--key", signingPublicKey(), cloneFile});
         EXPECT_EQ(manifest.status, 0) << manifest.err;
+        EXPECT_TRUE(validManifest(manifest.out));
         cloneutil::XmlDoc doc(xmlReadMemory(manifest.out.data(), static_cast<int>(manifest.out.size()), nullptr,
                                             nullptr, XML_PARSE_NOBLANKS));
         Filled filled;
@@ -562,6 +565,7 @@ TEST_F(EveryCaptureTest, ExtractedLinkListsRestoreTheCertificateStore)
     const std::string outputDir = root() + "/out";
     ASSERT_EQ(exportTo(outputDir, "NETWORK_GROUP SECURITY_GROUP "), 0);
     const std::string unpacked = extract(outputDir + "/cloning.dlm", "certificates");
+    EXPECT_TRUE(validManifest(readFile(unpacked + "/CloningManifest.xml")));
     const std::string target = root() + "/restored";
     const std::string ssl = "/xpaths/nc_var_etc/ssl/";
     const std::string store = ssl + "certstore/";

@@ -224,6 +224,52 @@ TEST_F(ClonefileTest, MissingOrSpecialFilesAreRefusedWithoutWaiting)
     }
 }
 
+// verify holds the manifest to its schema: the elements the library writes, where it writes them,
+// and nothing else.
+TEST_F(ClonefileTest, VerifyValidatesTheManifest)
+{
+    const std::string cloning = "<CloningManifest xmlns=\"http://www.clonecreator.local/ConfigManifest\">";
+    const std::string self = "<ConfigurationManifest xmlns=\"http://www.clonecreator.local/ConfigManifest\">";
+    const std::string end = "</CloningManifest>";
+    const std::string book = "<addressbooks><version number=\"1.0.0\"><addressbookData>d</addressbookData>"
+                             "</version></addressbooks>";
+    const struct {
+        const char* name;
+        const char* member;
+        std::string xml;
+        int status;
+    } cases[] = {
+        {"cloning", "./CloningManifest.xml", cloning + "<cloningData><version>1.0.0</version>" + book +
+                                                 "<ipSettings><ipTables><customRules>r</customRules></ipTables>"
+                                                 "</ipSettings></cloningData>" + end, 0},
+        {"self", "./ConfigurationManifest.xml", self + "<cloningData><pclFont>p</pclFont></cloningData>"
+                 "<version>1.0.0</version><serialNumber>S</serialNumber><configurationAttributes><nvRAM>n</nvRAM>"
+                 "</configurationAttributes></ConfigurationManifest>", 0},
+        {"prunedToNothing", "./CloningManifest.xml", "<?xml version=\"1.0\"?>\n", 0},
+        {"unknownElement", "./CloningManifest.xml", cloning + "<cloningData><bogus>x</bogus></cloningData>" + end, 1},
+        {"misplacedElement", "./CloningManifest.xml",
+         cloning + "<cloningData><templates><nvRAM>x</nvRAM></templates></cloningData>" + end, 1},
+        {"selfOnlyElement", "./CloningManifest.xml",
+         cloning + "<cloningData><version>1</version></cloningData><serialNumber>S</serialNumber>" + end, 1},
+        {"versionWithoutNumber", "./CloningManifest.xml",
+         cloning + "<cloningData><addressbooks><version><addressbookData>d</addressbookData></version>"
+                   "</addressbooks></cloningData>" + end, 1},
+        {"emptyElement", "./CloningManifest.xml", cloning + "<cloningData><mailbox/></cloningData>" + end, 1},
+        {"repeatedElement", "./CloningManifest.xml",
+         cloning + "<cloningData><mailbox>a</mailbox><mailbox>b</mailbox></cloningData>" + end, 1},
+        {"noNamespace", "./CloningManifest.xml", kTestManifest, 1},
+        {"otherManifestsRoot", "./CloningManifest.xml", self + "<version>1</version></ConfigurationManifest>", 1},
+        {"notWellFormed", "./ConfigurationManifest.xml", self, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CommandResult run =
+            clonefile({"verify", "--key", signingPublicKey(), cloneFileOf({{c.member, '0', "", c.xml}})});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.err.find(std::string("manifest ") + (c.member + 2) + ": ") != std::string::npos, c.status != 0)
+            << run.err;
+    }
+}
+
 // Arguments as written, with PUB for the device's public key and ROOT for its root.
 std::vector<std::string> substituted(const std::vector<std::string>& args, const std::string& pub,
                                      const std::string& root)
@@ -268,6 +314,17 @@ TEST_F(ClonefileTest, ExitStatusAndStreams)
             EXPECT_NE(run.out.find("usage: clonefile"), std::string::npos);
         }
     }
+}
+
+TEST_F(ClonefileTest, VersionOnStandardOutputUsageOnStandardError)
+{
+    const CommandResult version = clonefile({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("clonefile ", 0), 0u) << version.out;
+    EXPECT_NE(version.out.find("libarchive"), std::string::npos) << version.out;
+    const CommandResult misuse = clonefile({"list"});
+    EXPECT_EQ(misuse.status, 2);
+    EXPECT_NE(misuse.err.find("usage: clonefile COMMAND"), std::string::npos) << misuse.err;
 }
 
 // ---- provisioning ----

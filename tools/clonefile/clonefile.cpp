@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -15,12 +16,15 @@
 #include <unistd.h>
 #include <vector>
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <openssl/crypto.h>
 
 #include "clone_archive.h"
 #include "clone_container.h"
 #include "clone_io.h"
 #include "clone_password.h"
+#include "clone_schema.h"
 
 namespace {
 
@@ -31,11 +35,14 @@ constexpr int kMisuse = 2;
 constexpr std::size_t kMaxPassword = 1024;
 constexpr std::size_t kMaxManifest = 64u << 20;
 
+const char kSynopsis[] = "usage: clonefile COMMAND [OPTIONS] ARGS\n";
 const char kUsage[] =
     "usage: clonefile COMMAND [OPTIONS] ARGS\n"
+    "       clonefile --help | --version\n"
     "\n"
     "Commands:\n"
     "  verify --key PUBLIC.pem FILE     check that FILE is an intact clone file signed by the key\n"
+    "                                   and that its manifest validates against its schema\n"
     "  info FILE                        print the header of FILE (the signature is not checked)\n"
     "  manifest [--key PUBLIC.pem] FILE print the manifest XML inside FILE's archive\n"
     "  list [--key PUBLIC.pem] FILE     list the members of FILE's archive\n"
@@ -55,7 +62,7 @@ const char kUsage[] =
 
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "clonefile: %s\nTry 'clonefile --help'.\n", message.c_str());
+    std::fprintf(stderr, "clonefile: %s\n%sTry 'clonefile --help'.\n", message.c_str(), kSynopsis);
     return kMisuse;
 }
 
@@ -179,6 +186,59 @@ bool verifyIfKeyed(const Args& args, const std::string& file, std::string& error
     return true;
 }
 
+bool isManifestName(const std::string& relative)
+{
+    return relative == "CloningManifest.xml" || relative == "ConfigurationManifest.xml";
+}
+
+// The first manifest member of the archive into MANIFEST, its name into NAME (empty when there is
+// none).
+bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name, std::string& manifest,
+                  std::string& error)
+{
+    name.clear();
+    auto visit = [&](const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& err) {
+        std::string relative;
+        if (!name.empty() || !m.isFile() || !clonefmt::safeRelativePath(m.name, relative) ||
+            !isManifestName(relative)) {
+            return true;
+        }
+        if (m.size > kMaxManifest) {
+            err = "manifest " + m.name + " is larger than " + std::to_string(kMaxManifest) + " bytes";
+            return false;
+        }
+        manifest.resize(static_cast<std::size_t>(m.size));
+        std::size_t got = 0;
+        while (got < manifest.size()) {
+            const long n = data.read(&manifest[got], manifest.size() - got);
+            if (n <= 0) {
+                err = "cannot read " + m.name;
+                return false;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        name = relative;
+        return true;
+    };
+    return clonefmt::walkTarGz(fd, info.archiveOffset, info.archiveSize, visit, error);
+}
+
+// Where the schemas are: installed beside the command (the same relative place under any install
+// prefix), else in the source tree this command was built from.
+std::string schemaDir()
+{
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = '\0';
+        const std::string installed = clonefmt::dirName(self) + "/" CLONE_SCHEMA_RELATIVE_DIR;
+        if (::access((installed + "/CloningManifest.xsd").c_str(), R_OK) == 0) {
+            return installed;
+        }
+    }
+    return CLONE_SCHEMA_SOURCE_DIR;
+}
+
 int cmdVerify(const Args& args)
 {
     if (args.key.empty()) {
@@ -197,8 +257,24 @@ int cmdVerify(const Args& args)
     if (!clonefmt::verifyCloneFile(file, key, info, error)) {
         return failure(file + ": verification failed: " + error);
     }
-    std::printf("%s: OK (clone type %s, name %s, archive %llu bytes)\n", file.c_str(), info.cloneType.c_str(),
-                info.name.c_str(), static_cast<unsigned long long>(info.archiveSize));
+    clonefmt::UniqueFd fd;
+    std::string name;
+    std::string manifest;
+    if (!openCloneFile(file, fd, info, error) || !readManifest(fd.get(), info, name, manifest, error)) {
+        return failure(file + ": " + error);
+    }
+    std::string checked = "no manifest";
+    if (!name.empty() && clonefmt::emptyManifest(manifest)) {
+        checked = "empty manifest";
+    } else if (!name.empty()) {
+        const std::string root = name.substr(0, name.size() - 4);
+        if (!clonefmt::validateManifest(manifest, schemaDir(), root, error)) {
+            return failure(file + ": manifest " + name + ": " + error);
+        }
+        checked = "manifest valid";
+    }
+    std::printf("%s: OK (clone type %s, name %s, archive %llu bytes, %s)\n", file.c_str(), info.cloneType.c_str(),
+                info.name.c_str(), static_cast<unsigned long long>(info.archiveSize), checked.c_str());
     return kOk;
 }
 
@@ -224,11 +300,6 @@ int cmdInfo(const Args& args)
     return kOk;
 }
 
-bool isManifestName(const std::string& relative)
-{
-    return relative == "CloningManifest.xml" || relative == "ConfigurationManifest.xml";
-}
-
 int cmdManifest(const Args& args)
 {
     if (args.operands.size() != 1) {
@@ -241,34 +312,12 @@ int cmdManifest(const Args& args)
     if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
         return failure(error);
     }
-    bool found = false;
+    std::string name;
     std::string manifest;
-    auto visit = [&](const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& err) {
-        std::string relative;
-        if (found || !m.isFile() || !clonefmt::safeRelativePath(m.name, relative) || !isManifestName(relative)) {
-            return true;
-        }
-        if (m.size > kMaxManifest) {
-            err = "manifest " + m.name + " is larger than " + std::to_string(kMaxManifest) + " bytes";
-            return false;
-        }
-        manifest.resize(static_cast<std::size_t>(m.size));
-        std::size_t got = 0;
-        while (got < manifest.size()) {
-            const long n = data.read(&manifest[got], manifest.size() - got);
-            if (n <= 0) {
-                err = "cannot read " + m.name;
-                return false;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        found = true;
-        return true;
-    };
-    if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, visit, error)) {
+    if (!readManifest(fd.get(), info, name, manifest, error)) {
         return failure(file + ": " + error);
     }
-    if (!found) {
+    if (name.empty()) {
         return failure(file + ": the archive holds no CloningManifest.xml or ConfigurationManifest.xml");
     }
     if (std::fwrite(manifest.data(), 1, manifest.size(), stdout) != manifest.size() || std::fflush(stdout) != 0) {
@@ -455,9 +504,58 @@ private:
     std::map<std::string, Entry> entries_;
 };
 
+struct ArchiveWriteFree {
+    void operator()(archive* a) const { archive_write_free(a); }
+};
+struct EntryFree {
+    void operator()(archive_entry* e) const { archive_entry_free(e); }
+};
+
+// The working directory for as long as it lives: libarchive writes relative to it, so its own
+// checks (no "..", no absolute name, nothing through a link) hold for DIR.
+class WorkingDirectory {
+public:
+    bool enter(const std::string& dir, std::string& error)
+    {
+        saved_ = clonefmt::UniqueFd(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!saved_.valid() || ::chdir(dir.c_str()) != 0) {
+            error = clonefmt::errnoText(dir);
+            saved_.reset();
+            return false;
+        }
+        return true;
+    }
+    ~WorkingDirectory()
+    {
+        if (saved_.valid() && ::fchdir(saved_.get()) != 0) {
+            std::perror("clonefile: cannot return to the working directory");
+        }
+    }
+
+private:
+    clonefmt::UniqueFd saved_;
+};
+
+// Writes the members, each checked again against the plan, through libarchive's disk writer with
+// its secure-extraction flags. An existing entry is unlinked first, never written through.
 class Extractor {
 public:
-    explicit Extractor(std::string dir) : dir_(std::move(dir)) {}
+    bool open(const std::string& dir, std::string& error)
+    {
+        disk_.reset(archive_write_disk_new());
+        if (!disk_ || !cwd_.enter(dir, error)) {
+            error = disk_ ? error : "out of memory";
+            return false;
+        }
+        const int flags = ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                          ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_UNLINK | ARCHIVE_EXTRACT_TIME |
+                          ARCHIVE_EXTRACT_PERM;
+        if (archive_write_disk_set_options(disk_.get(), flags) != ARCHIVE_OK) {
+            error = diskError();
+            return false;
+        }
+        return true;
+    }
 
     bool extract(const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& error)
     {
@@ -468,86 +566,63 @@ public:
         if (relative.empty()) {
             return true;  // the archive's root: DIR itself
         }
-        if (!makeParents(relative, error)) {
+        std::unique_ptr<archive_entry, EntryFree> entry(archive_entry_new());
+        if (!entry) {
+            error = "out of memory";
             return false;
         }
-        const std::string path = dir_ + "/" + relative;
-        struct stat st;
-        const bool present = ::lstat(path.c_str(), &st) == 0;
+        archive_entry* e = entry.get();
+        archive_entry_set_pathname(e, relative.c_str());
+        archive_entry_set_mtime(e, static_cast<time_t>(m.mtime), 0);
+        archive_entry_set_atime(e, static_cast<time_t>(m.mtime), 0);
         if (m.isDirectory()) {
-            if (present && !S_ISDIR(st.st_mode) && ::unlink(path.c_str()) != 0) {
-                error = clonefmt::errnoText(path);
-                return false;
-            }
-            if ((!present || !S_ISDIR(st.st_mode)) && ::mkdir(path.c_str(), 0700) != 0) {
-                error = clonefmt::errnoText(path);
-                return false;
-            }
+            archive_entry_set_filetype(e, AE_IFDIR);
             // Owner access stays, so the members that follow can be written into it.
-            ::chmod(path.c_str(), (m.mode & 0777) | 0700);
-            return true;
-        }
-        // An existing entry is replaced, never written through (it may be a link to elsewhere).
-        if (present && S_ISDIR(st.st_mode)) {
-            error = path + ": a directory is in the way";
-            return false;
-        }
-        if (present && ::unlink(path.c_str()) != 0) {
-            error = clonefmt::errnoText(path);
-            return false;
-        }
-        if (m.isSymlink()) {
-            if (::symlink(m.linkName.c_str(), path.c_str()) != 0) {
-                error = clonefmt::errnoText(path);
-                return false;
-            }
-            return true;
-        }
-        if (m.isHardLink()) {
+            archive_entry_set_perm(e, (m.mode & 0777) | 0700);
+        } else if (m.isSymlink()) {
+            archive_entry_set_filetype(e, AE_IFLNK);
+            archive_entry_set_perm(e, 0777);
+            archive_entry_set_symlink(e, m.linkName.c_str());
+        } else if (m.isHardLink()) {
             std::string target;
             clonefmt::safeRelativePath(m.linkName, target);
-            const std::string targetPath = dir_ + "/" + target;
-            struct stat tst;
-            if (::lstat(targetPath.c_str(), &tst) != 0 || !S_ISREG(tst.st_mode) ||
-                ::link(targetPath.c_str(), path.c_str()) != 0) {
-                error = clonefmt::errnoText(path + " (hard link to " + target + ")");
-                return false;
-            }
-            return true;
+            archive_entry_set_filetype(e, AE_IFREG);
+            archive_entry_set_perm(e, m.mode & 0777);
+            archive_entry_set_hardlink(e, target.c_str());
+            archive_entry_set_size(e, 0);
+        } else {
+            archive_entry_set_filetype(e, AE_IFREG);
+            archive_entry_set_perm(e, m.mode & 0777);
+            archive_entry_set_size(e, static_cast<la_int64_t>(m.size));
         }
-        return writeFile(path, m, data, error);
-    }
-
-private:
-    // Every folder on the way must be a real folder inside DIR: a link there could lead outside.
-    bool makeParents(const std::string& relative, std::string& error)
-    {
-        std::size_t slash = relative.find('/');
-        while (slash != std::string::npos) {
-            const std::string path = dir_ + "/" + relative.substr(0, slash);
-            struct stat st;
-            if (::lstat(path.c_str(), &st) == 0) {
-                if (!S_ISDIR(st.st_mode)) {
-                    error = "refusing to write through " + path + ": not a directory";
-                    return false;
-                }
-            } else if (errno != ENOENT || ::mkdir(path.c_str(), 0755) != 0) {
-                error = clonefmt::errnoText(path);
-                return false;
-            }
-            slash = relative.find('/', slash + 1);
+        if (archive_write_header(disk_.get(), e) != ARCHIVE_OK) {
+            error = relative + ": " + diskError();
+            return false;
+        }
+        if (m.isFile() && !copyData(relative, m, data, error)) {
+            return false;
+        }
+        if (archive_write_finish_entry(disk_.get()) != ARCHIVE_OK) {
+            error = relative + ": " + diskError();
+            return false;
         }
         return true;
     }
 
-    bool writeFile(const std::string& path, const clonefmt::TarMember& m, clonefmt::MemberData& data,
-                   std::string& error)
+    // Gives the directories their modes and times, which wait until their members are written.
+    bool close(std::string& error)
     {
-        clonefmt::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!out.valid()) {
-            error = clonefmt::errnoText(path);
+        if (archive_write_close(disk_.get()) != ARCHIVE_OK) {
+            error = diskError();
             return false;
         }
+        return true;
+    }
+
+private:
+    bool copyData(const std::string& relative, const clonefmt::TarMember& m, clonefmt::MemberData& data,
+                  std::string& error)
+    {
         char buf[65536];
         for (;;) {
             const long n = data.read(buf, sizeof buf);
@@ -556,22 +631,23 @@ private:
                 return false;
             }
             if (n == 0) {
-                break;
+                return true;
             }
-            if (!clonefmt::writeFully(out.get(), buf, static_cast<std::size_t>(n))) {
-                error = clonefmt::errnoText(path);
+            if (archive_write_data(disk_.get(), buf, static_cast<std::size_t>(n)) != n) {
+                error = relative + ": " + diskError();
                 return false;
             }
         }
-        const struct timespec times[2] = {{static_cast<time_t>(m.mtime), 0}, {static_cast<time_t>(m.mtime), 0}};
-        if (::fchmod(out.get(), m.mode & 0777) != 0 || ::futimens(out.get(), times) != 0 || !out.close()) {
-            error = clonefmt::errnoText(path);
-            return false;
-        }
-        return true;
     }
 
-    std::string dir_;
+    std::string diskError() const
+    {
+        const char* text = archive_error_string(disk_.get());
+        return text != nullptr ? text : "cannot be written";
+    }
+
+    std::unique_ptr<archive, ArchiveWriteFree> disk_;
+    WorkingDirectory cwd_;
     ExtractionPlan plan_;
 };
 
@@ -614,11 +690,15 @@ int cmdExtract(const Args& args)
     if (!present && ::mkdir(dir.c_str(), 0755) != 0) {
         return failure(clonefmt::errnoText(dir));
     }
-    Extractor extractor(dir);
+    Extractor extractor;
+    if (!extractor.open(dir, error)) {
+        return failure(error);
+    }
     auto extract = [&extractor](const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& err) {
         return extractor.extract(m, data, err);
     };
-    if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, extract, error)) {
+    if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, extract, error) ||
+        !extractor.close(error)) {
         return failure(file + ": " + error);
     }
     return kOk;
@@ -763,6 +843,11 @@ int main(int argc, char** argv)
     if (name == "--help" || name == "-h" || name == "help") {
         std::fputs(kUsage, stdout);
         return kOk;
+    }
+    if (name == "--version") {
+        std::printf("clonefile %s (clone file format %u, %s)\n", CLONE_VERSION,
+                    static_cast<unsigned>(clonefmt::kFormatVersion), archive_version_string());
+        return std::fflush(stdout) == 0 ? kOk : kFailed;
     }
     const Command commands[] = {
         {"verify", cmdVerify, {"key"}, {}},

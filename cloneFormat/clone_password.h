@@ -1,7 +1,7 @@
 // The clone password verifier: one line "pbkdf2-sha256$ITERATIONS$SALT_HEX$KEY_HEX" holding a
 // PBKDF2-HMAC-SHA256 key (32 bytes) derived from the password, never the password itself.
-#ifndef CLONE_HOST_CLONE_PASSWORD_H
-#define CLONE_HOST_CLONE_PASSWORD_H
+#ifndef CLONE_FORMAT_CLONE_PASSWORD_H
+#define CLONE_FORMAT_CLONE_PASSWORD_H
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,9 @@
 // Reads the gzip-compressed tar archive inside a clone file (or a plain archive file) member by
-// member. gzip runs as a child process with an argument vector (no shell); the tar stream is parsed
-// here, so member names never pass through a command line and every header is checked.
-#ifndef CLONE_HOST_CLONE_ARCHIVE_H
-#define CLONE_HOST_CLONE_ARCHIVE_H
+// member, with libarchive doing the decompression and the tar parsing. On top of what libarchive
+// checks, the stream must be one complete gzip member with a matching CRC and length, and one
+// complete ustar archive: an end-of-archive marker and nothing but zeros after it.
+#ifndef CLONE_FORMAT_CLONE_ARCHIVE_H
+#define CLONE_FORMAT_CLONE_ARCHIVE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,7 @@
 namespace clonefmt {
 
 struct TarMember {
-    std::string name;      // as stored, after GNU long-name and pax records
+    std::string name;      // as stored, after GNU long-name and pax records (up to a NUL byte)
     std::string linkName;  // target of a symbolic or hard link
     char type = '0';       // '0' file, '1' hard link, '2' symbolic link, '5' directory, ...
     std::uint32_t mode = 0;
@@ -38,8 +39,8 @@ public:
 using MemberVisitor = std::function<bool(const TarMember& member, MemberData& data, std::string& error)>;
 
 // Decompresses LENGTH bytes of FD from OFFSET and hands every member to VISIT in archive order.
-// True only when the whole stream is a well-formed tar archive (checksummed headers, an
-// end-of-archive marker, nothing but zero padding after it) and gzip found no fault in it.
+// True only when the whole stream is a well-formed tar archive (checksummed ustar headers, an
+// end-of-archive marker, nothing but zero padding after it) in one intact gzip member.
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error);
 
 // NAME as a relative path inside the extraction folder: "./" and empty components dropped.

@@ -1,8 +1,8 @@
 // Small POSIX file helpers shared by the host stand-ins and the clonefile command: an owning
 // descriptor, an open that only ever yields a regular file, whole-buffer reads and writes, and a
 // file that appears whole under its name or not at all.
-#ifndef CLONE_HOST_CLONE_IO_H
-#define CLONE_HOST_CLONE_IO_H
+#ifndef CLONE_FORMAT_CLONE_IO_H
+#define CLONE_FORMAT_CLONE_IO_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The clone file container (docs/clone-file-format.md): a fixed header with big-endian fields, the
 // clone type, the name, the gzip-compressed tar archive byte for byte, and an Ed25519 signature over
 // everything before it. Written by the signing stand-in, read by the clonefile command.
-#ifndef CLONE_HOST_CLONE_CONTAINER_H
-#define CLONE_HOST_CLONE_CONTAINER_H
+#ifndef CLONE_FORMAT_CLONE_CONTAINER_H
+#define CLONE_FORMAT_CLONE_CONTAINER_H
 
 #include <array>
 #include <cstddef>

@@ -1,0 +1,42 @@
+#!/bin/sh
+# Installs BUILD_DIR into a temporary prefix and checks what an integrator gets: the example
+# consumer (examples/consumer) is built against the installed tree alone, once with
+# find_package(cloneCreator) and once with pkg-config, and each build runs an export on a simulated
+# device of its own, whose clone file the installed clonefile then verifies.
+#   scripts/test-install.sh BUILD_DIR
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:?usage: test-install.sh BUILD_DIR}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
+work=$(mktemp -d "${TMPDIR:-/tmp}/clone-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+fail() { echo "test-install: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+libdir=$prefix/lib
+for f in "$libdir/libcloneCreator.so" "$libdir/libclonehost.so" "$prefix/include/cloneCreator.h" \
+         "$prefix/bin/clonefile" "$libdir/cmake/cloneCreator/cloneCreatorConfig.cmake" \
+         "$libdir/pkgconfig/cloneCreator.pc" "$prefix/share/cloneCreator/schemas/CloningManifest.xsd"; do
+    [ -e "$f" ] || fail "not installed: ${f#"$prefix"/}"
+done
+readelf -d "$libdir/libcloneCreator.so" | grep -q 'SONAME.*\[libcloneCreator\.so\.1\]' || fail "no SONAME libcloneCreator.so.1"
+
+cmake -S "$src/examples/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >"$work/consumer.log"
+cmake --build "$work/cmake" >>"$work/consumer.log"
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046
+cc -Wall -Wextra -Werror -o "$work/consumer-pkgconfig" "$src/examples/consumer/consumer.c" \
+    $(pkg-config --cflags --libs cloneCreator) -Wl,-rpath,"$(pkg-config --variable=libdir cloneCreator)"
+
+for consumer in "$work/cmake/consumer" "$work/consumer-pkgconfig"; do
+    # Nothing of the build tree may be used at run time.
+    ! ldd "$consumer" | grep -F "$build" || fail "$consumer loads libraries from $build"
+    name=$(basename "$consumer")
+    root=$work/device-$name
+    "$src/device/mkdevice.sh" --plugins "$build/plugins/cloning" --clonefile "$prefix/bin/clonefile" "$root" >/dev/null
+    CLONE_DEVICE_ROOT=$root PATH="$root/bin:$PATH" "$consumer" "$work/out-$name" clone-demo "NETWORK_GROUP SCAN_GROUP " \
+        || fail "$name: the export failed (log: $root/var/log/clone.log)"
+    "$prefix/bin/clonefile" verify --key "$root/config/clone_signing_key.pub.pem" "$work/out-$name/cloning.dlm"
+done
+echo "test-install: consumer built with find_package and with pkg-config, both exports verified"
