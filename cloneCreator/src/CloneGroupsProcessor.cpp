@@ -368,6 +368,12 @@ int CloneGroupsProcessor::processSubGroups(std::ifstream& groupStream, std::stri
             }
             index = indexSubgroups(attribStream, wanted);
         }
+        if (wanted.count(subgroup) == 0 && index.sections.count(subgroup) == 0) {
+            // Not seen ahead (the group file could not be read twice): searched for on its own.
+            attribStream.clear();
+            attribStream.seekg(0);
+            index.sections.merge(indexSubgroups(attribStream, {subgroup}).sections);
+        }
         const auto section = index.sections.find(subgroup);
         if (section == index.sections.end()) {
             if (index.endsAtLongLine) {
