@@ -48,6 +48,9 @@ public:
     // Manifest pruning.
     bool_t removeEmptyNodes(std::string cloningManifestXML);
     bool_t removeEmptyNodesProcess(xmlNodePtr parentNode);
+    // Prunes the manifest file to where repeated removeEmptyNodes passes end, with one read and
+    // one write: every element that holds only elements pruned with it goes.
+    void pruneManifest(const std::string& cloningManifestXML);
     xmlNodePtr addChildNode(xmlNodePtr currentNode, xmlChar* nodeName);
 
     // Archive and clone file.

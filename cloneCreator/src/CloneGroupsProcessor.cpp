@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,8 +127,37 @@ bool isGroupHeader(const std::string& trimmed)
     return trimmed.size() >= suffix && trimmed.compare(trimmed.size() - suffix, suffix, kGroupSuffix) == 0;
 }
 
-// One line of a group definition file into LINE, without its line feed. False at the end of the
-// file: text after the last line feed is not a line. A line longer than kMaxLineLength ends the
+enum class LineRead { Line, End, TooLong };
+
+// One line of a group definition file into LINE, without its line feed. Text after the last line
+// feed is not a line; a line longer than kMaxLineLength is not read either. The stream's own
+// getline scans its buffer for the line feed, where a character at a time cost most of the
+// expansion of a large file.
+LineRead nextLine(std::istream& in, std::string& line)
+{
+    cloneutil::PathBuffer buffer;
+    static_assert(sizeof buffer == kMaxLineLength + 1, "a line and the getline terminator fill the buffer");
+    in.getline(buffer, sizeof buffer);
+    if (in.eof()) {
+        line.clear();
+        return LineRead::End;
+    }
+    if (in.fail()) {
+        line.clear();
+        return LineRead::TooLong;
+    }
+    // The count includes the line feed; NUL bytes in the line are kept.
+    line.assign(buffer, static_cast<std::size_t>(in.gcount() - 1));
+    return LineRead::Line;
+}
+
+void logLongLine(const char* fileName)
+{
+    CLONE_LOG(logSpecError, "A line of %s is longer than %u characters, the rest of the file is ignored", fileName,
+              static_cast<unsigned>(kMaxLineLength));
+}
+
+// nextLine on a stream: false at the end of the file. A line longer than kMaxLineLength ends the
 // file for this reader as well (logged), so a corrupt file never grows a line without bound.
 bool readLine(std::istream& in, std::string& line, const char* fileName)
 {
@@ -134,26 +165,18 @@ bool readLine(std::istream& in, std::string& line, const char* fileName)
     if (!in.good()) {
         return false;
     }
-    std::streambuf* buffer = in.rdbuf();
-    for (;;) {
-        const int c = buffer->sbumpc();
-        if (c == std::char_traits<char>::eof()) {
-            line.clear();
-            in.setstate(std::ios::eofbit | std::ios::failbit);
-            return false;
-        }
-        if (c == '\n') {
-            return true;
-        }
-        if (line.size() == kMaxLineLength) {
-            CLONE_LOG(logSpecError, "A line of %s is longer than %u characters, the rest of the file is ignored",
-                      fileName, static_cast<unsigned>(kMaxLineLength));
-            line.clear();
-            in.setstate(std::ios::failbit);
-            return false;
-        }
-        line.push_back(static_cast<char>(c));
+    switch (nextLine(in, line)) {
+    case LineRead::Line:
+        return true;
+    case LineRead::End:
+        in.setstate(std::ios::eofbit | std::ios::failbit);
+        return false;
+    case LineRead::TooLong:
+        logLongLine(fileName);
+        in.setstate(std::ios::failbit);
+        return false;
     }
+    return false;
 }
 
 // DIR/clone/data/NAME in the device's clone data directory; false when it cannot be formed.
@@ -184,6 +207,58 @@ bool isStagingFile(const std::string& devicePath)
     const std::size_t prefix = sizeof CLONE_STAGING_DIR - 1;
     return devicePath.size() > prefix && devicePath.compare(0, prefix, CLONE_STAGING_DIR) == 0 &&
            devicePath.find("/..") == std::string::npos;
+}
+
+// The subgroup lines of the group being read, from the stream's position to the next group
+// header; the stream is left where it was and nothing is logged (the real pass does that).
+std::unordered_set<std::string> subgroupsAhead(std::istream& groupStream)
+{
+    std::unordered_set<std::string> names;
+    const std::streampos start = groupStream.tellg();
+    if (start == std::streampos(-1)) {
+        return names;
+    }
+    std::string line;
+    while (nextLine(groupStream, line) == LineRead::Line) {
+        trimTrailing(line);
+        if (isGroupHeader(line)) {
+            break;
+        }
+        if (!line.empty()) {
+            names.insert(line);
+        }
+    }
+    groupStream.clear();
+    groupStream.seekg(start);
+    return names;
+}
+
+// Where each wanted subgroup's section starts in tmp_attrib_parsed: the line after the first line
+// that names it. One read of the file serves a whole group, where searching it from its start for
+// every subgroup grew with subgroups times file length. The read stops where a search would: at
+// the end of the file or at an over-long line.
+struct SubgroupIndex {
+    std::unordered_map<std::string, std::streamoff> sections;
+    bool endsAtLongLine = false;
+};
+
+SubgroupIndex indexSubgroups(std::istream& attribStream, const std::unordered_set<std::string>& wanted)
+{
+    SubgroupIndex index;
+    std::streamoff offset = 0;
+    std::string line;
+    for (;;) {
+        const LineRead read = nextLine(attribStream, line);
+        if (read != LineRead::Line) {
+            index.endsAtLongLine = read == LineRead::TooLong;
+            return index;
+        }
+        offset += static_cast<std::streamoff>(line.size()) + 1;
+        trimTrailing(line);
+        if (wanted.count(line) != 0) {
+            index.sections.emplace(line, offset);
+        }
+    }
 }
 
 }  // namespace
@@ -239,6 +314,7 @@ int CloneGroupsProcessor::createListForGroups(char* gName, std::string typeOfDLM
             CLONE_LOG(logSpecError, "Selected Group Name Is Not There On tmp_groups_parsed File ");
         } else {
             result = processSubGroups(groupStream, header);
+            saveGroupManifest();
         }
     }
     CLONE_LOG(logSpecReturn, "createListForGroups");
@@ -267,6 +343,9 @@ int CloneGroupsProcessor::processSubGroups(std::ifstream& groupStream, std::stri
     CLONE_LOG(logSpecEnter, "%s()", "processSubGroups");
     // 1 until a subgroup of this group is found: a group that expands to nothing is reported.
     int result = 1;
+    const std::unordered_set<std::string> wanted = subgroupsAhead(groupStream);
+    std::ifstream attribStream;
+    SubgroupIndex index;
     std::string subgroup;
     for (;;) {
         if (!readLine(groupStream, subgroup, kGroupsFile)) {
@@ -282,27 +361,32 @@ int CloneGroupsProcessor::processSubGroups(std::ifstream& groupStream, std::stri
             groupName.clear();
             return result;
         }
-        std::ifstream attribStream;
-        if (!openDefinitionFile(attribStream, kAttribFile)) {
-            CLONE_LOG(logSpecError, "Failed To Open tmp_attrib_parsed");
-            return result;
-        }
-        bool found = false;
-        while (readLine(attribStream, subgroupName, kAttribFile)) {
-            trimTrailing(subgroupName);
-            if (subgroupName == subgroup) {
-                found = true;
-                break;
+        if (!attribStream.is_open()) {
+            if (!openDefinitionFile(attribStream, kAttribFile)) {
+                CLONE_LOG(logSpecError, "Failed To Open tmp_attrib_parsed");
+                return result;
             }
+            index = indexSubgroups(attribStream, wanted);
         }
-        if (!found) {
+        if (wanted.count(subgroup) == 0 && index.sections.count(subgroup) == 0) {
+            // Not seen ahead (the group file could not be read twice): searched for on its own.
+            attribStream.clear();
+            attribStream.seekg(0);
+            index.sections.merge(indexSubgroups(attribStream, {subgroup}).sections);
+        }
+        const auto section = index.sections.find(subgroup);
+        if (section == index.sections.end()) {
+            if (index.endsAtLongLine) {
+                logLongLine(kAttribFile);
+            }
             CLONE_LOG(logSpecError, "No Such Attribute On tmp_attrib_parsed File : %s", subgroup.c_str());
-            subgroupName.clear();
             continue;
         }
+        attribStream.clear();
+        attribStream.seekg(section->second);
+        subgroupName = subgroup;
         result = 0;
         insertAttributesInList(groupStream, attribStream, subgroup);
-        attribStream.close();
         subgroupName.clear();
     }
 }
@@ -406,13 +490,17 @@ void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::strin
         return;
     }
     const std::string manifest = cloneutil::devicePath(cloneFile.c_str());
-    if (::access(manifest.c_str(), F_OK) != 0) {
-        cloneutil::XmlDoc stub(createStubXmlFile());
-        if (!stub) {
+    if (manifestDoc_ && manifestDocPath_ != manifest) {
+        saveGroupManifest();
+    }
+    if (!manifestDoc_ && ::access(manifest.c_str(), F_OK) != 0) {
+        manifestDoc_.reset(createStubXmlFile());
+        if (!manifestDoc_) {
             CLONE_LOG(logSpecError, "Failed to create basic stub cloning xml file");
             return;
         }
-        saveManifest(stub.get());
+        manifestDocPath_ = manifest;
+        manifestChanged_ = true;
     }
 
     // A section whose file ends before its first attribute line is as empty as one that ends.
@@ -423,15 +511,19 @@ void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::strin
         return;
     }
 
-    cloneutil::XmlDoc parsed = cloneutil::parseManifest(manifest.c_str());
-    const xmlNodePtr root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    if (!manifestDoc_) {
+        manifestDoc_ = cloneutil::parseManifest(manifest.c_str());
+        manifestDocPath_ = manifest;
+    }
+    const xmlNodePtr root = manifestDoc_ ? xmlDocGetRootElement(manifestDoc_.get()) : nullptr;
     if (root == nullptr || root->children == nullptr || root->children->type != XML_ELEMENT_NODE) {
         // Rewriting the stub would silently drop what earlier sections added; leave the file alone,
         // so the export reports the broken manifest instead of a clone that lacks data.
         CLONE_LOG(logSpecError, "Failed to parse stub cloning xml file %s, section skipped", cloneFile.c_str());
         exportIncomplete = true;
+        manifestDoc_.reset();
     } else {
-        xmlDocPtr doc = parsed.get();
+        xmlDocPtr doc = manifestDoc_.get();
         const std::string miscKey = subgroupName == kFdiSubgroup ? std::string(kFdiMiscKey) : attrName;
         itMiscMap = cloneMiscMap.find(miscKey);
         if (itMiscMap != cloneMiscMap.end()) {
@@ -442,7 +534,16 @@ void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::strin
             addXmlCloningDataNodes(subGroupStream, attrName, endTag, outputFile, doc);
         }
     }
-    parsed.reset();
+    retNode = nullptr;
+}
+
+void CloneGroupsProcessor::saveGroupManifest()
+{
+    if (manifestDoc_ && manifestChanged_ && !cloneutil::saveManifest(manifestDocPath_.c_str(), manifestDoc_.get())) {
+        exportIncomplete = true;
+    }
+    manifestDoc_.reset();
+    manifestChanged_ = false;
     // Its document is gone; never leave a dangling pointer behind.
     retNode = nullptr;
     xmlCleanupParser();
@@ -460,16 +561,19 @@ void CloneGroupsProcessor::appendAttributesToList(std::ifstream& subGroupStream,
         exportIncomplete = true;
         return;
     }
+    // Written through one buffer and checked when it is flushed: a full disk is seen at the end of
+    // the section at the latest, and the section's lines cost no system call each.
     while (attrName != endTag) {
-        // Flushed at once: a failing write is seen at the line it hits.
         if (std::fwrite(attrName.data(), 1, attrName.size(), out.get()) != attrName.size() ||
-            std::fputc('\n', out.get()) == EOF || std::fflush(out.get()) != 0) {
-            CLONE_LOG(logSpecError, "cannot write output file");
-            exportIncomplete = true;
-            return;
+            std::fputc('\n', out.get()) == EOF) {
+            break;
         }
         if (!readLine(subGroupStream, attrName, kAttribFile)) {
-            return;
+            break;
         }
+    }
+    if (std::ferror(out.get()) != 0 || std::fclose(out.release()) != 0) {
+        CLONE_LOG(logSpecError, "cannot write output file");
+        exportIncomplete = true;
     }
 }

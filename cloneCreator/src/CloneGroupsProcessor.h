@@ -83,7 +83,14 @@ private:
     // Name search from START; when nothing is found, a new element NAME under PARENT.
     xmlNodePtr findOrCreate(const std::string& name, xmlNodePtr start, xmlNodePtr parent, xmlDocPtr& doc,
                             bool* created = nullptr);
-    void saveManifest(xmlDocPtr doc);
+    void markManifestChanged();
+    // Writes the manifest of the group just expanded, if it changed, and lets it go.
+    void saveGroupManifest();
+
+    // The manifest being filled, read or made once per group rather than once per section.
+    cloneutil::XmlDoc manifestDoc_;
+    std::string manifestDocPath_;
+    bool manifestChanged_ = false;
 };
 
 // Shared by every processor of the process (one group expansion at a time).

@@ -6,6 +6,43 @@
 #include "Handles.h"
 #include "XmlNodes.h"
 
+namespace {
+
+// Post-order, so an element emptied by its children's removal goes in the same walk. Text,
+// comments and entity references are content and are never removed.
+void removeEmptyElements(xmlNodePtr first)
+{
+    xmlNodePtr node = first;
+    while (node != nullptr) {
+        xmlNodePtr next = node->next;
+        if (node->type == XML_ELEMENT_NODE) {
+            removeEmptyElements(node->children);
+            if (node->children == nullptr) {
+                xmlUnlinkNode(node);
+                xmlFreeNode(node);
+            }
+        }
+        node = next;
+    }
+}
+
+}  // namespace
+
+void CloneCreator::pruneManifest(const std::string& cloningManifestXML)
+{
+    cloneutil::XmlDoc doc = cloneutil::parseManifest(cloningManifestXML.c_str());
+    if (!doc) {
+        CLONE_LOG(logSpecError, "Manifest %s cannot be parsed", cloningManifestXML.c_str());
+        exportIncomplete = true;
+        return;
+    }
+    removeEmptyElements(doc->children);
+    manifestEmptied = xmlDocGetRootElement(doc.get()) == nullptr;
+    if (!cloneutil::saveManifest(cloningManifestXML.c_str(), doc.get())) {
+        exportIncomplete = true;
+    }
+}
+
 bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
 {
     bool_t removed = FALSE;

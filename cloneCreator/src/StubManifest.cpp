@@ -195,11 +195,10 @@ xmlNodePtr CloneGroupsProcessor::findOrCreate(const std::string& name, xmlNodePt
     return addNodeAttributes(parent, name, doc);
 }
 
-void CloneGroupsProcessor::saveManifest(xmlDocPtr doc)
+void CloneGroupsProcessor::markManifestChanged()
 {
-    if (!cloneutil::saveManifest(cloneutil::devicePath(cloneFile.c_str()).c_str(), doc)) {
-        exportIncomplete = true;
-    }
+    // The manifest stays in memory for the whole group and is written once when the group is done.
+    manifestChanged_ = true;
 }
 
 void CloneGroupsProcessor::addXmlCloningDataNodes(std::ifstream& subGroupStream, std::string& attrName,
@@ -220,7 +219,7 @@ void CloneGroupsProcessor::addXmlCloningDataNodes(std::ifstream& subGroupStream,
             findOrCreate(it->second, cloningData, attributes, doc);
         }
     }
-    saveManifest(doc);
+    markManifestChanged();
 
     appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
 
@@ -230,7 +229,7 @@ void CloneGroupsProcessor::addXmlCloningDataNodes(std::ifstream& subGroupStream,
         if (ipSettings != nullptr) {
             findOrCreate("dlmEnable", cloningData, ipSettings, doc);
         }
-        saveManifest(doc);
+        markManifestChanged();
     }
 }
 
@@ -245,12 +244,12 @@ void CloneGroupsProcessor::addXmlConfigurationManifestNodes(std::ifstream& subGr
     if (it != cloneSelfTagMap.end()) {
         // The capture helper adds "configServer" and "nvRAM" itself.
         findOrCreate("configurationAttributes", root, root, doc);
-        saveManifest(doc);
+        markManifestChanged();
         appendAttributesToList(subGroupStream, attrName, endTag, outFile);
     }
     if (subgroupName == "WIRELESS_CERTS") {
         findOrCreate("wirelessCertificates", root, root, doc);
-        saveManifest(doc);
+        markManifestChanged();
     }
 }
 
@@ -277,7 +276,7 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
     } else {
         current = create(cloningData, *itvect);
         pathFound = false;
-        saveManifest(doc);
+        markManifestChanged();
     }
     for (++itvect; itvect != path.end() && current != nullptr; ++itvect) {
         const std::string& name = *itvect;
@@ -288,7 +287,7 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
             current = create(current, name);
             retNode = current;
         }
-        saveManifest(doc);
+        markManifestChanged();
 
         const char* companion = nullptr;
         if (name == "ipsec") {
@@ -301,7 +300,7 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
             if (certificates != nullptr) {
                 findOrCreate(companion, cloningData, certificates, doc);
             }
-            saveManifest(doc);
+            markManifestChanged();
         }
     }
 }

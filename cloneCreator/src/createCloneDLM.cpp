@@ -94,8 +94,7 @@ int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootPro
     if (!fillManifest(creator, manifestPath)) {
         return 1;
     }
-    while (creator.removeEmptyNodes(manifestPath)) {
-    }
+    creator.pruneManifest(manifestPath);
     if (creator.exportIncomplete) {
         CLONE_LOG(logSpecError, "The manifest or an attribute list of this export could not be written or read "
                                 "back whole; no clone file is made");

@@ -2,6 +2,8 @@
 // attribute lists, including what happens with malformed definition files.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -248,6 +250,99 @@ TEST_F(GroupFixture, ListThatCannotBeWrittenKeepsTheElements)
         EXPECT_TRUE(incomplete);
         EXPECT_EQ(manifest(), clonetest::cloneRootLine("CloningManifest") +
                                   "  cloningData\n    version\n    cloningAttributes\n      nvRAM\n");
+    }
+}
+
+// A large generated pair of definition files: subgroups named again in later groups, names that
+// first appear as attribute lines of other sections, blanks after names, missing and repeated
+// sections, preconditions, misc keys, unknown tags and an over-long line near the end. Expanded
+// through every group, it gives the lists, manifest and log records whose digests were taken
+// before the attribute file was indexed once per group and the manifest kept in memory.
+class GeneratedDefinitionsTest : public GroupFixture {
+protected:
+    // A fixed sequence, the same on every host and target.
+    unsigned next() { return seed_ = seed_ * 1103515245u + 12345u, (seed_ >> 16) & 0x7fff; }
+
+    void generate(std::string& groups, std::string& attrib)
+    {
+        static const char* const kTags[] = {"<NVRAM>", "<CONFIGSERVER>", "<DATASTORE>", "<CCS_DATASTORE>",
+                                            "<CCS_CONFIGSERVER>", "<DLM>", "<MISC>", "<BOGUS>"};
+        static const char* const kMisc[] = {"<TEMPLATES>", "<IP_SEC_CUSTOM>", "<PUBLIC_ADDRESS_BOOK>",
+                                            "<ACCOUNTING>", "<FDIATTRIBUTES>", "<CUSTOMER_LOGO_FILE>"};
+        const int kSubgroups = 300;
+        for (int s = 0; s < kSubgroups; ++s) {
+            if (s == 280) {
+                attrib += std::string(4100, 'x') + "\n";
+            }
+            if (next() % 17 == 0) {
+                continue;  // never defined
+            }
+            attrib += "S" + std::to_string(s) + (next() % 5 == 0 ? "  \n" : "\n");
+            if (next() % 7 == 0) {
+                attrib += "<PRECONDITION>\nfeature." + std::to_string(s % 3) + "=TRUE\n</PRECONDITION>\n";
+            }
+            const std::string tag = s % 50 == 7 ? std::string("<NVRAM>") : kTags[next() % 8];
+            const std::string end = "</" + tag.substr(1);
+            attrib += tag + "\n";
+            const int lines = static_cast<int>(next() % 6);
+            for (int l = 0; l < lines; ++l) {
+                if (tag == "<MISC>") {
+                    attrib += std::string(kMisc[next() % 6]) + "\n";
+                } else if (next() % 11 == 0) {
+                    attrib += "S" + std::to_string(s + 1 + static_cast<int>(next() % 20)) + "\n";
+                } else {
+                    attrib += "attr." + std::to_string(s) + "." + std::to_string(next() % 4) + "\n";
+                }
+            }
+            attrib += end + "\n\n";
+        }
+        for (const char* group : {"G1_GROUP", "G2_GROUP", "G3_GROUP", "CLONE_TO_SELF_GROUP"}) {
+            groups += std::string(group) + "\n";
+            for (int i = 0; i < 90; ++i) {
+                const unsigned pick = next();
+                groups += pick % 13 == 0 ? std::string("\n") : "S" + std::to_string(pick % (kSubgroups + 5)) + "\n";
+            }
+        }
+    }
+
+    // FNV-1a over the lists, the manifest and the log records.
+    std::string digest(const std::string& type) const
+    {
+        std::string all;
+        for (const std::string& list : allLists()) {
+            all += list + "=" + file(list) + "\n";
+        }
+        all += file(type == "clone" ? CLONE_MANIFEST_CLONE : CLONE_MANIFEST_CLONESELF);
+        for (const clonetest::LogRecord& record : log()) {
+            all += record.record + "\t" + record.message + "\n";
+        }
+        std::uint64_t hash = 14695981039346656037ull;
+        for (const char c : all) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        }
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+        return hex;
+    }
+
+private:
+    unsigned seed_ = 2026;
+};
+
+TEST_F(GeneratedDefinitionsTest, ExpandAsBeforeTheIndex)
+{
+    std::string groups;
+    std::string attrib;
+    generate(groups, attrib);
+    writeGroups(groups);
+    writeAttrib(attrib);
+    writeFile(path("/config/attributes"), "feature.0=TRUE\nfeature.1=FALSE\n");
+    const std::pair<const char*, const char*> runs[] = {{"clone", "528fac768e6ae20a"}, {"cloneSelf", "490173ff0edf2a8f"}};
+    for (const auto& [type, expected] : runs) {
+        ASSERT_EQ(std::system(("rm -rf '" + path("/xpaths/tmp_cloningData") + "'/*").c_str()), 0);
+        clearLog();
+        expandAll({"G1_GROUP", "G2_GROUP", "G3_GROUP", "CLONE_TO_SELF_GROUP"}, type);
+        EXPECT_EQ(digest(type), expected) << type;
     }
 }
 

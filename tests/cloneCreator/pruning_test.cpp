@@ -1,6 +1,7 @@
 // Pruning of the filled manifest: what one pass removes, and where the repetition ends.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,44 +66,66 @@ protected:
     }
 };
 
-TEST_F(PruningTest, RepetitionLeavesNoEmptyElement)
+// A manifest emptied by pruning no longer parses; that ends the repetition and is no failure. One
+// that is broken, empty or missing from the start is reported, left alone and makes the export
+// incomplete.
+TEST_F(PruningTest, EmptiedOrUnreadableManifest)
 {
-    writeFile(file(),
-              "<r><cloningData><version>1.0.0</version><cloningAttributes><nvRAM/><configServer/></cloningAttributes>"
-              "<Certificates><rootCertificates/><domainCertificates>data/d</domainCertificates></Certificates>"
-              "<templates><default/></templates><snmp><trapKeyList/></snmp></cloningData><serialNumber/></r>");
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    EXPECT_EQ(prune(creator), 4);
-    EXPECT_EQ(xmlFileOutline(file()),
-              "r\n  cloningData\n    version: 1.0.0\n    Certificates\n      domainCertificates: data/d\n");
-}
-
-// A manifest emptied by pruning no longer parses; that ends the repetition and is no failure.
-TEST_F(PruningTest, NothingCapturedLeavesNoRootAndNoError)
-{
-    writeFile(file(), "<r><cloningData><version/></cloningData><serialNumber/></r>");
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    EXPECT_EQ(prune(creator), 1);
-    EXPECT_EQ(readFile(file()), "<?xml version=\"1.0\"?>\n");
-    EXPECT_TRUE(messages("ERROR").empty());
-    EXPECT_FALSE(creator.exportIncomplete);
-}
-
-// A manifest that is broken, empty or missing from the start makes the export incomplete.
-TEST_F(PruningTest, UnreadableManifestIsReportedAndLeftAlone)
-{
-    for (const std::string content : {"<r><a/>", "", "missing"}) {
-        if (content == "missing") {
-            ASSERT_EQ(::unlink(file().c_str()), 0);
-        } else {
-            writeFile(file(), content);
-        }
+    const std::string cannotParse = "Manifest " + file() + " cannot be parsed";
+    const struct {
+        std::string before;  // "missing": no file
+        int passes;
+        std::string after;
+    } cases[] = {{"<r><cloningData><version/></cloningData><serialNumber/></r>", 1, "<?xml version=\"1.0\"?>\n"},
+                 {"<r><a/>", 0, "<r><a/>"}, {"", 0, ""}, {"missing", 0, "missing"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        c.before == "missing" ? static_cast<void>(::unlink(file().c_str())) : writeFile(file(), c.before);
+        clearLog();
         CloneCreator creator(const_cast<char*>("/tmp"));
-        EXPECT_EQ(prune(creator), 0);
-        EXPECT_TRUE(creator.exportIncomplete) << content;
-        EXPECT_EQ(clonetest::exists(file()) ? readFile(file()) : "missing", content);
+        EXPECT_EQ(prune(creator), c.passes);
+        EXPECT_EQ(clonetest::exists(file()) ? readFile(file()) : "missing", c.after);
+        EXPECT_EQ(creator.exportIncomplete, c.passes == 0);
+        EXPECT_EQ(messages("ERROR"), c.passes == 0 ? std::vector<std::string>{cannotParse} : std::vector<std::string>{});
     }
-    EXPECT_EQ(messages("ERROR"), std::vector<std::string>(3, "Manifest " + file() + " cannot be parsed"));
+}
+
+// The export prunes in one walk; it must end where repeated passes end, byte for byte, for the
+// cases above and for generated manifests mixing empty elements, text, blanks and comments.
+TEST_F(PruningTest, OneWalkEndsWherePassesEnd)
+{
+    std::vector<std::string> manifests = {
+        "<r><g1><a/></g1><g2><b/></g2><k>x</k></r>", "<r><a/><g><c/></g><b/></r>",
+        "<r>\n  <g>\n    <a/>\n  </g>\n  <k> </k>\n</r>\n", "<!--head--><r><a><b/><!--c--></a></r>",
+        "<r><cloningData><version/></cloningData><serialNumber/></r>", "<r><a/>"};
+    unsigned seed = 7;
+    const auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    const std::function<std::string(int)> element = [&](int depth) {
+        std::string xml = "<e" + std::to_string(next() % 4) + ">";
+        for (unsigned i = 0, n = depth < 5 ? next() % 4 : 0; i < n; ++i) {
+            const unsigned kind = next() % 10;
+            xml += kind == 0 ? "text" : kind == 1 ? "<!--c-->" : kind == 2 ? "\n  " : element(depth + 1);
+        }
+        return xml + "</e" + xml.substr(2, 1) + ">";
+    };
+    for (int i = 0; i < 200; ++i) {
+        manifests.push_back("<?xml version=\"1.0\"?>\n" + element(0));
+    }
+    const std::string once = path("/xpaths/tmp_cloningData/once.xml");
+    for (const std::string& manifest : manifests) {
+        writeFile(file(), manifest);
+        writeFile(once, manifest);
+        clearLog();
+        CloneCreator passes(const_cast<char*>("/tmp"));
+        prune(passes);
+        const std::vector<std::string> passErrors = messages("ERROR");
+        clearLog();
+        CloneCreator walk(const_cast<char*>("/tmp"));
+        walk.pruneManifest(once);
+        EXPECT_EQ(readFile(once), readFile(file())) << manifest;
+        EXPECT_EQ(walk.exportIncomplete, passes.exportIncomplete) << manifest;
+        EXPECT_EQ(messages("ERROR").size(), passErrors.size()) << manifest;
+    }
 }
 
 }  // namespace

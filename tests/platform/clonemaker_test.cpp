@@ -2,10 +2,12 @@
 // that are signed, complete and appear whole or not at all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,36 +71,27 @@ TEST_F(CloneMakerTest, OnlyTheExactPasswordIsAccepted)
 
 using F = std::vector<std::string>;
 
-std::string join(const F& f)
-{
-    std::string out;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-        out += (i ? "$" : "") + f[i];
-    }
-    return out;
-}
-
-std::string upper(std::string s)
-{
-    for (char& c : s) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return s;
-}
-
 // A verifier that is missing or malformed in any field refuses every password, with a clear
 // record; the password itself is never logged.
 TEST_F(CloneMakerTest, MalformedOrMissingVerifierRefusesEveryPassword)
 {
-    F f(1);
-    for (char ch : readFile(verifierPath())) {
-        if (ch == '$') {
-            f.emplace_back();
-        } else if (ch != '\n') {
-            f.back() += ch;
-        }
+    F f;
+    std::istringstream fields(lines(readFile(verifierPath()))[0]);
+    for (std::string field; std::getline(fields, field, '$');) {
+        f.push_back(field);
     }
     ASSERT_EQ(f.size(), 4u);  // scheme, iterations, salt, key
+    const auto join = [](const F& fs) {
+        std::string out = fs[0];
+        for (std::size_t i = 1; i < fs.size(); ++i) {
+            out += "$" + fs[i];
+        }
+        return out;
+    };
+    const auto upper = [](std::string s) {
+        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+        return s;
+    };
     const char* const kMalformed = "Clone password verifier is malformed: ";
     const struct {
         const char* name;
@@ -227,36 +220,6 @@ TEST_F(CloneMakerTest, ReplacingAFileNeverShowsAPartOfIt)
     EXPECT_TRUE(dotFiles(out_).empty());
 }
 
-TEST_F(CloneMakerTest, NoUsableKeyMeansNoCloneFile)
-{
-    const bool openssl = std::system("openssl version >/dev/null 2>&1") == 0;
-    const struct {
-        const char* name;
-        const char* command;  // makes the key file at $KEY; empty: no key file
-    } keys[] = {{"missing", ""},
-                {"garbage", "echo 'not a key' > \"$KEY\""},
-                {"publicKeyOnly", "openssl genpkey -algorithm ed25519 | openssl pkey -pubout > \"$KEY\""},
-                {"ecKey", "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out \"$KEY\""},
-                {"encrypted", "openssl genpkey -algorithm ed25519 -aes256 -pass pass:x -out \"$KEY\""}};
-    makeArchive(archive());
-    ScopedEnv keyEnv("KEY", keyPath());
-    for (const auto& k : keys) {
-        SCOPED_TRACE(k.name);
-        ::unlink(keyPath().c_str());
-        if (std::strncmp(k.command, "openssl", 7) == 0 && !openssl) {
-            continue;
-        }
-        ASSERT_TRUE(*k.command == '\0' || std::system(k.command) == 0);
-        writeFile(cloneFile(), "stale clone file of an earlier run");
-        clearLog();
-
-        EXPECT_EQ(handle(), FALSE);
-        EXPECT_FALSE(exists(cloneFile()));
-        EXPECT_TRUE(dotFiles(out_).empty());
-        EXPECT_TRUE(anyError("Clone file " + cloneFile() + " not written: no signing key: "));
-    }
-}
-
 // Flips one bit of the byte AT (counted from the end when negative).
 std::string flipped(std::string s, long at, char bit)
 {
@@ -265,44 +228,63 @@ std::string flipped(std::string s, long at, char bit)
     return s;
 }
 
-TEST_F(CloneMakerTest, DamagedArchiveIsNotSigned)
+// No usable key or a damaged archive: FALSE, a reason, and no clone file (not even an old one).
+TEST_F(CloneMakerTest, NothingSignableMeansNoCloneFile)
 {
     using P = const std::string&;
+    const bool openssl = std::system("openssl version >/dev/null 2>&1") == 0;
     const std::string raw = tarArchive({{"./a", '0', "", "data"}});
     const struct {
         const char* name;
+        const char* key;  // shell command making the key at $KEY; null: the device's own key
         // Makes the archive at P from the valid gzip'd tar V.
         std::function<void(P p, P v)> make;
-    } archives[] = {
-        {"missing", [](P, P) {}},
-        {"directory", [](P p, P) { makeDirs(p); }},
-        {"empty", [](P p, P) { writeFile(p, ""); }},
-        {"text", [](P p, P) { writeFile(p, "hello\n"); }},
-        {"plainTar", [&](P p, P) { writeFile(p, raw); }},
-        {"gzipNotTar", [](P p, P) { writeGzip(p, std::string(3000, 'x')); }},
-        {"truncated", [](P p, P v) { writeFile(p, v.substr(0, v.size() - 20)); }},
-        {"trailingGarbage", [](P p, P v) { writeFile(p, v + "garbage"); }},
-        // (A flipped bit inside the compressed data need not change what it decompresses to, e.g.
-        // in the code lengths of an unused symbol; the checksum and length trailer always count.)
-        {"wrongCrc", [](P p, P v) { writeFile(p, flipped(v, -8, 0x10)); }},
-        {"wrongLength", [](P p, P v) { writeFile(p, flipped(v, -4, 0x01)); }},
+    } cases[] = {
+        {"missing", nullptr, [](P, P) {}},
+        {"directory", nullptr, [](P p, P) { makeDirs(p); }},
+        {"empty", nullptr, [](P p, P) { writeFile(p, ""); }},
+        {"text", nullptr, [](P p, P) { writeFile(p, "hello\n"); }},
+        {"plainTar", nullptr, [&](P p, P) { writeFile(p, raw); }},
+        {"gzipNotTar", nullptr, [](P p, P) { writeGzip(p, std::string(3000, 'x')); }},
+        {"truncated", nullptr, [](P p, P v) { writeFile(p, v.substr(0, v.size() - 20)); }},
+        {"trailingGarbage", nullptr, [](P p, P v) { writeFile(p, v + "garbage"); }},
+        // (A flipped bit inside the compressed data need not change what it decompresses to; the
+        // checksum and length trailer always count.)
+        {"wrongCrc", nullptr, [](P p, P v) { writeFile(p, flipped(v, -8, 0x10)); }},
+        {"wrongLength", nullptr, [](P p, P v) { writeFile(p, flipped(v, -4, 0x01)); }},
         // The name changed after the checksum was computed.
-        {"badHeaderChecksum", [&](P p, P) { writeGzip(p, flipped(raw, 0, 0x03)); }},
-        {"noEndMarker", [&](P p, P) { writeGzip(p, raw.substr(0, raw.size() - 1024)); }},
-        {"dataAfterEndMarker", [&](P p, P) { writeGzip(p, raw + tarHeader({"./b", '0', "", ""})); }}};
+        {"badHeaderChecksum", nullptr, [&](P p, P) { writeGzip(p, flipped(raw, 0, 0x03)); }},
+        {"noEndMarker", nullptr, [&](P p, P) { writeGzip(p, raw.substr(0, raw.size() - 1024)); }},
+        {"dataAfterEndMarker", nullptr, [&](P p, P) { writeGzip(p, raw + tarHeader({"./b", '0', "", ""})); }},
+        // The device's key goes last: every row from here on replaces it.
+        {"keyMissing", "", nullptr},
+        {"keyGarbage", "echo 'not a key' > \"$KEY\"", nullptr},
+        {"publicKeyOnly", "openssl genpkey -algorithm ed25519 | openssl pkey -pubout > \"$KEY\"", nullptr},
+        {"ecKey", "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out \"$KEY\"", nullptr},
+        {"encryptedKey", "openssl genpkey -algorithm ed25519 -aes256 -pass pass:x -out \"$KEY\"", nullptr}};
     makeArchive(root() + "/valid.tar");
     const std::string valid = readFile(root() + "/valid.tar");
-    for (const auto& a : archives) {
-        SCOPED_TRACE(a.name);
+    ScopedEnv keyEnv("KEY", keyPath());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.key != nullptr && std::strncmp(c.key, "openssl", 7) == 0 && !openssl) {
+            continue;
+        }
         ASSERT_EQ(std::system(("rm -rf " + quoted(archive())).c_str()), 0);
-        a.make(archive(), valid);
+        if (c.key == nullptr) {
+            c.make(archive(), valid);
+        } else {
+            writeFile(archive(), valid);
+            ::unlink(keyPath().c_str());
+            ASSERT_TRUE(*c.key == '\0' || std::system(c.key) == 0);
+        }
         writeFile(cloneFile(), "stale clone file of an earlier run");
         clearLog();
 
         EXPECT_EQ(handle(), FALSE);
         EXPECT_FALSE(exists(cloneFile()));
         EXPECT_TRUE(dotFiles(out_).empty());
-        EXPECT_TRUE(anyError("Clone file " + cloneFile() + " not written: "));
+        EXPECT_TRUE(anyError("Clone file " + cloneFile() + " not written: " + (c.key != nullptr ? "no signing key: " : "")));
     }
 }
 

@@ -9,18 +9,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include <libxml/parser.h>
-
-#include "CloneCreator.h"
-#include "DeviceTest.h"
-#include "Handles.h"
+#include "CaptureTest.h"
 
 namespace {
 
 using namespace clonetest;
-typedef std::vector<std::string> Lines;
 
-const char kTool[] = "/xpaths/nc_dlms/upgrade/apps/get_sql_data.sh";
 const std::string kNothing;
 const std::string kGarbage = std::string("a.b=\0\377\200\n", 8) + std::string(8192, '\351') + "\n";
 
@@ -55,7 +49,7 @@ const DumpCase kDumpCases[] = {
 
 struct Fault {
     const char* name;
-    const char* how;   // a sim.tool mode, or what the test does to the tool, the directory or the node
+    const char* how;   // a sim.tool mode, or what the test does to the directory or the node
     const std::string* dump;  // staged bytes when the dump succeeds; null: the database's
     bool_t staged;
     bool blocked;  // the staging directory cannot be made: nothing runs
@@ -68,14 +62,11 @@ const Fault kFaults[] = {
     {"Empty", "empty", &kNothing, TRUE, false},
     {"Garbage", "garbage", &kGarbage, TRUE, false},
     {"Fails", "fail", nullptr, FALSE, false},
-    {"Missing", "missing", nullptr, FALSE, false},
-    {"NotExecutable", "notExecutable", nullptr, FALSE, false},
     {"NoNode", "noNode", nullptr, FALSE, false},
     {"DirectoryExists", "directory", nullptr, FALSE, true},
-    {"FileInTheWay", "file", nullptr, FALSE, true},
 };
 
-class DumpTest : public DeviceTest, public testing::WithParamInterface<std::tuple<DumpCase, Fault>> {};
+class DumpTest : public CaptureTest, public testing::WithParamInterface<std::tuple<DumpCase, Fault>> {};
 
 TEST_P(DumpTest, OnlyAWholeDumpIsStagedAndNamed)
 {
@@ -89,30 +80,18 @@ TEST_P(DumpTest, OnlyAWholeDumpIsStagedAndNamed)
                               "jba_print_exceptions"}) {
         writeFile(path("/config/sql/") + table, "id\n" + std::to_string(++row) + "\n");
     }
-    makeDirs(path(DATA));
-    if (how == "missing") {
-        ::unlink(path(kTool).c_str());
-    } else if (how == "notExecutable") {
-        ::chmod(path(kTool).c_str(), 0644);
-    } else if (how == "directory") {
+    if (how == "directory") {
         makeDirs(dir);
         writeFile(dir + "earlier", "kept");
-    } else if (how == "file") {
-        writeFile(path(std::string(c.dir, std::string(c.dir).size() - 1)), "kept");
     } else if (!how.empty() && how != "noNode") {
         setAttribute("sim.tool.get_sql_data.sh", how);
     }
-    cloneutil::XmlDoc doc(xmlReadMemory("<n/>", 4, nullptr, nullptr, 0));
-    xmlNodePtr node = how == "noNode" ? nullptr : xmlDocGetRootElement(doc.get());
-    CloneCreator creator(const_cast<char*>("/out"));
 
-    EXPECT_EQ((creator.*c.helper)(node), f.staged);
-    const bool ran = !f.blocked && how != "missing" && how != "notExecutable";
-    EXPECT_EQ(toolCalls(), ran ? Lines{std::string("get_sql_data.sh ") + c.selectors} : Lines{});
-    cloneutil::XmlChar text(xmlNodeGetContent(xmlDocGetRootElement(doc.get())));
-    EXPECT_STREQ(reinterpret_cast<const char*>(text.get()), f.staged ? c.staged : "");
-    EXPECT_EQ(messages("ERROR"), f.blocked ? Lines{c.dirError} : Lines{});
-    EXPECT_EQ(messages("INFO"), f.staged || f.blocked || how == "noNode" ? Lines{} : Lines{c.failure});
+    EXPECT_EQ((creator.*c.helper)(how == "noNode" ? nullptr : node()), f.staged);
+    EXPECT_EQ(toolCalls(), !f.blocked ? Strings{std::string("get_sql_data.sh ") + c.selectors} : Strings{});
+    EXPECT_EQ(outline(), f.staged ? "node: " + std::string(c.staged) + "\n" : "node\n");
+    EXPECT_EQ(messages("ERROR"), f.blocked ? Strings{c.dirError} : Strings{});
+    EXPECT_EQ(messages("INFO"), f.staged || f.blocked || how == "noNode" ? Strings{} : Strings{c.failure});
     if (f.staged) {
         const std::string dump = path(std::string(CLONE_EXPORT_TREE) + c.staged);
         EXPECT_EQ(readFile(dump), f.dump != nullptr ? *f.dump : c.dump);
@@ -120,8 +99,8 @@ TEST_P(DumpTest, OnlyAWholeDumpIsStagedAndNamed)
         ASSERT_EQ(::stat(dump.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0755u);
     } else if (f.blocked) {
-        // What stood in the way is left as it was.
-        EXPECT_EQ(readFile(how == "file" ? dir.substr(0, dir.size() - 1) : dir + "earlier"), "kept");
+        // An earlier capture's directory is not taken over.
+        EXPECT_EQ(readFile(dir + "earlier"), "kept");
     } else {
         // Neither the leftover of a failed dump nor its directory reaches the archive.
         EXPECT_FALSE(exists(dir));
@@ -129,8 +108,6 @@ TEST_P(DumpTest, OnlyAWholeDumpIsStagedAndNamed)
 }
 
 INSTANTIATE_TEST_SUITE_P(Dumps, DumpTest, testing::Combine(testing::ValuesIn(kDumpCases), testing::ValuesIn(kFaults)),
-                         [](const testing::TestParamInfo<std::tuple<DumpCase, Fault>>& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
-                         });
+                         caseAndFaultName<DumpTest::ParamType>);
 
 }  // namespace

@@ -34,8 +34,6 @@ std::string expectedOutline(bool staged, const std::string& devicePath)
 
 class CertificatesTest : public CaptureTest {
 protected:
-    // A file with a mode and a time that cp -p must keep.
-    void put(const std::string& devicePath, const std::string& content) const { writeSource(devicePath, content); }
     // TO holds copies of FROM's files NAMES, with their bytes, mode and time, and nothing else.
     void expectCopies(const std::string& from, const std::string& to, const Strings& names) const
     {
@@ -111,13 +109,13 @@ TEST_P(CopyTest, StagesTheDirectoryAsItIs)
     const CopyCase& c = GetParam();
     const std::string staging = path(c.h->staging.substr(0, c.h->staging.size() - 1));
     for (const std::string& name : c.files) {
-        put(c.h->source + name, name);
+        writeSource(c.h->source + name, name);
     }
     if (c.prep != Prep::NoParent) {
         makeDirs(staging.substr(0, staging.rfind('/')));
     }
     if (c.prep == Prep::StagingExists) {
-        put(c.h->staging + "kept", "kept");  // as the source's, so that it reads as a copy
+        writeSource(c.h->staging + "kept", "kept");  // as the source's, so that it reads as a copy
     } else if (c.prep == Prep::StagingIsLink) {
         makeDirs(path("/outside"));
         ASSERT_EQ(::symlink(path("/outside").c_str(), staging.c_str()), 0);
@@ -135,8 +133,7 @@ TEST_P(CopyTest, StagesTheDirectoryAsItIs)
     expectCopies(c.h->source, c.h->staging, c.staged);
 }
 
-INSTANTIATE_TEST_SUITE_P(Certificates, CopyTest, ::testing::ValuesIn(kCopyCases),
-                         [](const ::testing::TestParamInfo<CopyCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Certificates, CopyTest, ::testing::ValuesIn(kCopyCases), RowName());
 
 // Every store test's device: certificates in ssl/trusted and ssl/domain ("root" has no key on the
 // device, "device" has, "cut" is the device certificate cut short) and two store entries that are
@@ -215,9 +212,9 @@ TEST_P(StoreTest, ListsTheLinksOfEachKind)
 {
     const StoreCase& c = GetParam();
     const std::string rootDir = kData + "rootCertificates/", domainDir = kData + "domainCertificates/";
-    put(kSsl + "private/" + certificates["hash"], "device key");
+    writeSource(kSsl + "private/" + certificates["hash"], "device key");
     for (const auto& file : kStoreFiles) {
-        put(kSsl + file.first, certificates.count(file.second) != 0 ? certificates[file.second] : file.second);
+        writeSource(kSsl + file.first, certificates.count(file.second) != 0 ? certificates[file.second] : file.second);
     }
     for (const auto& link : c.links) {
         ASSERT_EQ(::symlink(link.second.c_str(), path(kStore + link.first).c_str()), 0) << link.first;
@@ -266,7 +263,6 @@ TEST_P(StoreTest, ListsTheLinksOfEachKind)
     expectCopies(kSsl + "domain/", domainDir, {"ca.pem", "dev.pem"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Certificates, StoreTest, ::testing::ValuesIn(kStoreCases),
-                         [](const ::testing::TestParamInfo<StoreCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Certificates, StoreTest, ::testing::ValuesIn(kStoreCases), RowName());
 
 }  // namespace

@@ -9,14 +9,11 @@
 #include <map>
 #include <sys/stat.h>
 
-#include "CloneCreator.h"
-#include "DeviceTest.h"
-#include "Handles.h"
+#include "CaptureTest.h"
 
 namespace {
 
 using namespace clonetest;
-using Strings = std::vector<std::string>;
 using Tree = std::map<std::string, std::string>;  // device path: content, "<dir>", "<fifo>", "<gone>"
 
 const std::string kUpload = "/xpaths/nc_dlms/http/apps/start.pcl", kUploaded = "\033E\033*c1D uploaded fonts";
@@ -71,33 +68,30 @@ const PclCase kPclCases[] = {
      {{kPcl6 + "start_pcl.orig", "pcl6"}}, FALSE, {}, {kNotStaged}},
     {"UploadedIsDirectory", {{kUpload, "<dir>"}, {kPcl6 + "start.pcl", "pcl6"}}, "",
      {{kPcl6 + "start_pcl.orig", "pcl6"}}, FALSE, {}, {kNotStaged}},
-    {"UploadedIsFifo", {{kUpload, "<fifo>"}}, "", {}, FALSE, {}, {kNotStaged}},
     {"StagingBlockedAfterTheDeviceChanged", {{kStaged, "in the way"}, {kPcl6 + "start.pcl", "pcl6"}}, "",
      {{kPcl6 + "start_pcl.orig", "pcl6"}, {kPcl6 + "start.pcl", kUploaded}}, FALSE,
      {"Creating " + kStaged + "/datafiles/ is failed"}, {}},
 };
 
-class PclFontTest : public DeviceTest, public testing::WithParamInterface<PclCase> {
+class PclFontTest : public CaptureTest, public testing::WithParamInterface<PclCase> {
 protected:
     void SetUp() override
     {
-        DeviceTest::SetUp();
+        CaptureTest::SetUp();
         ::setenv("PATH", (root() + "/bin:" + path_).c_str(), 1);
     }
     void TearDown() override
     {
         ::setenv("PATH", path_.c_str(), 1);
-        DeviceTest::TearDown();
+        CaptureTest::TearDown();
     }
-    // WHAT at the device path NAME: "<dir>", "<fifo>", "<gone>" or a file's content.
+    // WHAT at the device path NAME: "<dir>", "<gone>" or a file's content.
     void put(const std::string& name, const std::string& what) const
     {
         ASSERT_EQ(std::system(("rm -rf '" + path(name) + "'").c_str()), 0);
         makeDirs(path(name.substr(0, name.rfind('/'))));
         if (what == "<dir>") {
             makeDirs(path(name));
-        } else if (what == "<fifo>") {
-            ::mkfifo(path(name).c_str(), 0644);
         } else if (what != "<gone>") {
             writeFile(path(name), what);
         }
@@ -108,19 +102,16 @@ protected:
 TEST_P(PclFontTest, InstallsTheUploadedStartFileAndStagesIt)
 {
     const PclCase& c = GetParam();
-    put(kUpload, kUploaded), put(kSumTool, kSum), put("/xpaths/tmp_cloningData/cloningExport/data", "<dir>");
+    put(kUpload, kUploaded), put(kSumTool, kSum);
     for (const auto& p : c.setup) {
         put(p.first, p.second);
     }
     setAttribute("sim.tool.dmpr", c.dmpr);
     const Tree before = snapshot(root());
-    cloneutil::XmlDoc doc(xmlReadMemory("<n/>", 4, nullptr, nullptr, 0));
-    CloneCreator creator(const_cast<char*>("/out"));
     clearLog();
 
-    EXPECT_EQ(creator.clonePCLFontsHelper(xmlDocGetRootElement(doc.get())), c.result);
-    cloneutil::XmlChar text(xmlNodeGetContent(xmlDocGetRootElement(doc.get())));
-    EXPECT_STREQ(reinterpret_cast<const char*>(text.get()), c.result ? "data/pclFonts/datafiles" : "");
+    EXPECT_EQ(run(&CloneCreator::clonePCLFontsHelper), c.result);
+    EXPECT_EQ(outline(), c.result ? "node: data/pclFonts/datafiles\n" : "node\n");
     EXPECT_EQ(creator.nameOfDLM, c.result ? "pclFonts" : "cloning");
     EXPECT_EQ(messages("ERROR"), c.errors);
     EXPECT_EQ(messages("INFO"), c.infos);
@@ -142,7 +133,6 @@ TEST_P(PclFontTest, InstallsTheUploadedStartFileAndStagesIt)
     EXPECT_EQ(changes, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(StartFiles, PclFontTest, testing::ValuesIn(kPclCases),
-                         [](const testing::TestParamInfo<PclCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(StartFiles, PclFontTest, testing::ValuesIn(kPclCases), RowName());
 
 }  // namespace

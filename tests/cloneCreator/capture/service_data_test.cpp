@@ -20,20 +20,8 @@ const std::string kData = kExportData;
 const char kDlmList[] = "/xpaths/tmp_cloningData/dlm_attr_list";
 const char kImages[] = "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/";
 
-// The self-clone type of one test must not reach the next.
-class ServiceDataTest : public CaptureTest {
-protected:
-    void SetUp() override
-    {
-        srtCloneSelfType.clear();
-        CaptureTest::SetUp();
-    }
-    void TearDown() override
-    {
-        srtCloneSelfType.clear();
-        CaptureTest::TearDown();
-    }
-};
+// Every row of kToolCases sets the self-clone type the registry capture reads.
+using ServiceDataTest = CaptureTest;
 
 struct ToolCase {
     const char* name;

@@ -204,8 +204,7 @@ TEST_P(TemplatePoolTest, CopiesEveryPartItFinds)
     EXPECT_EQ(treeOf(path(kExportData + "mailbox")), tree);
 }
 
-INSTANTIATE_TEST_SUITE_P(Pool, TemplatePoolTest, testing::ValuesIn(kPoolCases),
-                         [](const testing::TestParamInfo<PoolCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Pool, TemplatePoolTest, testing::ValuesIn(kPoolCases), RowName());
 
 TEST_F(CaptureTest, TemplatePoolParentInTheWay)
 {

@@ -1,0 +1,93 @@
+// Measures one export the way a caller makes it, for scripts/bench-profile.sh. Each mode prints
+// "key value" lines:
+//   profile_export export OUTPUT_DIR GROUPS PASSWORD   export_s, self_cpu_s, children_cpu_s, peak_rss_kib,
+//                                                      crypto_rss_kib
+//   profile_export load-only                           the same memory figures of a process that only
+//                                                      loads the library
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include <sys/resource.h>
+
+#include "cloneCreator.h"
+
+namespace {
+
+double seconds(const timeval& t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double cpu(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+long peakRssKib()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Resident pages of libcrypto: the host signing stand-in's, not the library's (the device signs
+// with its own library).
+long cryptoRssKib()
+{
+    std::ifstream maps("/proc/self/smaps");
+    std::string line;
+    bool crypto = false;
+    long kib = 0;
+    while (std::getline(maps, line)) {
+        if (line.find("Rss:") == 0) {
+            kib += crypto ? std::stol(line.substr(4)) : 0;
+        } else if (!line.empty() && line.find(':') > line.find(' ')) {
+            crypto = line.find("libcrypto") != std::string::npos;  // a mapping's first line
+        }
+    }
+    return kib;
+}
+
+template <typename F>
+double timed(F&& work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: profile_export export OUTPUT_DIR GROUPS PASSWORD | load-only\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "load-only" && argc == 2) {
+        std::printf("peak_rss_kib %ld\ncrypto_rss_kib %ld\n", peakRssKib(), cryptoRssKib());
+        return 0;
+    }
+    if (mode == "export" && argc == 5) {
+        std::string output = argv[2];
+        std::string groups = argv[3];
+        const double self = cpu(RUSAGE_SELF);
+        const double children = cpu(RUSAGE_CHILDREN);
+        int result = 1;
+        const double wall = timed([&] { result = createCloneDLM(&output[0], argv[4], &groups[0]); });
+        std::printf("result %d\nexport_s %.4f\nself_cpu_s %.4f\nchildren_cpu_s %.4f\npeak_rss_kib %ld\n"
+                    "crypto_rss_kib %ld\n",
+                    result, wall, cpu(RUSAGE_SELF) - self, cpu(RUSAGE_CHILDREN) - children, peakRssKib(),
+                    cryptoRssKib());
+        return result;
+    }
+    return usage();
+}
