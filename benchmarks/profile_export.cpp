@@ -1,7 +1,7 @@
 // Measures one export the way a caller makes it, for scripts/bench-profile.sh. Each mode prints
 // "key value" lines:
 //   profile_export export OUTPUT_DIR GROUPS PASSWORD   export_s, self_cpu_s, children_cpu_s, peak_rss_kib,
-//                                                      crypto_rss_kib
+//                                                      stand_in_rss_kib
 //   profile_export load-only                           the same memory figures of a process that only
 //                                                      loads the library
 #include <chrono>
@@ -35,19 +35,20 @@ long peakRssKib()
     return usage.ru_maxrss;
 }
 
-// Resident pages of libcrypto: the host signing stand-in's, not the library's (the device signs
-// with its own library).
-long cryptoRssKib()
+// Resident pages of libcrypto and libarchive: the host signing stand-in's, not the library's (the
+// device signs with its own library).
+long standInRssKib()
 {
     std::ifstream maps("/proc/self/smaps");
     std::string line;
-    bool crypto = false;
+    bool standIn = false;
     long kib = 0;
     while (std::getline(maps, line)) {
         if (line.find("Rss:") == 0) {
-            kib += crypto ? std::stol(line.substr(4)) : 0;
+            kib += standIn ? std::stol(line.substr(4)) : 0;
         } else if (!line.empty() && line.find(':') > line.find(' ')) {
-            crypto = line.find("libcrypto") != std::string::npos;  // a mapping's first line
+            // A mapping's first line.
+            standIn = line.find("libcrypto") != std::string::npos || line.find("libarchive") != std::string::npos;
         }
     }
     return kib;
@@ -73,7 +74,7 @@ int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "load-only" && argc == 2) {
-        std::printf("peak_rss_kib %ld\ncrypto_rss_kib %ld\n", peakRssKib(), cryptoRssKib());
+        std::printf("peak_rss_kib %ld\nstand_in_rss_kib %ld\n", peakRssKib(), standInRssKib());
         return 0;
     }
     if (mode == "export" && argc == 5) {
@@ -84,9 +85,9 @@ int main(int argc, char** argv)
         int result = 1;
         const double wall = timed([&] { result = createCloneDLM(&output[0], argv[4], &groups[0]); });
         std::printf("result %d\nexport_s %.4f\nself_cpu_s %.4f\nchildren_cpu_s %.4f\npeak_rss_kib %ld\n"
-                    "crypto_rss_kib %ld\n",
+                    "stand_in_rss_kib %ld\n",
                     result, wall, cpu(RUSAGE_SELF) - self, cpu(RUSAGE_CHILDREN) - children, peakRssKib(),
-                    cryptoRssKib());
+                    standInRssKib());
         return result;
     }
     return usage();

@@ -2,7 +2,8 @@
 # The export of large device profiles side by side with what it cannot avoid (its floor): the
 # commands it runs (device tools, copies), "tar -cz -b 64" of the same staged tree, and the signing
 # library's password check. Prints one table row per profile, the library's own instruction count
-# (callgrind, commands and the platform's stand-ins left out) and peak memory, and draws
+# (callgrind, commands and the platform's stand-ins left out) and peak memory (with the pages of
+# the signing stand-in's libcrypto and libarchive shown apart), and draws
 # docs/profile-overhead.svg.
 #   scripts/bench-profile.sh [--ppc] [SCALE...]        (default scales: 0.1 1 10)
 # --ppc runs the same export under qemu-ppc from the PowerPC build (times only).
@@ -52,7 +53,7 @@ value() { sed -n "s/^$1 //p" "$2" | tail -n 1; }
 
 figures=$build/profile-figures.txt
 : > "$figures"
-printf '| profile | export | commands | tar alone | password check | floor | export / floor | signing | export / (floor + signing) | own overhead | own instructions | peak RSS above load-only (of it libcrypto) |\n'
+printf '| profile | export | commands | tar alone | password check | floor | export / floor | signing | export / (floor + signing) | own overhead | own instructions | peak RSS above load-only (of it the signing stand-in) |\n'
 printf '|---|---|---|---|---|---|---|---|---|---|---|---|\n'
 for scale in $scales; do
     root=$build/profile-$scale
@@ -84,10 +85,10 @@ for scale in $scales; do
     pass=$(for i in $(seq "$runs"); do value password_s "$work/commands.$i"; done | median)
     sign=$(for i in $(seq "$runs"); do value sign_s "$work/commands.$i"; done | median)
     rss=$(for i in $(seq "$runs"); do value peak_rss_kib "$work/export.$i"; done | median)
-    crypto=$(for i in $(seq "$runs"); do value crypto_rss_kib "$work/export.$i"; done | median)
+    crypto=$(for i in $(seq "$runs"); do value stand_in_rss_kib "$work/export.$i"; done | median)
     run_driver load-only > "$work/load-only"
     base=$(value peak_rss_kib "$work/load-only")
-    basecrypto=$(value crypto_rss_kib "$work/load-only")
+    basecrypto=$(value stand_in_rss_kib "$work/load-only")
     instructions=-
     if ! $ppc; then
         # Collected inside createCloneDLM only, with the platform's stand-ins (signing, password
