@@ -1,6 +1,6 @@
 // Figures for the work that grows with the device's data: a whole export of the sample device,
 // group expansion over large group definition files, pruning of many empty elements, and the
-// removal of repeated lines from a long attribute list.
+// removal of repeated lines from a long attribute list; and what running a command costs.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -11,6 +11,7 @@
 
 #include "CloneCreator.h"
 #include "DevicePath.h"
+#include "Staging.h"
 
 namespace {
 
@@ -114,6 +115,29 @@ void BM_RemoveDuplicates(benchmark::State& state)
     state.SetComplexityN(lines);
 }
 BENCHMARK(BM_RemoveDuplicates)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// What the command time limit costs a command: the runner polls for the shell's end, system()
+// blocks on it. Arg: how long the command runs, in milliseconds (0: "true").
+void runFor(benchmark::State& state, int (*run)(const char*))
+{
+    const std::string command = state.range(0) == 0 ? "true" : "sleep " + std::to_string(state.range(0) / 1000.0);
+    for (auto _ : state) {
+        if (run(command.c_str()) != 0) {
+            state.SkipWithError("command failed");
+            break;
+        }
+    }
+}
+void BM_RunCommand(benchmark::State& state)
+{
+    runFor(state, cloneutil::runCommand);
+}
+void BM_System(benchmark::State& state)
+{
+    runFor(state, [](const char* command) { return std::system(command); });
+}
+BENCHMARK(BM_RunCommand)->Arg(0)->Arg(5)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_System)->Arg(0)->Arg(5)->Arg(50)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

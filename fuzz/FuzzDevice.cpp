@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <cerrno>
 #include <fcntl.h>
+#include <spawn.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,15 +132,19 @@ void forbidOutsideLoads()
 
 }  // namespace fuzzdev
 
-// The library runs device tools, the archiver and clean-ups through the shell. A fork per input
-// would make fuzzing crawl, so every command naming the device root fails as "not found" (a tool
-// missing is a case the library handles); any other command (libFuzzer's own) runs.
-extern "C" int system(const char* command)
+// The library runs device tools, the archiver and clean-ups through the shell. A process per input
+// would make fuzzing crawl, so every command naming the device root cannot be started (the library
+// handles a tool that cannot be run); any other spawn (libFuzzer's own) goes ahead.
+extern "C" int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                           const posix_spawnattr_t* attributes, char* const argv[], char* const envp[])
 {
-    if (command != nullptr && fuzzdev::rootDir != nullptr && std::strstr(command, fuzzdev::rootDir->c_str()) != nullptr) {
-        return 127 << 8;
+    for (int i = 0; argv[i] != nullptr && fuzzdev::rootDir != nullptr; ++i) {
+        if (std::strstr(argv[i], fuzzdev::rootDir->c_str()) != nullptr) {
+            return ENOENT;
+        }
     }
-    using System = int (*)(const char*);
-    static const System real = reinterpret_cast<System>(::dlsym(RTLD_NEXT, "system"));
-    return real(command);
+    using Spawn = int (*)(pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+                          char* const[], char* const[]);
+    static const Spawn real = reinterpret_cast<Spawn>(::dlsym(RTLD_NEXT, "posix_spawn"));
+    return real(pid, path, actions, attributes, argv, envp);
 }

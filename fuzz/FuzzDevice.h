@@ -1,5 +1,5 @@
 // A small simulated device for the fuzz targets: one bare device root per fuzzing process, whose
-// staging directory is emptied between inputs, and no shell (device tools are "not found").
+// staging directory is emptied between inputs, and no shell (device commands cannot be started).
 #ifndef CLONE_FUZZ_FUZZDEVICE_H
 #define CLONE_FUZZ_FUZZDEVICE_H
 

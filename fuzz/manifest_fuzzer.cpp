@@ -1,5 +1,5 @@
 // A manifest placed in the export tree, exported with a null group line: the walk over every
-// element (the clone helpers run, their device tools are "not found"), the save, and the pruning.
+// element (the clone helpers run, their device commands cannot be started), the save, and the pruning.
 // libxml2 must load nothing outside the device root (no external entity, DTD or network).
 #include <cstddef>
 #include <cstdint>

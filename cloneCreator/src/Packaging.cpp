@@ -145,7 +145,7 @@ void CloneCreator::generateCompressedFile()
     if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(&outputLocationOfDLM[0], 0755) != 0) {
         CLONE_LOG(logSpecError, "Output location %s cannot be created", outputLocationOfDLM.c_str());
     }
-    if (std::system(command) != 0) {
+    if (cloneutil::runCommand(command) != 0) {
         CLONE_LOG(logSpecInfo, "Clone file compression operation got failed");
         std::remove(archive);
     } else {

@@ -19,8 +19,26 @@ enum class MakeDir {
 // Makes the fixed device directory DIR (mode 0755); false on failure.
 bool makeStagingDir(const char* dir, MakeDir how);
 
-// Runs a command line of fixed device paths through the shell (see deviceCommand); the shell's
-// status, or -1 when the command could not be formed or started.
+// Seconds a command may run before it is stopped. A build may set CLONE_COMMAND_TIME_LIMIT;
+// host builds also take $CLONE_COMMAND_TIME_LIMIT (whole seconds above 0), so tests can be quick.
+#ifdef CLONE_COMMAND_TIME_LIMIT
+constexpr unsigned kCommandTimeLimit = CLONE_COMMAND_TIME_LIMIT;
+#else
+constexpr unsigned kCommandTimeLimit = 600;
+#endif
+static_assert(kCommandTimeLimit > 0, "a command needs some time to run");
+
+// The time limit commands run under now (see kCommandTimeLimit).
+unsigned commandTimeLimit();
+
+// Runs COMMAND with "/bin/sh -c", as system() does, but only for the command time limit: a device
+// tool that hangs must not hang the export. The shell and all it starts form a process group of
+// their own; at the limit the whole group gets SIGTERM, a second later SIGKILL, and that is
+// logged. The shell's wait status; -1 when it was stopped or could not be started.
+int runCommand(const char* command);
+
+// Runs a command line of fixed device paths (see deviceCommand) with runCommand; its result, or
+// -1 when the command could not be formed.
 int runDeviceCommand(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // True when TEXT is UTF-8 made only of characters that XML 1.0 allows in a document.

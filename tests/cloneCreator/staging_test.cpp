@@ -3,10 +3,13 @@
 
 #include <cstdlib>
 #include <string>
+#include <sys/wait.h>
 
 #include <libxml/tree.h>
 
+#include "CloneFileTestUtil.h"
 #include "DeviceTest.h"
+#include "DevicePath.h"
 #include "Handles.h"
 #include "Staging.h"
 
@@ -47,8 +50,31 @@ TEST_F(DeviceTest, DeviceCommandRunsUnderTheRootAndGivesTheStatus)
 {
     EXPECT_EQ(cloneutil::runDeviceCommand("echo %s > /xpaths/tmp_cloningData/out", "it ran"), 0);
     EXPECT_EQ(clonetest::readFile(path("/xpaths/tmp_cloningData/out")), "it ran\n");
-    EXPECT_NE(cloneutil::runDeviceCommand("exit 3"), 0);
+    const int status = cloneutil::runDeviceCommand("exit 3");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
     EXPECT_EQ(cloneutil::runDeviceCommand("echo %s", std::string(5000, 'x').c_str()), -1) << "never cut";
+}
+
+// A command that outlives the time limit is stopped with all it started, even what ignores
+// SIGTERM, and counts as not run; a limit that is no number is reported and the default holds.
+TEST_F(DeviceTest, CommandOverTheTimeLimitIsStoppedWithItsChildren)
+{
+    const std::string pidFile = path("/xpaths/tmp_cloningData/child.pid");
+    {
+        clonetest::ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
+        EXPECT_EQ(cloneutil::runDeviceCommand("trap '' TERM; sleep 60 & echo $! > %s; wait",
+                                              cloneutil::shellQuote(pidFile).c_str()),
+                  -1);
+        EXPECT_TRUE(anyError("Command stopped after 1 s: trap '' TERM; sleep 60 &"));
+    }
+    // Gone, or a zombie left to init (the shell that would reap it was stopped too).
+    const std::string stat = clonetest::readFile("/proc/" + std::to_string(std::stol(clonetest::readFile(pidFile))) + "/stat");
+    const std::size_t state = stat.rfind(") ");
+    EXPECT_TRUE(stat.empty() || (state != std::string::npos && stat[state + 2] == 'Z')) << stat;
+
+    clonetest::ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "soon");
+    EXPECT_EQ(cloneutil::commandTimeLimit(), cloneutil::kCommandTimeLimit);
+    EXPECT_TRUE(anyError("CLONE_COMMAND_TIME_LIMIT=soon is not a number of seconds"));
 }
 
 // Node text is taken as it is, "&" included; text that XML 1.0 cannot hold would make the saved

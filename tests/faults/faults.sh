@@ -9,12 +9,14 @@
 # Faults (one per run): a full file system under the staging area and, separately, under the
 # output directory (tmpfs, size stepped a page at a time, so each page the export takes is in turn
 # the one that is refused, then the inode count stepped, so file creations fail too); each device
-# tool failing, writing nothing, writing garbage, or missing; each plug-in refusing its export;
+# tool failing, writing nothing, writing garbage, never ending, or missing; each shell command the
+# export runs by name (tar, cp, sort, rm) never ending; each plug-in refusing its export;
 # each file the export reads from the device unreadable, a directory, or a dangling link; the
 # signing key missing or damaged.
 # Run as root (mounts); the export itself runs without the capabilities that let root read
 # anything, so an unreadable file is unreadable.
-#   tests/faults/faults.sh BUILD_DIR        (clone_demo, clonefile and the sample plug-ins built)
+#   [FAULT_ONLY=REGEX] tests/faults/faults.sh BUILD_DIR
+# (clone_demo, clonefile and the sample plug-ins built)
 set -eu
 src=$(cd "$(dirname "$0")/../.." && pwd)
 one=
@@ -38,13 +40,17 @@ run_one() {
     cp -a "$template" "$root"
     mkdir -p "$out" "$w/tmp"
     staging=$root/xpaths/tmp_cloningData
+    limit=
     case $fault in
         baseline) ;;
         staging-size) mount -t tmpfs -o "size=$arg" tmpfs "$staging" ;;
         staging-inodes) mount -t tmpfs -o "nr_inodes=$arg" tmpfs "$staging" ;;
         output-size) mount -t tmpfs -o "size=$arg" tmpfs "$out" ;;
         output-inodes) mount -t tmpfs -o "nr_inodes=$arg" tmpfs "$out" ;;
-        tool) echo "sim.tool.${arg%%=*}=${arg#*=}" >> "$root/config/attributes" ;;
+        tool) echo "sim.tool.${arg%%=*}=${arg#*=}" >> "$root/config/attributes"
+            [ "${arg#*=}" = hang ] && limit=1 ;;
+        command-hang) printf '#!/bin/sh\nwhile :; do sleep 1; done\n' > "$root/bin/$arg" && chmod +x "$root/bin/$arg"
+            limit=1 ;;
         tool-missing) rm -f "$root/$arg" ;;
         plugin-fail) echo "sim.plugin.$arg.fail=TRUE" >> "$root/config/attributes" ;;
         file-unreadable) chmod 000 "$root/$arg" ;;
@@ -59,7 +65,9 @@ run_one() {
     esac
     : > "$w/marker"
     status=0
+    # A hang is stopped at the command time limit, one second here.
     (cd "$w" && echo clone-demo | TMPDIR=$w/tmp CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH \
+        env ${limit:+CLONE_COMMAND_TIME_LIMIT=$limit} \
         timeout -k 5 60 setpriv --bounding-set=-dac_override,-dac_read_search \
         "$demo" "$out" "$groups" > "$w/demo.out" 2>&1) || status=$?
     problem=$(check "$status")
@@ -97,6 +105,13 @@ check() {
         124|137) echo "hung (killed after 60 s)"; return ;;
         *) echo "crashed or unexpected status $status"; return ;;
     esac
+    # A stopped command leaves nothing running (every tool runs from the run's own copy).
+    running=$(pgrep -f "$w/" || true)
+    if [ -n "$running" ]; then
+        pkill -KILL -f "$w/" || true
+        echo "left running: $running"
+        return
+    fi
     # No temporary file, and an archive left behind is a whole one.
     left=$(cd "$out" && ls -A | grep -v '\.dlm$' | grep -v '^lost+found$' || true)
     for f in $left; do
@@ -134,9 +149,11 @@ fault_table() {
     i=1; while [ "$i" -le "$pages" ]; do echo "output-size $((i * 4))k"; i=$((i + 1)); done
     for i in 1 2 3 4; do echo "output-inodes $i"; done
     for t in $tools; do
-        for mode in fail empty garbage; do echo "tool $t=$mode"; done
+        for mode in fail empty garbage hang; do echo "tool $t=$mode"; done
     done
     echo "tool dmpr=fail"
+    echo "tool dmpr=hang"
+    for c in tar cp sort rm; do echo "command-hang $c"; done
     grep -v '^#' "$src/device/tools/installed-at" | awk 'NF == 2 { print "tool-missing " $1 }'
     for p in ConfigServer cmlAttributes fdiAttributes; do echo "plugin-fail $p"; done
     captured_files | while IFS= read -r f; do
@@ -173,7 +190,8 @@ find "$w/tree" "$root/xpaths/tmp_cloningData" -mindepth 1 | wc -l > "$work/stagi
 du -sb "$out" | awk '{ print $1 }' > "$work/output.bytes"
 rm -rf "$w"
 
-fault_table > "$work/table"
+# FAULT_ONLY (an extended regular expression) keeps the rows it matches, and the baseline.
+fault_table | grep -E "^baseline|${FAULT_ONLY:-.}" > "$work/table"
 # Runs in parallel, each on its own copy; a line per run.
 FAULT_WORK=$work xargs -P "$(nproc)" -d '\n' -n 1 sh "$0" --one "$build" < "$work/table" > "$work/results" || true
 runs=$(grep -c . "$work/table")
