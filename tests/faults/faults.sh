@@ -12,7 +12,8 @@
 # tool failing, writing nothing, writing garbage, never ending, or missing; each shell command the
 # export runs by name (tar, cp, sort, rm) never ending; each plug-in refusing its export;
 # each file the export reads from the device unreadable, a directory, or a dangling link; the
-# signing key missing or damaged.
+# signing key missing or damaged; each write, sync, close and rename of the export's own process
+# failing in turn (strace's fault injection: a write refused at any byte, not only at a page).
 # Run as root (mounts); the export itself runs without the capabilities that let root read
 # anything, so an unreadable file is unreadable.
 #   [FAULT_ONLY=REGEX] tests/faults/faults.sh BUILD_DIR
@@ -40,7 +41,7 @@ run_one() {
     cp -a "$template" "$root"
     mkdir -p "$out" "$w/tmp"
     staging=$root/xpaths/tmp_cloningData
-    limit=
+    limit= trace=
     case $fault in
         baseline) ;;
         staging-size) mount -t tmpfs -o "size=$arg" tmpfs "$staging" ;;
@@ -49,6 +50,10 @@ run_one() {
         output-inodes) mount -t tmpfs -o "nr_inodes=$arg" tmpfs "$out" ;;
         tool) echo "sim.tool.${arg%%=*}=${arg#*=}" >> "$root/config/attributes"
             [ "${arg#*=}" = hang ] && limit=1 ;;
+        # SYSCALL=ERRNO@N: the export's Nth call of SYSCALL fails with ERRNO (its own process only;
+        # the commands it runs are not traced).
+        syscall) call=${arg%%=*} failure=${arg#*=}
+            trace="strace -o /dev/null -e signal=none -e trace=$call -e inject=$call:error=${failure%@*}:when=${failure#*@}" ;;
         command-hang) printf '#!/bin/sh\nwhile :; do sleep 1; done\n' > "$root/bin/$arg" && chmod +x "$root/bin/$arg"
             limit=1 ;;
         tool-missing) rm -f "$root/$arg" ;;
@@ -69,7 +74,7 @@ run_one() {
     (cd "$w" && echo clone-demo | TMPDIR=$w/tmp CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH \
         env ${limit:+CLONE_COMMAND_TIME_LIMIT=$limit} \
         timeout -k 5 60 setpriv --bounding-set=-dac_override,-dac_read_search \
-        "$demo" "$out" "$groups" > "$w/demo.out" 2>&1) || status=$?
+        $trace "$demo" "$out" "$groups" > "$w/demo.out" 2>&1) || status=$?
     problem=$(check "$status")
     # The output directory may be a mount: checked, then let go before the copy is removed.
     mountpoint -q "$staging" && umount "$staging"
@@ -154,6 +159,8 @@ fault_table() {
     echo "tool dmpr=fail"
     echo "tool dmpr=hang"
     for c in tar cp sort rm; do echo "command-hang $c"; done
+    # Each of the export's own writes, syncs, closes and renames failing in turn, at any byte.
+    awk '{ print "syscall " $1 "=" ($1 == "write" ? "ENOSPC" : "EIO") "@" $2 }' "$work/syscalls"
     grep -v '^#' "$src/device/tools/installed-at" | awk 'NF == 2 { print "tool-missing " $1 }'
     for p in ConfigServer cmlAttributes fdiAttributes; do echo "plugin-fail $p"; done
     captured_files | while IFS= read -r f; do
@@ -188,6 +195,15 @@ find "$w/tree" "$root/xpaths/tmp_cloningData" -type f -printf '%s\n' |
     awk '{ total += int(($1 + 4095) / 4096) * 4096 } END { print total }' > "$work/staging.bytes"
 find "$w/tree" "$root/xpaths/tmp_cloningData" -mindepth 1 | wc -l > "$work/staging.entries"
 du -sb "$out" | awk '{ print $1 }' > "$work/output.bytes"
+# How often the export calls each system call that may fail in turn.
+rm -rf "$root/xpaths/tmp_cloningData"/* "$out"/*
+# Numbered per call from the process's start, as strace counts them; those of the program's
+# start-up (the loader's, before the first device path is opened) are not the export's.
+echo clone-demo | CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH strace -o "$w/trace" -e trace=write,fsync,close,rename,openat \
+    "$demo" "$out" "$groups" > /dev/null
+awk -v root="$root/" '/^[a-z0-9_]+\(/ { call = substr($0, 1, index($0, "(") - 1); n[call]++ } !/^[a-z0-9_]+\(/ { next }
+    !started && call == "openat" && index($0, root) { started = 1 }
+    started && call != "openat" { print call, n[call] }' "$w/trace" > "$work/syscalls"
 rm -rf "$w"
 
 # FAULT_ONLY (an extended regular expression) keeps the rows it matches, and the baseline.
