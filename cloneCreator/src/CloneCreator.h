@@ -3,6 +3,7 @@
 #ifndef CLONE_CLONECREATOR_H
 #define CLONE_CLONECREATOR_H
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -153,6 +154,11 @@ public:
     // True once pruning has saved a manifest without any element (nothing was captured), which
     // libxml2 cannot parse back: that alone does not make the manifest broken.
     bool manifestEmptied = false;
+
+private:
+    // Reads the manifest, prunes it from its first node with PRUNE and saves it; PRUNE's result,
+    // or FALSE when the manifest could not be read or saved.
+    bool_t rewriteManifest(const std::string& cloningManifestXML, const std::function<bool_t(xmlNodePtr)>& prune);
 };
 
 // The group names of a group line, in line order: tokens followed by a space that end in "GROUP".

@@ -30,25 +30,22 @@ void removeEmptyElements(xmlNodePtr first)
 
 void CloneCreator::pruneManifest(const std::string& cloningManifestXML)
 {
-    cloneutil::XmlDoc doc = cloneutil::parseManifest(cloningManifestXML.c_str());
-    if (!doc) {
-        CLONE_LOG(logSpecError, "Manifest %s cannot be parsed", cloningManifestXML.c_str());
-        exportIncomplete = true;
-        return;
-    }
-    removeEmptyElements(doc->children);
-    manifestEmptied = xmlDocGetRootElement(doc.get()) == nullptr;
-    if (!cloneutil::saveManifest(cloningManifestXML.c_str(), doc.get())) {
-        exportIncomplete = true;
-    }
+    rewriteManifest(cloningManifestXML, [](xmlNodePtr first) {
+        removeEmptyElements(first);
+        return TRUE;
+    });
 }
 
 bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
 {
-    bool_t removed = FALSE;
+    return rewriteManifest(cloningManifestXML, [this](xmlNodePtr first) { return removeEmptyNodesProcess(first); });
+}
+
+bool_t CloneCreator::rewriteManifest(const std::string& cloningManifestXML, const std::function<bool_t(xmlNodePtr)>& prune)
+{
     cloneutil::XmlDoc doc = cloneutil::parseManifest(cloningManifestXML.c_str());
-    // Nothing to prune; unless the last pass emptied it, a manifest that cannot be read back is a
-    // broken one, and this export must not become a clone file.
+    // Nothing to prune; unless the last pruning emptied it, a manifest that cannot be read back is
+    // a broken one, and this export must not become a clone file.
     if (!doc) {
         if (!manifestEmptied) {
             CLONE_LOG(logSpecError, "Manifest %s cannot be parsed", cloningManifestXML.c_str());
@@ -56,9 +53,7 @@ bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
         }
         return FALSE;
     }
-    if (doc->children != nullptr) {
-        removed = removeEmptyNodesProcess(doc->children);
-    }
+    const bool_t removed = doc->children != nullptr ? prune(doc->children) : FALSE;
     manifestEmptied = xmlDocGetRootElement(doc.get()) == nullptr;
     if (!cloneutil::saveManifest(cloningManifestXML.c_str(), doc.get())) {
         exportIncomplete = true;
