@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,7 @@ namespace {
 using clonetest::FakePlugin;
 
 struct HelperCase {
-    const char* node;
+    const char* name;  // of the element, and of the plug-in
     const char* staged;
     const char* failureLine;
 };
@@ -30,10 +29,7 @@ const HelperCase kHelpers[] = {
      "clonefdiAttributesHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed for ConfigServer......."},
 };
 
-void PrintTo(const HelperCase& c, std::ostream* os)
-{
-    *os << c.node;
-}
+CLONE_PRINT_BY_NAME(HelperCase)
 
 // Each test starts with an empty library portal and leaves it so; the helper's element is the root
 // of a manifest of its own, which the walk hands to the helper by its name.
@@ -45,7 +41,7 @@ protected:
         cloneutil::cloningPortal().GetPluginMap().clear();
         creator.reset(new CloneCreator(const_cast<char*>("/out")));
         doc.reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-        node = xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>(GetParam().node));
+        node = xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>(GetParam().name));
         xmlDocSetRootElement(doc.get(), node);
     }
     void TearDown() override
@@ -67,30 +63,24 @@ protected:
     xmlNodePtr node = nullptr;
 };
 
-// The element stays empty, so pruning removes it; plug-ins under other names are not asked.
-TEST_P(PluginHelperTest, WithoutPluginLogsFailureAndLeavesElementEmpty)
+// Without a plug-in of its name the element stays empty, so pruning removes it, and plug-ins under
+// other names are not asked. With one, whatever it answers, the element names the staged path when
+// the export is there, and stays empty (logged) when it is not: a manifest never names what the
+// clone file lacks. A name filed without a plug-in counts as found, and fails.
+TEST_P(PluginHelperTest, ElementNamesStagedPathOnlyWithPluginAndExport)
 {
     FakePlugin configServer("ConfigServer");
-    FakePlugin other(GetParam().node == std::string("cmlAttributes") ? "fdiAttributes" : "cmlAttributes");
+    FakePlugin other(GetParam().name == std::string("cmlAttributes") ? "fdiAttributes" : "cmlAttributes");
     cloneutil::cloningPortal().Install(&configServer);
     cloneutil::cloningPortal().Install(&other);
-
     walk();
     EXPECT_EQ(messages("ERROR"), std::vector<std::string>{GetParam().failureLine});
     EXPECT_EQ(node->children, nullptr);
-    EXPECT_TRUE(configServer.exports.empty());
-    EXPECT_TRUE(other.exports.empty());
-}
 
-// Whatever the plug-in answers, the element names the staged path when the export is there, and
-// stays empty (logged) when it is not: a manifest never names what the clone file lacks. A name
-// filed without a plug-in counts as found, and fails.
-TEST_P(PluginHelperTest, ElementNamesStagedPathWhenThereWhateverThePluginAnswers)
-{
-    FakePlugin failing(GetParam().node, FALSE);
-    FakePlugin succeeding(GetParam().node, TRUE);
+    FakePlugin failing(GetParam().name, FALSE);
+    FakePlugin succeeding(GetParam().name, TRUE);
     const std::string staged = path(std::string("/xpaths/tmp_cloningData/cloningExport/") + GetParam().staged);
-    const std::string notStaged = "clone" + std::string(GetParam().node) + "Helper: " + GetParam().staged +
+    const std::string notStaged = "clone" + std::string(GetParam().name) + "Helper: " + GetParam().staged +
                                   " was not staged";
     for (const bool there : {false, true}) {
         if (there) {
@@ -98,7 +88,7 @@ TEST_P(PluginHelperTest, ElementNamesStagedPathWhenThereWhateverThePluginAnswers
             clonetest::writeFile(staged, "exported");
         }
         for (cloning::Plugin* plugin : std::vector<cloning::Plugin*>{&failing, &succeeding, nullptr}) {
-            cloneutil::cloningPortal().GetPluginMap()[GetParam().node] = plugin;
+            cloneutil::cloningPortal().GetPluginMap()[GetParam().name] = plugin;
             xmlNodeSetContent(node, nullptr);
             clearLog();
             walk();
@@ -109,9 +99,10 @@ TEST_P(PluginHelperTest, ElementNamesStagedPathWhenThereWhateverThePluginAnswers
     const std::vector<std::string> list(2, path("/xpaths/tmp_cloningData/cfg_attr_list"));
     EXPECT_EQ(failing.exports, list);
     EXPECT_EQ(succeeding.exports, list);
+    EXPECT_TRUE(configServer.exports.empty());
+    EXPECT_TRUE(other.exports.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(PluginHelpers, PluginHelperTest, testing::ValuesIn(kHelpers),
-                         [](const testing::TestParamInfo<HelperCase>& info) { return std::string(info.param.node); });
+INSTANTIATE_TEST_SUITE_P(PluginHelpers, PluginHelperTest, testing::ValuesIn(kHelpers), clonetest::RowName());
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/mount.h>
 #include <functional>
@@ -208,45 +209,33 @@ class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value) : name_(name)
     {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) {
+        if (const char* old = std::getenv(name)) {
             old_ = old;
         }
         ::setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnv()
-    {
-        if (had_) {
-            ::setenv(name_, old_.c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
     const char* name_;
-    std::string old_;
-    bool had_ = false;
+    std::optional<std::string> old_;
 };
 
 // Puts a shell script named NAME with BODY first in PATH for one scope (e.g. a failing "tar").
 class ScopedTool {
 public:
     ScopedTool(const std::string& binDir, const std::string& name, const std::string& body)
-        : path_(binDir + "/" + name)
     {
         makeDirs(binDir);
-        writeFile(path_, "#!/bin/sh\n" + body + "\n");
-        ::chmod(path_.c_str(), 0755);
+        writeFile(binDir + "/" + name, "#!/bin/sh\n" + body + "\n");
+        ::chmod((binDir + "/" + name).c_str(), 0755);
         const char* old = std::getenv("PATH");
         env_.reset(new ScopedEnv("PATH", binDir + ":" + (old != nullptr ? old : "/usr/bin:/bin")));
     }
 
 private:
-    std::string path_;
     std::unique_ptr<ScopedEnv> env_;
 };
 

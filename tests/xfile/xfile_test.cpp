@@ -101,16 +101,6 @@ TEST_F(XfileTest, XcopyXcopypAndXappend)
     }
 }
 
-TEST_F(XfileTest, XcopyCreatesWithMode0644LessUmask)
-{
-    std::string src = p("src"), dest = p("dest");
-    writeFile(src, "x");
-    ::chmod(src.c_str(), 0700);
-    ::umask(027);
-    ASSERT_EQ(xcopy(c(src), c(dest)), 0);
-    EXPECT_EQ(modeOf(dest), 0640u);
-}
-
 // A directory is a read failure, a FIFO an open failure (a writer never comes: the copy must not
 // wait for one), a full device a write failure.
 TEST_F(XfileTest, XcopyFailures)
@@ -127,13 +117,17 @@ TEST_F(XfileTest, XcopyFailures)
     }
 }
 
-TEST_F(XfileTest, XcopypKeepsModeAndTimesToTheSecond)
+// xcopy creates with 0644 less the umask; xcopyp keeps the mode and the times to the second.
+TEST_F(XfileTest, XcopyModesAndXcopypTimes)
 {
-    std::string src = p("src"), dest = p("dest");
+    std::string src = p("src"), dest = p("dest"), plain = p("plain");
     writeFile(src, "payload");
     ::chmod(src.c_str(), 0751);
     struct timeval times[2] = {{1000000000, 700000}, {1200000000, 900000}};
     ASSERT_EQ(::utimes(src.c_str(), times), 0);
+    ::umask(027);
+    ASSERT_EQ(xcopy(c(src), c(plain)), 0);
+    EXPECT_EQ(modeOf(plain), 0640u);
 
     ASSERT_EQ(xcopyp(c(src), c(dest)), 0);
 
@@ -149,7 +143,8 @@ TEST_F(XfileTest, XcopypKeepsModeAndTimesToTheSecond)
     EXPECT_EQ(readFile(dest), "payload");
 }
 
-TEST_F(XfileTest, XmkdirCreatesParentsWith0777AndTheLastWithMode)
+// Parents get 0777 and the last directory MODE (both less the umask); then the results of odd paths.
+TEST_F(XfileTest, Xmkdir)
 {
     ASSERT_EQ(::chdir(dir_.c_str()), 0);
     std::string path = "a/b/c";
@@ -161,10 +156,7 @@ TEST_F(XfileTest, XmkdirCreatesParentsWith0777AndTheLastWithMode)
     ::chmod(p("a/b/c").c_str(), 0700);
     EXPECT_EQ(xmkdir(c(path), 0755), 0) << "a second call succeeds";
     EXPECT_EQ(modeOf(p("a/b/c")), 0700u) << "an existing directory keeps its mode";
-}
 
-TEST_F(XfileTest, XmkdirResults)
-{
     writeFile(p("file"), "");
     const std::pair<std::string, int> cases[] = {  // paths under the test directory; "" and "/" as they stand
         {"", -1},      {"/", -1},       {"file", 0},  // the last component is a file

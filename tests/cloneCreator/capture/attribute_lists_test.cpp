@@ -1,30 +1,22 @@
 // Attribute-list transformations: the bytes and order of the lists they write, the scratch files
 // they leave behind (none), and what a list that cannot be written whole becomes.
-#include <gtest/gtest.h>
+#include <optional>
 
-#include <string>
-#include <utility>
-#include <vector>
-
-#include <unistd.h>
-
-#include "CloneCreator.h"
-#include "DeviceTest.h"
+#include "CaptureTest.h"
 
 namespace {
 
 using namespace std::string_literals;
-using clonetest::exists;
-using clonetest::readFile;
-using clonetest::writeFile;
+using namespace clonetest;
 
 const char kList[] = "/xpaths/tmp_cloningData/nvram_attr_list";
+const char kSource[] = "/xpaths/tmp_cloningData/source";
 const char kAutoLine[] = ":TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG:1";
-const std::vector<std::string> kWorkFiles = {"/xpaths/tmp_cloningData/attr_list.tmp",
+const Strings kWorkFiles = {"/xpaths/tmp_cloningData/attr_list.tmp",
                                              "/xpaths/tmp_cloningData/auto_address.in",
                                              "/xpaths/tmp_cloningData/auto_address.out"};
 
-class AttributeListTest : public clonetest::DeviceTest {
+class AttributeListTest : public DeviceTest {
 protected:
     void TearDown() override
     {
@@ -47,9 +39,10 @@ TEST_F(AttributeListTest, TransformedBytes)
     const struct {
         const char* name;
         Op op;
-        std::string in;
+        std::optional<std::string> in;  // none: there is no file to read
         std::string out;
     } cases[] = {
+        {"ConvertWithoutListMakesAnEmptyOne", Op::Convert, std::nullopt, ""},
         {"ConvertShortForm", Op::Convert, "TCPIP_ANY_TOKEN:TCPIP_AUTO_ADDRESSING_TAG\n", kAutoLine + "\n"s},
         {"ConvertLeavesOtherFieldCounts", Op::Convert, "a:b:c\nnocolon\n:a:b:1\n", "a:b:c\nnocolon\n:a:b:1\n"},
         {"ConvertDropsEmptyLinesAndEndsTheLast", Op::Convert, "\na:b\n\n\nc:d", ":a:b:1\n:c:d:1\n"},
@@ -65,10 +58,18 @@ TEST_F(AttributeListTest, TransformedBytes)
         {"RemoveDuplicatesComparesBytes", Op::RemoveDuplicates, "a\r\na\na\0b\na\0c\na\r\na\0b"s,
          "a\r\na\na\0b\na\0c\n"s},
         {"RemoveDuplicatesLongLines", Op::RemoveDuplicates, kLong + "1\n" + kLong + "2\n" + kLong + "1\n",
-         kLong + "1\n" + kLong + "2\n"}};
+         kLong + "1\n" + kLong + "2\n"},
+        {"RemoveDuplicatesWithoutSourceEmptiesTheList", Op::RemoveDuplicates, std::nullopt, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        writeFile(path(kList), c.op == Op::RemoveDuplicates ? "stale\n" : c.in);
+        ::unlink(path(kList).c_str());
+        ::unlink(path(kSource).c_str());
+        if (c.op == Op::RemoveDuplicates) {
+            writeFile(path(kList), "stale\n");
+        }
+        if (c.in) {
+            writeFile(path(c.op == Op::RemoveDuplicates ? kSource : kList), *c.in);
+        }
         switch (c.op) {
         case Op::Convert:
             creator.convertNVRamAttributeFormat(kList);
@@ -78,25 +79,13 @@ TEST_F(AttributeListTest, TransformedBytes)
             creator.expandConnectionNames(kList, c.op == Op::KeepOrder);
             break;
         case Op::RemoveDuplicates:
-            writeFile(path("/xpaths/tmp_cloningData/source"), c.in);
-            creator.removeDuplicates("/xpaths/tmp_cloningData/source", kList);
+            creator.removeDuplicates(kSource, kList);
             break;
         }
+        EXPECT_TRUE(exists(path(kList)));
         EXPECT_EQ(list(), c.out);
     }
     EXPECT_TRUE(messages("ERROR").empty());
-}
-
-TEST_F(AttributeListTest, UnreadableInputs)
-{
-    creator.convertNVRamAttributeFormat(kList);
-    EXPECT_EQ(readFile(path(kList)), "");
-    writeFile(path(kList), "stale\n");
-    creator.removeDuplicates("/xpaths/tmp_cloningData/missing", kList);
-    EXPECT_TRUE(exists(path(kList)));
-    EXPECT_EQ(list(), "");
-    ::unlink(path(kList).c_str());
-    EXPECT_EQ(creator.isRebootRequired(), FALSE);
 }
 
 // The automatic-addressing line stays only when saveCnConfig reports a value that is not static.
@@ -120,7 +109,7 @@ TEST_F(AttributeListTest, AutoAddressingLineStaysUnlessStatic)
         writeFile(path(kList), ":A:B:1\n"s + kAutoLine + "\n:C:D:1\n");
         creator.removeStaticAddressCloning();
         EXPECT_EQ(list(), c.kept ? ":A:B:1\n"s + kAutoLine + "\n:C:D:1\n" : ":A:B:1\n:C:D:1\n");
-        EXPECT_EQ(toolCalls(), std::vector<std::string>{"saveCnConfig -i " +
+        EXPECT_EQ(toolCalls(), Strings{"saveCnConfig -i " +
                                                         path("/xpaths/tmp_cloningData/auto_address.in") + " -o " +
                                                         path("/xpaths/tmp_cloningData/auto_address.out")});
     }
@@ -147,6 +136,8 @@ TEST_F(AttributeListTest, RebootForNetworkTokensAnywhereInALine)
         writeFile(path(kList), content);
         EXPECT_EQ(creator.isRebootRequired(), reboot) << content;
     }
+    ::unlink(path(kList).c_str());
+    EXPECT_EQ(creator.isRebootRequired(), FALSE);
 }
 
 // A scratch file on a full disk: the list is dropped, never left short or unconverted.
@@ -166,7 +157,7 @@ TEST_F(AttributeListTest, FullDiskDropsTheList)
         op(creator);
         EXPECT_FALSE(exists(path(kList))) << name;
         EXPECT_EQ(messages("ERROR"),
-                  std::vector<std::string>{name + ": " + kList + " cannot be written completely and is dropped"});
+                  Strings{name + ": " + kList + " cannot be written completely and is dropped"});
     }
 }
 

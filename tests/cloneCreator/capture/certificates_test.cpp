@@ -1,16 +1,8 @@
 // Certificate capture: the three directory copies, and the root and domain link lists of the
 // certificate store with what odd names, targets and certificates do to them.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <map>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 #include "CaptureTest.h"
-#include "CloneFileTestUtil.h"
 
 namespace {
 
@@ -19,12 +11,6 @@ using namespace clonetest;
 const std::string& kData = kExportData;
 const std::string kSsl = "/xpaths/nc_var_etc/ssl/";
 const std::string kStore = kSsl + "certstore/";
-
-Strings sorted(Strings v)
-{
-    std::sort(v.begin(), v.end());
-    return v;
-}
 
 // What the node holds: a staged path relative to the export tree, or nothing.
 std::string expectedOutline(bool staged, const std::string& devicePath)
@@ -74,7 +60,7 @@ const CopyHelper kIPSec = {&CloneCreator::cloneIPSecCertificatesHelper, kSsl + "
 enum class Prep { None, NoParent, StagingExists, StagingIsLink };
 enum class Outcome { Staged, DirFails, CopyFails, NothingLeft };
 
-struct CopyCase {
+struct DirCopyCase {
     const char* name;
     const CopyHelper* h;
     Strings files;  // put into the source, each holding its name
@@ -83,11 +69,11 @@ struct CopyCase {
     Strings staged;
 };
 
-CLONE_PRINT_BY_NAME(CopyCase)
+CLONE_PRINT_BY_NAME(DirCopyCase)
 
 const Strings kOddNames = {"a.pem", "b c.pem", "$(touch pwned);'q\"&.pem", "new\nline.pem"};
 
-const CopyCase kCopyCases[] = {
+const DirCopyCase kDirCopyCases[] = {
     {"WirelessPemOnly", &kWireless, {"b c.pem", "$(touch pwned);'q\"&.pem", "new\nline.pem", "a.pem", "key.der",
      ".hidden.pem"}, Prep::None, Outcome::Staged, kOddNames},
     {"WirelessNoPem", &kWireless, {"key.der"}, Prep::None, Outcome::CopyFails, {}},
@@ -102,11 +88,11 @@ const CopyCase kCopyCases[] = {
     {"IPSecStagingLinkLeadsOut", &kIPSec, {"a.pem"}, Prep::StagingIsLink, Outcome::DirFails, {}},
 };
 
-class CopyTest : public CertificatesTest, public ::testing::WithParamInterface<CopyCase> {};
+class CopyTest : public CertificatesTest, public ::testing::WithParamInterface<DirCopyCase> {};
 
 TEST_P(CopyTest, StagesTheDirectoryAsItIs)
 {
-    const CopyCase& c = GetParam();
+    const DirCopyCase& c = GetParam();
     const std::string staging = path(c.h->staging.substr(0, c.h->staging.size() - 1));
     for (const std::string& name : c.files) {
         writeSource(c.h->source + name, name);
@@ -133,7 +119,7 @@ TEST_P(CopyTest, StagesTheDirectoryAsItIs)
     expectCopies(c.h->source, c.h->staging, c.staged);
 }
 
-INSTANTIATE_TEST_SUITE_P(Certificates, CopyTest, ::testing::ValuesIn(kCopyCases), RowName());
+INSTANTIATE_TEST_SUITE_P(Certificates, CopyTest, ::testing::ValuesIn(kDirCopyCases), RowName());
 
 // Every store test's device: certificates in ssl/trusted and ssl/domain ("root" has no key on the
 // device, "device" has, "cut" is the device certificate cut short) and two store entries that are
@@ -220,7 +206,7 @@ TEST_P(StoreTest, ListsTheLinksOfEachKind)
         ASSERT_EQ(::symlink(link.second.c_str(), path(kStore + link.first).c_str()), 0) << link.first;
     }
     if (c.trap == Trap::StoreIsFile) {
-        ASSERT_EQ(std::system(("rm -rf " + quoted(path(kStore))).c_str()), 0);
+        removeTree(kStore);
         writeFile(path(kStore.substr(0, kStore.size() - 1)), "");
     } else if (c.trap == Trap::ListsBlocked) {
         writeFile(path(rootDir.substr(0, rootDir.size() - 1)), "kept");

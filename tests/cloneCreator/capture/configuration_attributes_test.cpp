@@ -1,32 +1,21 @@
 // Configuration server and data store capture: the "cloningAttributes" and "configurationAttributes"
 // walks, the configClient round trip, ds_backup, the ConfigServer plug-in, and what is left when a
 // tool or the staging area fails.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cstring>
 #include <memory>
-#include <string>
-#include <sys/stat.h>
-#include <vector>
 
 #include <libxml/parser.h>
 
-#include "CloneCreator.h"
-#include "CloneFileTestUtil.h"
+#include "CaptureTest.h"
 #include "CloningExportPortal.h"
-#include "DeviceTest.h"
 #include "FakePlugin.h"
-#include "Handles.h"
-#include "XmlTree.h"
 
 namespace {
 
 using namespace clonetest;
-typedef std::vector<std::string> Lines;
 
 const std::string kStaging = "/xpaths/tmp_cloningData/";
-const std::string kStorage = "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage/";
+const std::string kStorage = kExportData + "cloneStorage/";
 const char kConfigClient[] = "/xpaths/nc_bin/configClient";
 const char kDsBackup[] = "/xpaths/nc_dlms/upgrade/apps/ds_backup";
 
@@ -41,27 +30,25 @@ const char kDsList[] = "s.b[<profile/>]\ns.a\ns.a\n";
 const char kDsSaved[] = "s.a=1\ns.b[wired]=2\n";
 const char kCcsDsList[] = "c.z\nc.a[<profile/>]\nc.z\n";
 const char kCcsDsSaved[] = "c.z=9\nc.a[wired]=7\nc.a[wireless]=8\n";
+const std::string kNotCloned = "Datastore Attributes are not able to clone";
+// The garbage lines as settings.
+const std::string kGarbageSettings = "set " + kToolGarbage.substr(0, 8) + "set " + kToolGarbage.substr(8);
 
-// What the simulated tools write in their "garbage" mode, and those lines as settings.
-const std::string kGarbage = std::string("a.b=\0\377\200\n", 8) + std::string(8192, '\351') + "\n";
-const std::string kGarbageSettings = "set " + std::string("a.b=\0\377\200\n", 8) + "set " + kGarbage.substr(8);
-
-class CaptureTest : public DeviceTest {
+class ConfigTest : public CaptureTest {
 protected:
     void SetUp() override
     {
-        DeviceTest::SetUp();
+        CaptureTest::SetUp();
         cloneutil::cloningPortal().GetPluginMap().clear();
         setAttribute("a.y", "3");
         setAttribute("b.x[wired]", "1");
         setAttribute("b.x[wireless]", "2");
         writeFile(path("/config/datastore"), "s.a=1\ns.b[wired]=2\nc.a[wired]=7\nc.a[wireless]=8\nc.z=9\n");
-        makeDirs(path(CLONE_EXPORT_DATA_DIR));
     }
     void TearDown() override
     {
         cloneutil::cloningPortal().GetPluginMap().clear();
-        DeviceTest::TearDown();
+        CaptureTest::TearDown();
     }
 
     void writeList(const std::string& name, const std::string& content) const
@@ -70,10 +57,13 @@ protected:
     }
     std::string staged(const std::string& name) const { return readFile(path(kStorage + name)); }
 
-    // HOW: a sim.tool.NAME mode ("fail", "empty", "garbage"), "missing" or "notExecutable".
+    // HOW: a sim.tool.NAME mode ("fail", "empty", "garbage"), "missing", "notExecutable",
+    // "noOutput" (success without output) or "partOutput" (a part of ds_backup's output, then failure).
     void breakTool(const char* tool, const std::string& how) const
     {
-        if (how == "missing") {
+        if (how == "noOutput" || how == "partOutput") {
+            replaceTool(tool, how == "noOutput" ? "exit 0" : "echo part > \"$5\"; exit 1");
+        } else if (how == "missing") {
             ::unlink(path(tool).c_str());
         } else if (how == "notExecutable") {
             ::chmod(path(tool).c_str(), 0644);
@@ -86,7 +76,7 @@ protected:
     xmlNodePtr parse(const std::string& xml)
     {
         doc.reset(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NOBLANKS));
-        return xmlFirstElementChild(xmlDocGetRootElement(doc.get()));
+        return xmlFirstElementChild(node());
     }
     // The document saved, so it must stay well-formed, then pruned.
     std::string savedOutline()
@@ -97,22 +87,8 @@ protected:
         }
         return xmlFileOutline(file);
     }
-    Lines stagingLeft() const
-    {
-        Lines left = listDir(path(kStaging));
-        std::sort(left.begin(), left.end());
-        return left;
-    }
-
-    CloneCreator creator{const_cast<char*>("/out")};
-    cloneutil::XmlDoc doc;
+    Strings stagingLeft() const { return sorted(listDir(path(kStaging))); }
 };
-
-std::string text(xmlNodePtr node)
-{
-    cloneutil::XmlChar content(xmlNodeGetContent(node));
-    return content ? reinterpret_cast<const char*>(content.get()) : "";
-}
 
 // Which children the two entry points dispatch to or add, by the lists present.
 struct EntryCase {
@@ -123,7 +99,7 @@ struct EntryCase {
     bool unnameFirstChild;
     bool_t result;
     const char* outline;  // unpruned
-    Lines errors;
+    Strings errors;
 };
 
 CLONE_PRINT_BY_NAME(EntryCase)
@@ -146,7 +122,7 @@ const EntryCase kEntryCases[] = {
      {"unable to copy NVM.xml file to clone file"}},
 };
 
-class EntryTest : public CaptureTest, public testing::WithParamInterface<EntryCase> {};
+class EntryTest : public ConfigTest, public testing::WithParamInterface<EntryCase> {};
 
 TEST_P(EntryTest, DispatchesByList)
 {
@@ -159,7 +135,7 @@ TEST_P(EntryTest, DispatchesByList)
         node->children->name = nullptr;
     }
     EXPECT_EQ((creator.*c.entry)(node), c.result);
-    EXPECT_EQ(xmlOutline(doc.get()), c.outline);
+    EXPECT_EQ(outline(), c.outline);
     EXPECT_EQ(messages("ERROR"), c.errors);
 }
 
@@ -167,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Entries, EntryTest, testing::ValuesIn(kEntryCases), Row
 
 // The ConfigServer plug-in is asked only when filed, with the list as group expansion wrote it;
 // the node names its export when the export is there (here: when it answers TRUE).
-TEST_F(CaptureTest, ConfigServerPlugin)
+TEST_F(ConfigTest, ConfigServerPlugin)
 {
     for (const bool_t answer : {FALSE, TRUE}) {
         for (const bool filed : {false, true}) {
@@ -184,29 +160,25 @@ TEST_F(CaptureTest, ConfigServerPlugin)
 
             EXPECT_EQ(creator.cloneConfigServerHelper(node), filed ? answer : FALSE);
             EXPECT_EQ(text(node), filed && answer ? "data/cloneStorage/cfg_clone" : "");
-            EXPECT_EQ(plugin.exports, filed ? Lines{path(kStaging + "cfg_attr_list")} : Lines{});
-            const Lines missing = {"cloneConfigServerHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed "
+            EXPECT_EQ(plugin.exports, filed ? Strings{path(kStaging + "cfg_attr_list")} : Strings{});
+            const Strings missing = {"cloneConfigServerHelper:, CloneCreator::  CLONE FAILED portal->HasPlugin Failed "
                                    "for ConfigServer......."};
-            const Lines notStaged = {"cloneConfigServerHelper: data/cloneStorage/cfg_clone was not staged"};
-            EXPECT_EQ(messages("ERROR"), filed ? (answer ? Lines{} : notStaged) : missing);
+            const Strings notStaged = {"cloneConfigServerHelper: data/cloneStorage/cfg_clone was not staged"};
+            EXPECT_EQ(messages("ERROR"), filed ? (answer ? Strings{} : notStaged) : missing);
         }
     }
 }
 
-struct ToolCase {
-    const char* name;
-    const char* how;  // "" for tools that work
-};
-CLONE_PRINT_BY_NAME(ToolCase)
-
-class ToolTest : public CaptureTest, public testing::WithParamInterface<ToolCase> {};
+// HOW breaks both tools (see breakTool); "" leaves them working.
+class ToolTest : public ConfigTest, public testing::WithParamInterface<std::string> {};
 
 // configClient's status is not looked at: whatever it answered is staged, the configDone lines
-// always last in the self clone, bytes that are no text kept. ds_backup's status decides; a
-// failure is logged per helper and names nothing.
+// always last in the self clone, bytes that are no text kept. ds_backup's status and output
+// decide: a success without output, or what a failed backup left behind, is neither staged nor
+// named, and a failure is logged per helper.
 TEST_P(ToolTest, ConfigClientAnswersAreStagedDataStoreStatusDecides)
 {
-    const std::string how = GetParam().how;
+    const std::string how = GetParam();
     breakTool(kConfigClient, how);
     breakTool(kDsBackup, how);
     writeList("cfg_attr_listcloneself", kConfigList);
@@ -230,43 +202,22 @@ TEST_P(ToolTest, ConfigClientAnswersAreStagedDataStoreStatusDecides)
     EXPECT_EQ(staged("cfg_cloneself"), answered + kConfigDone);
     EXPECT_EQ(staged("ccs_clone"), answered);
     if (ok) {
-        EXPECT_EQ(staged("ds_clone"), how.empty() ? kDsSaved : how == "garbage" ? kGarbage : "");
-        EXPECT_EQ(staged("ds_ccs_clone"), how.empty() ? kCcsDsSaved : how == "garbage" ? kGarbage : "");
+        EXPECT_EQ(staged("ds_clone"), how.empty() ? kDsSaved : how == "garbage" ? kToolGarbage : "");
+        EXPECT_EQ(staged("ds_ccs_clone"), how.empty() ? kCcsDsSaved : how == "garbage" ? kToolGarbage : "");
     } else {
         EXPECT_FALSE(exists(path(kStorage + "ds_clone")));
         EXPECT_FALSE(exists(path(kStorage + "ds_ccs_clone")));
     }
-    const Lines notCloned = {"Datastore Attributes are not able to clone",
-                             "CCS-Datastore Attributes are not able to clone"};
-    EXPECT_EQ(messages("INFO"), ok ? Lines{} : notCloned);
-    EXPECT_EQ(stagingLeft(), Lines{"cloningExport"});
-    EXPECT_EQ(messages("ERROR"), Lines{});
+    EXPECT_EQ(messages("INFO"), ok ? Strings{} : (Strings{kNotCloned, "CCS-" + kNotCloned}));
+    EXPECT_EQ(stagingLeft(), Strings{"cloningExport"});
+    EXPECT_EQ(messages("ERROR"), Strings{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Tools, ToolTest,
-                         testing::Values(ToolCase{"Answers", ""}, ToolCase{"Fails", "fail"}, ToolCase{"Empty", "empty"},
-                                         ToolCase{"Garbage", "garbage"}, ToolCase{"Missing", "missing"},
-                                         ToolCase{"NotExecutable", "notExecutable"}),
-                         RowName());
-
-// A success without output, or what a failed backup left behind: neither is staged nor named.
-TEST_F(CaptureTest, DataStoreOutputMustBeThereAndWhole)
-{
-    for (const char* body : {"exit 0", "echo part > \"$5\"; exit 1"}) {
-        SCOPED_TRACE(body);
-        replaceTool(kDsBackup, body);
-        writeList("ds_attr_list", kDsList);
-        writeList("ds_ccs_attr_list", kCcsDsList);
-        xmlNodePtr node = parse("<r><dataStore/><ccsDataStore/></r>");
-        clearLog();
-        EXPECT_EQ(creator.cloneDataStoreHelper(node), FALSE);
-        EXPECT_EQ(creator.cloneCCSDataStoreHelper(node->next), FALSE);
-        EXPECT_EQ(text(node) + text(node->next), "");
-        EXPECT_EQ(messages("INFO"), (Lines{"Datastore Attributes are not able to clone",
-                                           "CCS-Datastore Attributes are not able to clone"}));
-        EXPECT_EQ(listDir(path(kStorage)), Lines{});
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Tools, ToolTest, testing::Values("", "fail", "empty", "garbage", "missing", "notExecutable",
+                                                          "noOutput", "partOutput"),
+                         [](const testing::TestParamInfo<std::string>& i) {
+                             return i.param.empty() ? "works" : i.param;
+                         });
 
 // No list, or a staging area that cannot take the capture: an error, nothing half-written staged
 // or named, and the list consumed.
@@ -276,17 +227,15 @@ struct FailureCase {
     const char* list;     // null: none
     const char* mountAt;  // a 16 KB disk here; null: a file stands where the staging directory belongs
     bool bigAnswer;       // an answer larger than that disk; else the disk is full beforehand
-    Lines errors;
+    Strings errors;
 };
 
 CLONE_PRINT_BY_NAME(FailureCase)
 
 #define STORAGE "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage"
 const FailureCase kFailureCases[] = {
-    {"DataStoreWithoutList", &CloneCreator::cloneDataStoreHelper, nullptr, nullptr, false,
-     {"Datastore Attributes are not able to clone"}},
-    {"CcsDataStoreWithoutList", &CloneCreator::cloneCCSDataStoreHelper, nullptr, nullptr, false,
-     {"CCS-Datastore Attributes are not able to clone"}},
+    {"DataStoreWithoutList", &CloneCreator::cloneDataStoreHelper, nullptr, nullptr, false, {kNotCloned}},
+    {"CcsDataStoreWithoutList", &CloneCreator::cloneCCSDataStoreHelper, nullptr, nullptr, false, {"CCS-" + kNotCloned}},
     {"DataStoreIntoFile", &CloneCreator::cloneDataStoreHelper, "ds_attr_list", nullptr, false,
      {"Creating " STORAGE "/ is failed"}},
     {"CcsDataStoreIntoFile", &CloneCreator::cloneCCSDataStoreHelper, "ds_ccs_attr_list", nullptr, false,
@@ -302,7 +251,7 @@ const FailureCase kFailureCases[] = {
      {"cloneCCSConfigServerHelper: " STORAGE "/ccs_clone cannot be written"}},
 };
 
-class FailureTest : public CaptureTest, public testing::WithParamInterface<FailureCase> {};
+class FailureTest : public ConfigTest, public testing::WithParamInterface<FailureCase> {};
 
 TEST_P(FailureTest, NothingHalfWrittenIsNamed)
 {
@@ -329,9 +278,9 @@ TEST_P(FailureTest, NothingHalfWrittenIsNamed)
     EXPECT_EQ((creator.*c.helper)(node), FALSE);
     EXPECT_EQ(text(node), "");
     EXPECT_EQ(messages("ERROR"), c.errors);
-    EXPECT_EQ(stagingLeft(), Lines{"cloningExport"});
+    EXPECT_EQ(stagingLeft(), Strings{"cloningExport"});
     if (mount) {
-        EXPECT_EQ(listDir(path(kStorage)), c.bigAnswer ? Lines{} : Lines{"filler"});
+        EXPECT_EQ(listDir(path(kStorage)), c.bigAnswer ? Strings{} : Strings{"filler"});
     }
 }
 

@@ -1,25 +1,19 @@
 // Serial number and clone format version, written straight into their manifest elements wherever
 // the walk meets them.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include <libxml/parser.h>
 
-#include "CloneCreator.h"
-#include "DeviceTest.h"
-#include "Handles.h"
-#include "XmlTree.h"
+#include "CaptureTest.h"
 
 namespace {
+
+using namespace clonetest;
 
 struct IdentityCase {
     const char* name;
     const char* serial;  // null: not configured
     std::string manifest;
     std::string after;
-    std::vector<std::string> errors;
+    Strings errors;
 };
 
 CLONE_PRINT_BY_NAME(IdentityCase)
@@ -36,25 +30,23 @@ const std::vector<IdentityCase> kIdentityCases = {
      {"cloneSerialNumberHelper:, Serial Number is not able to retrieved"}},
 };
 
-class IdentityTest : public clonetest::DeviceTest, public ::testing::WithParamInterface<IdentityCase> {};
+class IdentityTest : public CaptureTest, public ::testing::WithParamInterface<IdentityCase> {};
 
 TEST_P(IdentityTest, WalkFillsTheElements)
 {
     const IdentityCase& c = GetParam();
     // Only the serial number a case sets.
-    clonetest::writeFile(path("/config/attributes"), "");
+    writeFile(path("/config/attributes"), "");
     if (c.serial != nullptr) {
         setAttribute("sysMgmt.serialNumber", c.serial);
     }
-    cloneutil::XmlDoc doc(xmlReadMemory(c.manifest.data(), static_cast<int>(c.manifest.size()), nullptr, nullptr, 0));
+    doc.reset(xmlReadMemory(c.manifest.data(), static_cast<int>(c.manifest.size()), nullptr, nullptr, 0));
     ASSERT_TRUE(doc);
-    CloneCreator creator(const_cast<char*>("/tmp"));
-    creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
-    EXPECT_EQ(clonetest::xmlOutline(doc.get()), c.after);
+    creator.processStubManifestXML(node());
+    EXPECT_EQ(outline(), c.after);
     EXPECT_EQ(messages("ERROR"), c.errors);
 }
 
-INSTANTIATE_TEST_SUITE_P(Identity, IdentityTest, ::testing::ValuesIn(kIdentityCases),
-                         [](const ::testing::TestParamInfo<IdentityCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Identity, IdentityTest, ::testing::ValuesIn(kIdentityCases), RowName());
 
 }  // namespace

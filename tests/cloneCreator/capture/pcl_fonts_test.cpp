@@ -1,13 +1,8 @@
 // PCL fonts: which of the device's start files is backed up and replaced, the installer's call, the
 // staged start file and the clone file's name; every change to the device is compared, so nothing
 // is written where it should not be.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <sys/stat.h>
 
 #include "CaptureTest.h"
 
@@ -88,7 +83,7 @@ protected:
     // WHAT at the device path NAME: "<dir>", "<gone>" or a file's content.
     void put(const std::string& name, const std::string& what) const
     {
-        ASSERT_EQ(std::system(("rm -rf '" + path(name) + "'").c_str()), 0);
+        removeTree(name);
         makeDirs(path(name.substr(0, name.rfind('/'))));
         if (what == "<dir>") {
             makeDirs(path(name));

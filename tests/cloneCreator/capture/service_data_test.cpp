@@ -1,16 +1,7 @@
 // Service data capture through the simulated srtClone, scanToMailClone and singleTouchClone, the
 // button image copy, the DLM enable state and the point-of-sale file: command lines, staged
 // bytes, manifest elements and every failure record.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <string>
-#include <unistd.h>
-#include <vector>
-
 #include "CaptureTest.h"
-#include "CloneFileTestUtil.h"
 
 namespace {
 
@@ -20,89 +11,39 @@ const std::string kData = kExportData;
 const char kDlmList[] = "/xpaths/tmp_cloningData/dlm_attr_list";
 const char kImages[] = "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/";
 
-// Every row of kToolCases sets the self-clone type the registry capture reads.
 using ServiceDataTest = CaptureTest;
 
-struct ToolCase {
-    const char* name;
-    CloneCreator::Helper helper;
-    std::string mode;  // "TOOL=MODE" for the attribute sim.tool.TOOL
-    bool self;
-    std::string call;  // tools.log line, ROOT written as @
-    const char* staged;
-    std::string bytes;  // staged content; empty: the capture fails
-    std::string outline;
-    std::string info;
+const ToolCase kTools[] = {
+    {"Registry", &CloneCreator::cloneServiceRegistryAttributesHelper,
+     "srtClone @" + kData + "serviceRegistry//srtFile -read", "serviceRegistry", "data/serviceRegistry/srtFile", "",
+     "service.scan=/scan/v2\n", toolGarbage("srt"), "Creating " + kData + "serviceRegistry/ is failed",
+     "Service Registry Attributes are not able to clone", false},
+    // A clone of the device itself keeps the device's own entries.
+    {"RegistrySelf", &CloneCreator::cloneServiceRegistryAttributesHelper,
+     "srtClone @" + kData + "serviceRegistry//srtFile -read cloneSelf", "serviceRegistry",
+     "data/serviceRegistry/srtFile", "", "service.scan=/scan/v2\ndevice.uuid=42\n", toolGarbage("srt"),
+     "Creating " + kData + "serviceRegistry/ is failed", "Service Registry Attributes are not able to clone", false},
+    {"Mailbox", &CloneCreator::cloneMailboxHelper, "scanToMailClone get @" + kData + "mailbox/cfg_clone_mailbox",
+     "mailbox", "data/mailbox/cfg_clone_mailbox", "", "a=1\nb=2\n", toolGarbage("box"),
+     "Creating " + kData + "mailbox/ is failed", "MailBox passwords are not able to retrieve", false},
+    {"Settings", &CloneCreator::cloneSingleTouchScanSettingsHelper,
+     "singleTouchClone @" + kData + "singleTouch//single_touch_clone -read", "singleTouch",
+     "data/singleTouch/single_touch_clone", "singleTouchScanSetting", "b=1\n", toolGarbage("button"),
+     "Creating " + kData + "singleTouch/ is failed2", "Single Touch Scan Settings are not able to clone", false},
 };
 
-CLONE_PRINT_BY_NAME(ToolCase)
-
-const std::string kSrtCall = "srtClone @" + kData + "serviceRegistry//srtFile -read";
-const std::string kMailCall = "scanToMailClone get @" + kData + "mailbox/cfg_clone_mailbox";
-const std::string kTouchCall = "singleTouchClone @" + kData + "singleTouch//single_touch_clone -read";
-const std::string kGarbage = std::string("button=\0\377\200\n", 11) + std::string(8192, '\351') + "\n";
-
-// (What the tools stage for other devices is compared end to end.)
-const ToolCase kToolCases[] = {
-    {"RegistrySelf", &CloneCreator::cloneServiceRegistryAttributesHelper, "", true, kSrtCall + " cloneSelf",
-     "serviceRegistry/srtFile", "service.scan=/scan/v2\ndevice.uuid=42\n", "node: data/serviceRegistry/srtFile\n", ""},
-    {"RegistryEmpty", &CloneCreator::cloneServiceRegistryAttributesHelper, "srtClone=empty", false, kSrtCall,
-     "serviceRegistry", "", "node\n", "Service Registry Attributes are not able to clone"},
-    {"MailboxToolFails", &CloneCreator::cloneMailboxHelper, "scanToMailClone=fail", false, kMailCall, "mailbox", "",
-     "node\n", "MailBox passwords are not able to retrieve"},
-    {"SettingsGarbageKeptAsItIs", &CloneCreator::cloneSingleTouchScanSettingsHelper, "singleTouchClone=garbage", false,
-     kTouchCall, "singleTouch/single_touch_clone", kGarbage,
-     "node\n  singleTouchScanSetting: data/singleTouch/single_touch_clone\n", ""},
-    {"SettingsToolFails", &CloneCreator::cloneSingleTouchScanSettingsHelper, "singleTouchClone=fail", false,
-     kTouchCall, "singleTouch", "", "node\n", "Single Touch Scan Settings are not able to clone"},
-};
-
-class ToolCaptureTest : public ServiceDataTest, public ::testing::WithParamInterface<ToolCase> {};
-
-TEST_P(ToolCaptureTest, StagesToolOutput)
+TEST_P(ToolCaseTest, StagesWholeOutputOrNothing)
 {
-    const ToolCase& c = GetParam();
     writeFile(path("/config/service_registry"), "service.scan=/scan\ndevice.uuid=42\nservice.scan=/scan/v2\n");
     writeFile(path("/config/mailboxes"), "a=1\nb=2\n");
     writeFile(path("/config/single_touch"), "b=1\n");
-    if (!c.mode.empty()) {
-        setAttribute("sim.tool." + c.mode.substr(0, c.mode.find('=')), c.mode.substr(c.mode.find('=') + 1));
-    }
-    srtCloneSelfType = c.self ? "cloneSelf" : "";
-    EXPECT_EQ((creator.*c.helper)(node()), c.bytes.empty() ? FALSE : TRUE);
-    std::string call = c.call;
-    EXPECT_EQ(toolCalls(), Strings{call.replace(call.find('@'), 1, root())});
-    EXPECT_EQ(outline(), c.outline);
-    // A failed capture leaves neither its file nor its directory.
-    EXPECT_EQ(exists(path(kData + c.staged)), !c.bytes.empty());
-    if (!c.bytes.empty()) {
-        EXPECT_EQ(readFile(path(kData + c.staged)), c.bytes);
-    }
-    EXPECT_EQ(messages("INFO"), c.info.empty() ? Strings{} : Strings{c.info});
-    EXPECT_EQ(messages("ERROR"), Strings{});
+    srtCloneSelfType = std::string(std::get<0>(GetParam()).name) == "RegistrySelf" ? "cloneSelf" : "";
+    expectWholeOutputOrNothing();
 }
 
-INSTANTIATE_TEST_SUITE_P(ServiceData, ToolCaptureTest, ::testing::ValuesIn(kToolCases), RowName());
-
-// A file where a staging directory belongs: nothing runs.
-TEST_F(ServiceDataTest, StagingDirectoryBlocked)
-{
-    const struct {
-        CloneCreator::Helper helper;
-        const char* dir;
-        const char* suffix;
-    } cases[] = {{&CloneCreator::cloneServiceRegistryAttributesHelper, "serviceRegistry", ""},
-                 {&CloneCreator::cloneMailboxHelper, "mailbox", ""},
-                 {&CloneCreator::cloneSingleTouchScanSettingsHelper, "singleTouch", "2"}};
-    for (const auto& c : cases) {
-        clearLog();
-        writeFile(path(kData + c.dir), "");
-        EXPECT_EQ((creator.*c.helper)(node()), FALSE) << c.dir;
-        EXPECT_EQ(messages("ERROR"), Strings{"Creating " + kData + c.dir + "/ is failed" + c.suffix});
-        EXPECT_EQ(toolCalls(), Strings{});
-    }
-    EXPECT_EQ(outline(), "node\n");
-}
+INSTANTIATE_TEST_SUITE_P(ServiceData, ToolCaseTest,
+                         testing::Combine(testing::ValuesIn(kTools), testing::ValuesIn(kToolFaults)),
+                         caseAndFaultName<ToolCaseTest::ParamType>);
 
 // Only names the pattern custom_scan_[1-9]*_*.png takes are copied, and they never reach a
 // command line; a copy that fails half-way leaves no image behind.
@@ -120,10 +61,7 @@ TEST_F(ServiceDataTest, ButtonImages)
     }
     EXPECT_EQ(creator.cloneSingleTouchScanSettingsHelper(node()), TRUE);
     EXPECT_EQ(outline(), "node\n  singleTouchScanImages: data/singleTouch/\n");
-    Strings staged = listDir(path(kData + "singleTouch"));
-    std::sort(staged.begin(), staged.end());
-    std::sort(copied.begin(), copied.end());
-    EXPECT_EQ(staged, copied);
+    EXPECT_EQ(treeOf(path(kData + "singleTouch")), sorted(copied));
     EXPECT_EQ(readFile(path(kData + "singleTouch/") + copied[2]), copied[2]);
     EXPECT_FALSE(exists("pwned"));
 
@@ -132,7 +70,7 @@ TEST_F(ServiceDataTest, ButtonImages)
     EXPECT_EQ(creator.cloneSingleTouchScanSettingsHelper(node()), FALSE);
     EXPECT_EQ(messages("ERROR"), Strings{"Creating " + kData + "singleTouch/ is failed"});
 
-    ASSERT_EQ(std::system(("rm -rf '" + path(kData) + "singleTouch'").c_str()), 0);
+    removeTree(kData + "singleTouch");
     makeDirs(path(kImages) + "custom_scan_2_dir.png");
     clearLog();
     EXPECT_EQ(creator.cloneSingleTouchScanSettingsHelper(node()), FALSE);

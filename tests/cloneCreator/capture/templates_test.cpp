@@ -1,12 +1,5 @@
 // Scan templates, the template pool and stored copy jobs: what is staged (tree, bytes, modes,
 // times), what the element says, and what each fault leaves behind.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "CaptureTest.h"
 
 namespace {
@@ -16,116 +9,39 @@ using namespace clonetest;
 const std::string kPool = "/xpaths/temp/template/pool/";
 const std::string kJobs = "/usr/ui/pum/nvm/data/copy/CopySvcUI/CopyStoredJob/";
 
-struct TemplateCase {
-    const char* name;
-    CloneCreator::Helper helper;
-    std::string source;  // the one template file the device has
-    std::string dir;     // staging directory, below the export data
-    std::string staged;  // where the template lands, below the staging directory
-    const char* text;
-    const char* failure;
-};
-
-CLONE_PRINT_BY_NAME(TemplateCase)
-
-const TemplateCase kTemplates[] = {
+// The scan templates are taken over into a staging directory already there (a node met twice).
+const CopyCase kTemplates[] = {
     {"ScanToHome", &CloneCreator::cloneScanToHomeTemplatesHelper, kPool + "s2home/home.xst", "s2HomeTemplate",
-     "s2home/home.xst", "data/s2HomeTemplate/", "ScanToHome Templates are not able to clone"},
+     "s2home/home.xst", "data/s2HomeTemplate/", "ScanToHome Templates are not able to clone", true},
     {"Default", &CloneCreator::cloneDefaultTemplatesHelper, kPool + "system/email.xst", "defaultTemplate",
-     "system/email.xst", "data/defaultTemplate/", "Default Templates are not able to clone"},
+     "system/email.xst", "data/defaultTemplate/", "Default Templates are not able to clone", true},
     {"ScanToDefaults", &CloneCreator::cloneScanToDefaultsTemplatesHelper, kPool + "scanto/SCANTO.XST",
-     "scanto_defaults", "SCANTO.XST", "data/scanto_defaults/", "ScanToDefault Templates are not able to clone"},
+     "scanto_defaults", "SCANTO.XST", "data/scanto_defaults/", "ScanToDefault Templates are not able to clone", false},
 };
 
-enum class Fault { None, EarlierDirectory, SourceMissing, SourceIsDirectory, FileInTheWay };
-
-struct FaultCase {
-    const char* name;
-    Fault fault;
-};
-
-CLONE_PRINT_BY_NAME(FaultCase)
-
-const FaultCase kFaults[] = {
-    {"Works", Fault::None},
-    {"EarlierDirectoryTakenOver", Fault::EarlierDirectory},
-    {"SourceMissing", Fault::SourceMissing},
-    {"SourceIsDirectory", Fault::SourceIsDirectory},
-    {"FileInTheWay", Fault::FileInTheWay},
-};
-
-class TemplateTest : public CaptureTest, public testing::WithParamInterface<std::tuple<TemplateCase, FaultCase>> {};
-
-TEST_P(TemplateTest, StagesTheTemplatesOrLeavesNothing)
+TEST_P(CopyCaseTest, StagesTheTemplatesOrLeavesNothing)
 {
-    const TemplateCase& c = std::get<0>(GetParam());
-    const Fault fault = std::get<1>(GetParam()).fault;
-    const std::string dir = kExportData + c.dir + "/";
-    if (fault == Fault::SourceIsDirectory) {
-        makeDirs(path(c.source) + "/inner");
-    } else if (fault != Fault::SourceMissing) {
-        writeSource(c.source, "template " + c.source);
-    }
-    if (fault == Fault::EarlierDirectory) {
-        makeDirs(path(dir));
-        writeFile(path(dir + "earlier"), "kept");
-    } else if (fault == Fault::FileInTheWay) {
-        writeFile(path(kExportData + c.dir), "kept");
-    }
-
-    const bool staged = fault == Fault::None || fault == Fault::EarlierDirectory ||
-                        (fault == Fault::SourceIsDirectory && c.helper != &CloneCreator::cloneScanToDefaultsTemplatesHelper);
-    EXPECT_EQ(run(c.helper), staged ? TRUE : FALSE);
-    EXPECT_EQ(outline(), staged ? std::string("node: ") + c.text + "\n" : "node\n");
-    EXPECT_EQ(messages("ERROR"), fault == Fault::FileInTheWay ? Strings{"Creating " + dir + " is failed"} : Strings{});
-    EXPECT_EQ(messages("INFO"), staged || fault == Fault::FileInTheWay ? Strings{} : Strings{c.failure});
-    if (fault == Fault::None || fault == Fault::EarlierDirectory) {
-        expectKept(dir + c.staged, "template " + c.source);
-    }
-    if (fault == Fault::EarlierDirectory) {
-        EXPECT_EQ(readFile(path(dir + "earlier")), "kept");
-    } else if (fault == Fault::FileInTheWay) {
-        EXPECT_EQ(readFile(path(kExportData + c.dir)), "kept");
-    } else if (!staged) {
-        // A failed copy leaves no staging directory, and so nothing unnamed in the clone file.
-        EXPECT_FALSE(exists(path(dir)));
-    }
+    expectStagedOrNothing();
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest, testing::Combine(testing::ValuesIn(kTemplates), testing::ValuesIn(kFaults)),
-                         caseAndFaultName<TemplateTest::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Templates, CopyCaseTest,
+                         testing::Combine(testing::ValuesIn(kTemplates), testing::ValuesIn(kCopyFaults)),
+                         caseAndFaultName<CopyCaseTest::ParamType>);
 
-class CopyJobTest : public CaptureTest {};
-
-// Every stored job is copied whatever its name: names reach cp through the shell's own pattern
-// expansion, never as command text.
-TEST_F(CopyJobTest, EveryStoredJobWhateverItsName)
-{
-    const Strings names = {"job1.xml", "-rf", "a b", "q'uote\"", "new\nline", "$(touch pwned);x", "*"};
-    for (const std::string& name : names) {
-        writeSource(kJobs + name, "job " + name);
-    }
-    EXPECT_EQ(run(&CloneCreator::cloneCopySaveJobHelper), TRUE);
-    EXPECT_EQ(outline(), "node: data/copySvcJob/\n");
-    for (const std::string& name : names) {
-        expectKept(kExportData + "copySvcJob/" + name, "job " + name);
-    }
-    EXPECT_EQ(treeOf(path(kExportData + "copySvcJob")).size(), names.size());
-    EXPECT_FALSE(exists(path("/pwned")));
-    EXPECT_FALSE(exists("pwned"));
-}
-
-TEST_F(CopyJobTest, Faults)
+// Job names reach cp through the shell's own pattern expansion, never as command text. Stored
+// jobs are never merged with an earlier capture's directory.
+TEST_F(CaptureTest, CopyJobs)
 {
     const std::string dir = kExportData + "copySvcJob/";
-    enum Setup { NoJobDirectory, NoStoredJob, EarlierDirectory, FolderAmongJobs };
+    const Strings names = {"job1.xml", "-rf", "a b", "q'uote\"", "new\nline", "$(touch pwned);x", "*"};
+    enum Setup { OddNames, NoJobDirectory, NoStoredJob, EarlierDirectory, FolderAmongJobs };
     const struct {
         const char* name;
         Setup setup;
-        Strings errors;
-        Strings infos;
-        Strings left;  // the staging directory's tree afterwards; {"<none>"}: no directory
+        Strings errors, infos;
+        Strings left;  // the staging tree afterwards
     } cases[] = {
+        {"OddNames", OddNames, {}, {}, sorted(names)},
         {"NoJobDirectory", NoJobDirectory, {"Copy Job Setting Path, " + kJobs + " is not accessible"}, {}, {"<none>"}},
         {"NoStoredJob", NoStoredJob, {}, {"Copy Job Settings Cloning is failed"}, {"<none>"}},
         {"EarlierDirectory", EarlierDirectory, {"Creating of " + dir + " is failed"}, {}, {"earlier"}},
@@ -135,27 +51,35 @@ TEST_F(CopyJobTest, Faults)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(std::system(("rm -rf '" + path("/usr/ui/pum/nvm/data") + "' '" + path(dir) + "'").c_str()), 0);
+        removeTree("/usr/ui/pum/nvm/data");
+        removeTree(dir);
         clearLog();
         xmlNodeSetContent(node(), nullptr);
         if (c.setup != NoJobDirectory) {
             makeDirs(path(kJobs));
         }
+        for (const std::string& name : c.setup == OddNames ? names : Strings{}) {
+            writeSource(kJobs + name, "job " + name);
+        }
         if (c.setup == EarlierDirectory || c.setup == FolderAmongJobs) {
             writeSource(kJobs + "job", "x");
         }
         if (c.setup == EarlierDirectory) {
-            makeDirs(path(dir));
-            writeFile(path(dir + "earlier"), "kept");
+            writeSource(dir + "earlier", "kept");
         } else if (c.setup == FolderAmongJobs) {
             makeDirs(path(kJobs + "folder"));
         }
-        EXPECT_EQ(run(&CloneCreator::cloneCopySaveJobHelper), FALSE);
-        EXPECT_EQ(outline(), "node\n");
+        EXPECT_EQ(run(&CloneCreator::cloneCopySaveJobHelper), c.setup == OddNames ? TRUE : FALSE);
+        EXPECT_EQ(outline(), c.setup == OddNames ? "node: data/copySvcJob/\n" : "node\n");
         EXPECT_EQ(messages("ERROR"), c.errors);
         EXPECT_EQ(messages("INFO"), c.infos);
-        EXPECT_EQ(exists(path(dir)) ? treeOf(path(dir)) : Strings{"<none>"}, c.left);
+        EXPECT_EQ(stagedTree(dir), c.left);
+        for (const std::string& name : c.setup == OddNames ? names : Strings{}) {
+            expectKept(dir + name, "job " + name);
+        }
     }
+    EXPECT_FALSE(exists(path("/pwned")));
+    EXPECT_FALSE(exists("pwned"));
 }
 
 struct PoolCase {
@@ -200,8 +124,7 @@ TEST_P(TemplatePoolTest, CopiesEveryPartItFinds)
         tree.push_back("template/pool/" + part + "/" + part + ".xst");
         expectKept(kExportData + "mailbox/template/pool/" + part + "/" + part + ".xst", part);
     }
-    std::sort(tree.begin(), tree.end());
-    EXPECT_EQ(treeOf(path(kExportData + "mailbox")), tree);
+    EXPECT_EQ(treeOf(path(kExportData + "mailbox")), sorted(tree));
 }
 
 INSTANTIATE_TEST_SUITE_P(Pool, TemplatePoolTest, testing::ValuesIn(kPoolCases), RowName());
