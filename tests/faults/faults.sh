@@ -12,8 +12,9 @@
 # tool failing, writing nothing, writing garbage, never ending, or missing; each shell command the
 # export runs by name (tar, cp, sort, rm) never ending; each plug-in refusing its export;
 # each file the export reads from the device unreadable, a directory, or a dangling link; the
-# signing key missing or damaged; each write, sync, close and rename of the export's own process
-# failing in turn (strace's fault injection: a write refused at any byte, not only at a page).
+# signing key missing or damaged; each write, sync, close (of what was written) and rename of the
+# export's own process failing in turn (strace's fault injection: a write refused at any byte,
+# not only at a page), of the log records every 20th.
 # Run as root (mounts); the export itself runs without the capabilities that let root read
 # anything, so an unreadable file is unreadable.
 #   [FAULT_ONLY=REGEX] tests/faults/faults.sh BUILD_DIR
@@ -198,12 +199,20 @@ du -sb "$out" | awk '{ print $1 }' > "$work/output.bytes"
 # How often the export calls each system call that may fail in turn.
 rm -rf "$root/xpaths/tmp_cloningData"/* "$out"/*
 # Numbered per call from the process's start, as strace counts them; those of the program's
-# start-up (the loader's, before the first device path is opened) are not the export's.
+# start-up (the loader's, before the first device path is opened) are not the export's. Closes
+# count where something was written; log records all take one path, so every 20th is enough.
 echo clone-demo | CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH strace -o "$w/trace" -e trace=write,fsync,close,rename,openat \
     "$demo" "$out" "$groups" > /dev/null
-awk -v root="$root/" '/^[a-z0-9_]+\(/ { call = substr($0, 1, index($0, "(") - 1); n[call]++ } !/^[a-z0-9_]+\(/ { next }
+awk -v root="$root/" '
+    /^[a-z0-9_]+\(/ { call = substr($0, 1, index($0, "(") - 1); n[call]++ }
+    !/^[a-z0-9_]+\(/ { next }
     !started && call == "openat" && index($0, root) { started = 1 }
-    started && call != "openat" { print call, n[call] }' "$w/trace" > "$work/syscalls"
+    call == "openat" { split($0, r, "= "); fd = r[2] + 0; written[fd] = $0 ~ /O_WRONLY|O_RDWR/
+                       logFd[fd] = $0 ~ /\/var\/log\/clone\.log"/ }
+    call == "write" || call == "close" { fd = substr($0, length(call) + 2) + 0 }
+    !started || call == "openat" || (call == "close" && !written[fd]) { next }
+    (call == "write" || call == "close") && logFd[fd] && logged[call]++ % 20 { next }
+    { print call, n[call] }' "$w/trace" > "$work/syscalls"
 rm -rf "$w"
 
 # FAULT_ONLY (an extended regular expression) keeps the rows it matches, and the baseline.
