@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <sys/mount.h>
@@ -48,24 +50,24 @@ struct TarEntry {
 inline std::string paxRecord(const std::string& key, const std::string& value)
 {
     const std::string body = " " + key + "=" + value + "\n";
-    std::size_t digits = 1;  // the length counts its own digits
-    while (std::to_string(body.size() + digits).size() != digits) {
-        ++digits;
+    std::size_t size = body.size() + 1;  // the length counts its own digits
+    while (size != body.size() + std::to_string(size).size()) {
+        ++size;
     }
-    return std::to_string(body.size() + digits) + body;
+    return std::to_string(size) + body;
 }
 
 // One ustar header block (POSIX magic), with its checksum.
 inline std::string tarHeader(const TarEntry& e)
 {
     std::string h(512, '\0');
-    auto put = [&h](std::size_t offset, std::size_t size, const std::string& text) {
-        h.replace(offset, std::min(size, text.size()), text.substr(0, size));
+    auto put = [&h](std::size_t at, std::size_t size, const std::string& text) {
+        h.replace(at, std::min(size, text.size()), text, 0, size);
     };
-    auto octal = [&put](std::size_t offset, std::size_t size, unsigned long long value) {
+    auto octal = [&put](std::size_t at, std::size_t size, unsigned long long value) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "%0*llo", static_cast<int>(size - 1), value);
-        put(offset, size, buf);
+        put(at, size, buf);
     };
     put(0, 100, e.name);
     octal(100, 8, e.type == '5' ? 0755 : 0644);
@@ -75,15 +77,10 @@ inline std::string tarHeader(const TarEntry& e)
     octal(136, 12, 1700000000);
     h[156] = e.type;
     put(157, 100, e.linkName);
-    h.replace(257, 8, std::string("ustar\0" "00", 8));
-    h.replace(148, 8, "        ");
-    unsigned sum = 0;
-    for (unsigned char c : h) {
-        sum += c;
-    }
-    char chk[8];
-    std::snprintf(chk, sizeof chk, "%06o", sum);
-    h.replace(148, 7, std::string(chk, 6) + '\0');
+    put(257, 8, std::string("ustar\0" "00", 8));
+    put(148, 8, "        ");
+    octal(148, 7, std::accumulate(h.begin(), h.end(), 0u, [](unsigned sum, char c) { return sum + (c & 0xffu); }));
+    h[154] = '\0';
     return h;
 }
 
@@ -130,14 +127,9 @@ inline void archiveTree(const std::string& dir, const std::string& archive)
 inline std::vector<std::string> listDir(const std::string& dir)
 {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        ::closedir(d);
+    std::error_code ec;
+    for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(dir, ec)) {
+        names.push_back(e.path().filename());
     }
     return names;
 }
@@ -145,13 +137,10 @@ inline std::vector<std::string> listDir(const std::string& dir)
 // Names in DIR that start with a dot: what an interrupted write of a whole file leaves.
 inline std::vector<std::string> dotFiles(const std::string& dir)
 {
-    std::vector<std::string> dots;
-    for (const std::string& name : listDir(dir)) {
-        if (name[0] == '.') {
-            dots.push_back(name);
-        }
-    }
-    return dots;
+    std::vector<std::string> names = listDir(dir);
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& n) { return n[0] != '.'; }),
+                names.end());
+    return names;
 }
 
 // True when the clone file at FILE checks against the public key at KEYPATH; its header in INFO.
@@ -160,48 +149,22 @@ inline bool verifiesWith(const std::string& keyPath, const std::string& file, cl
     clonefmt::SigningKey key;
     clonefmt::CloneFileInfo read;
     std::string error;
-    const bool ok = key.loadPublic(keyPath, error) && clonefmt::verifyCloneFile(file, key, read, error);
-    if (info != nullptr) {
-        *info = read;
-    }
-    return ok;
+    return key.loadPublic(keyPath, error) &&
+           clonefmt::verifyCloneFile(file, key, info != nullptr ? *info : read, error);
 }
 
 // Paths of the regular files under DIR whose content holds NEEDLE.
 inline std::vector<std::string> filesContaining(const std::string& dir, const std::string& needle)
 {
+    namespace fs = std::filesystem;
     std::vector<std::string> hits;
-    for (const std::string& name : listDir(dir)) {
-        const std::string path = dir + "/" + name;
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0) {
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            for (const std::string& hit : filesContaining(path, needle)) {
-                hits.push_back(hit);
-            }
-        } else if (S_ISREG(st.st_mode) && readFile(path).find(needle) != std::string::npos) {
-            hits.push_back(path);
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir, ec)) {
+        if (fs::is_regular_file(e.symlink_status()) && readFile(e.path()).find(needle) != std::string::npos) {
+            hits.push_back(e.path());
         }
     }
     return hits;
-}
-
-// Runs CALL in a child process that gets SECONDS to finish: its exit code, or -1 when it hung (or
-// crashed). For calls that might block for ever, such as an open of a FIFO without a writer.
-inline int exitCodeWithin(unsigned seconds, const std::function<int()>& call)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::alarm(seconds);
-        _exit(call());
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
 }
 
 // Sets an environment variable for one scope.
@@ -232,11 +195,11 @@ public:
         writeFile(binDir + "/" + name, "#!/bin/sh\n" + body + "\n");
         ::chmod((binDir + "/" + name).c_str(), 0755);
         const char* old = std::getenv("PATH");
-        env_.reset(new ScopedEnv("PATH", binDir + ":" + (old != nullptr ? old : "/usr/bin:/bin")));
+        env_.emplace("PATH", binDir + ":" + (old != nullptr ? old : "/usr/bin:/bin"));
     }
 
 private:
-    std::unique_ptr<ScopedEnv> env_;
+    std::optional<ScopedEnv> env_;
 };
 
 // A small tmpfs at a folder for one scope. Mounting needs root (CAP_SYS_ADMIN); tests skip without.
@@ -245,11 +208,8 @@ public:
     TmpfsMount(const std::string& dir, const std::string& options) : dir_(dir)
     {
         makeDirs(dir);
-        if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0) {
-            mounted_ = true;
-        } else {
-            error_ = std::strerror(errno);
-        }
+        mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        error_ = mounted_ ? "" : std::strerror(errno);
     }
     ~TmpfsMount()
     {

@@ -4,9 +4,9 @@
 #ifndef CLONE_TESTS_CLONEFILECOMMAND_H
 #define CLONE_TESTS_CLONEFILECOMMAND_H
 
-#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,11 +31,9 @@ inline CommandResult runClonefile(const std::string& io, const std::vector<std::
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<std::string> words;
-        const std::string emulator = CLONEFILE_EMULATOR;
-        for (std::size_t start = 0; !emulator.empty() && start <= emulator.size();) {
-            const std::size_t bar = std::min(emulator.find('|', start), emulator.size());
-            words.push_back(emulator.substr(start, bar - start));
-            start = bar + 1;
+        std::istringstream emulator(CLONEFILE_EMULATOR);
+        for (std::string word; std::getline(emulator, word, '|');) {
+            words.push_back(word);
         }
         words.push_back(CLONEFILE_PATH);
         words.insert(words.end(), args.begin(), args.end());
