@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "CloningExportPortal.h"
 #include "FakePlugin.h"
@@ -16,25 +14,19 @@ using Filed = std::map<std::string, cloning::Plugin*>;
 
 // Plug-ins go by their names: a later one of the same name replaces the earlier, uninstalling
 // removes whatever is filed under the name, a null plug-in changes nothing, and the portal never
-// deletes what it held.
+// deletes what it held (these live on the stack: deleting one aborts the test).
 TEST(PortalTest, FilesPluginsUnderTheirNames)
 {
-    int destroyed = 0;
-    FakePlugin cmlFirst("cmlAttributes", TRUE, &destroyed);
-    FakePlugin cmlSecond("cmlAttributes", TRUE, &destroyed);
-    FakePlugin fdi("fdiAttributes", TRUE, &destroyed);
-    {
-        std::unique_ptr<CloningExportPortal> portal(new CloningExportPortal);
-        portal->Install(&cmlFirst);
-        portal->Install(&fdi);
-        portal->Install(&cmlSecond);
-        portal->Install(nullptr);
-        portal->Uninstall(nullptr);
-        EXPECT_EQ(portal->GetPluginMap(), (Filed{{"cmlAttributes", &cmlSecond}, {"fdiAttributes", &fdi}}));
-        portal->Uninstall(&cmlFirst);
-        EXPECT_EQ(portal->GetPluginMap(), (Filed{{"fdiAttributes", &fdi}}));
-    }
-    EXPECT_EQ(destroyed, 0);
+    FakePlugin cmlFirst("cmlAttributes"), cmlSecond("cmlAttributes"), fdi("fdiAttributes");
+    CloningExportPortal portal;
+    portal.Install(&cmlFirst);
+    portal.Install(&fdi);
+    portal.Install(&cmlSecond);
+    portal.Install(nullptr);
+    portal.Uninstall(nullptr);
+    EXPECT_EQ(portal.GetPluginMap(), (Filed{{"cmlAttributes", &cmlSecond}, {"fdiAttributes", &fdi}}));
+    portal.Uninstall(&cmlFirst);
+    EXPECT_EQ(portal.GetPluginMap(), (Filed{{"fdiAttributes", &fdi}}));
 }
 
 }  // namespace

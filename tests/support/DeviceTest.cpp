@@ -1,7 +1,6 @@
 #include "DeviceTest.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -14,20 +13,8 @@
 
 namespace clonetest {
 
-std::string sourceDir()
-{
-    return CLONE_SOURCE_DIR;
-}
-
-std::string binaryDir()
-{
-    return CLONE_BINARY_DIR;
-}
-
-std::string samplePluginDir()
-{
-    return CLONE_SAMPLE_PLUGIN_DIR;
-}
+std::string sourceDir() { return CLONE_SOURCE_DIR; }
+std::string samplePluginDir() { return CLONE_SAMPLE_PLUGIN_DIR; }
 
 void DeviceTest::SetUp()
 {
@@ -35,17 +22,9 @@ void DeviceTest::SetUp()
     std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/clonedev.XXXXXX";
     ASSERT_NE(::mkdtemp(&templ[0]), nullptr) << "cannot make a temporary device root";
     root_ = templ;
-    std::string command = "'" + sourceDir() + "/device/mkdevice.sh' ";
-    if (bareDevice()) {
-        command += "--bare ";
-    }
-    if (!profileScale().empty()) {
-        command += "--profile " + profileScale() + " ";
-    }
-    if (withPlugins()) {
-        command += "--plugins '" + samplePluginDir() + "' ";
-    }
-    command += "'" + root_ + "'";
+    const std::string command = "'" + sourceDir() + "/device/mkdevice.sh' " + (bareDevice() ? "--bare " : "") +
+                                (profileScale().empty() ? "" : "--profile " + profileScale() + " ") +
+                                (withPlugins() ? "--plugins '" + samplePluginDir() + "' " : "") + "'" + root_ + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     ::setenv("CLONE_DEVICE_ROOT", root_.c_str(), 1);
     cloneutil::refreshDeviceRoot();
@@ -70,17 +49,12 @@ std::vector<LogRecord> DeviceTest::log() const
 {
     std::vector<LogRecord> records;
     for (const std::string& line : lines(readFile(path("/var/log/clone.log")))) {
-        LogRecord r;
-        const auto tab1 = line.find('\t');
-        const auto tab2 = line.find('\t', tab1 + 1);
-        if (tab1 == std::string::npos || tab2 == std::string::npos) {
+        const auto tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+        if (tab2 == std::string::npos) {
             ADD_FAILURE() << "malformed log line: " << line;
             continue;
         }
-        r.record = line.substr(0, tab1);
-        r.source = line.substr(tab1 + 1, tab2 - tab1 - 1);
-        r.message = line.substr(tab2 + 1);
-        records.push_back(r);
+        records.push_back({line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
     }
     return records;
 }
@@ -99,7 +73,7 @@ std::vector<std::string> DeviceTest::messages(const std::string& record) const
 bool DeviceTest::logged(const std::string& record, const std::string& message) const
 {
     const std::vector<std::string> all = messages(record);
-    return std::find(all.begin(), all.end(), message) != all.end();
+    return std::count(all.begin(), all.end(), message) != 0;
 }
 
 bool DeviceTest::anyError(const std::string& prefix) const

@@ -80,7 +80,6 @@ void makeDirs(const std::string& path);
 std::vector<std::string> lines(const std::string& text);
 // Directory of the test programs' source tree (for fixtures and the device layout script).
 std::string sourceDir();
-std::string binaryDir();
 // Where the simulated device's cloning plug-ins are built.
 std::string samplePluginDir();
 

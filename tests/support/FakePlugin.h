@@ -11,15 +11,8 @@ namespace clonetest {
 
 class FakePlugin : public cloning::Plugin {
 public:
-    explicit FakePlugin(const std::string& name, bool_t exportResult = TRUE, int* destroyed = nullptr)
-        : name_(name), exportResult_(exportResult), destroyed_(destroyed)
+    explicit FakePlugin(const std::string& name, bool_t exportResult = TRUE) : name_(name), exportResult_(exportResult)
     {
-    }
-    ~FakePlugin() override
-    {
-        if (destroyed_ != nullptr) {
-            ++*destroyed_;
-        }
     }
 
     std::string ContentType() const override { return name_; }
@@ -36,7 +29,6 @@ public:
 private:
     std::string name_;
     bool_t exportResult_;
-    int* destroyed_;
 };
 
 }  // namespace clonetest

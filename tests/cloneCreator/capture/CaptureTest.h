@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -50,25 +49,16 @@ inline std::string text(xmlNodePtr node)
 }
 
 // "name" for files (with "/" for directories, "@" for links), sorted, every level below DIR.
-inline Strings treeOf(const std::string& dir, const std::string& prefix = "")
+inline Strings treeOf(std::string dir)
 {
+    namespace fs = std::filesystem;
+    dir += dir.back() == '/' ? "" : "/";
     Strings names;
-    cloneutil::Dir d(::opendir(dir.c_str()));
-    for (struct dirent* e = d ? ::readdir(d.get()) : nullptr; e != nullptr; e = ::readdir(d.get())) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        struct stat st;
-        ::lstat((dir + "/" + name).c_str(), &st);
-        if (S_ISDIR(st.st_mode)) {
-            names.push_back(prefix + name + "/");
-            for (const std::string& below : treeOf(dir + "/" + name, prefix + name + "/")) {
-                names.push_back(below);
-            }
-        } else {
-            names.push_back(prefix + name + (S_ISLNK(st.st_mode) ? "@" : ""));
-        }
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
+        const fs::file_type type = e.symlink_status().type();
+        names.push_back(e.path().string().substr(dir.size()) + (type == fs::file_type::directory ? "/"
+                                                                : type == fs::file_type::symlink ? "@"
+                                                                                                 : ""));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -94,10 +84,7 @@ protected:
     xmlNodePtr node() const { return xmlDocGetRootElement(doc.get()); }
     std::string outline() const { return xmlOutline(doc.get()); }
     bool_t run(CloneCreator::Helper helper) { return (creator.*helper)(node()); }
-    void removeTree(const std::string& devicePath) const
-    {
-        ASSERT_EQ(std::system(("rm -rf " + quoted(path(devicePath))).c_str()), 0);
-    }
+    void removeTree(const std::string& devicePath) const { std::filesystem::remove_all(path(devicePath)); }
     // The tree below the device directory DIR; {"<none>"} when there is no directory.
     Strings stagedTree(const std::string& dir) const
     {
@@ -155,13 +142,9 @@ inline void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
 inline void PrintTo(const CopyFaultRow& c, std::ostream* os) { *os << c.name; }
 
 const CopyFaultRow kCopyFaults[] = {
-    {"Works", CopyFault::None},
-    {"BesideAnotherCapture", CopyFault::BesideAnother},
-    {"Missing", CopyFault::Missing},
+    {"Works", CopyFault::None}, {"BesideAnotherCapture", CopyFault::BesideAnother}, {"Missing", CopyFault::Missing},
     {"MissingBesideAnotherCapture", CopyFault::MissingBesideAnother},
-    {"SourceIsDirectory", CopyFault::SourceIsDirectory},
-    {"FileInTheWay", CopyFault::FileInTheWay},
-};
+    {"SourceIsDirectory", CopyFault::SourceIsDirectory}, {"FileInTheWay", CopyFault::FileInTheWay}};
 
 class CopyCaseTest : public CaptureTest, public testing::WithParamInterface<std::tuple<CopyCase, CopyFaultRow>> {
 protected:
@@ -190,20 +173,20 @@ protected:
         const bool staged = copied || (f == CopyFault::SourceIsDirectory && c.copiesTree);
         EXPECT_EQ(run(c.helper), staged ? TRUE : FALSE);
         EXPECT_EQ(outline(), staged ? "node: " + c.named + "\n" : "node\n");
-        const Strings dirFailed = {"Creating " + dir + " is failed"};
-        EXPECT_EQ(messages("ERROR"), f == CopyFault::FileInTheWay ? dirFailed : Strings{});
-        EXPECT_EQ(messages("INFO"), staged || f == CopyFault::FileInTheWay ? Strings{} : Strings{c.failure});
+        const bool inTheWay = f == CopyFault::FileInTheWay;
+        EXPECT_EQ(messages("ERROR"), inTheWay ? Strings{"Creating " + dir + " is failed"} : Strings{});
+        EXPECT_EQ(messages("INFO"), staged || inTheWay ? Strings{} : Strings{c.failure});
         if (copied) {
             expectKept(dir + c.staged, bytes);
         } else if (staged) {
             EXPECT_TRUE(exists(path(dir + c.staged + "/inner")));
         }
-        if (f == CopyFault::FileInTheWay) {
+        if (inTheWay) {
             EXPECT_EQ(readFile(path(kExportData + c.dir)), "kept");
         } else if (beside) {
             EXPECT_EQ(readFile(path(dir + "earlier")), "kept");
         }
-        if (!staged && f != CopyFault::FileInTheWay) {
+        if (!staged && !inTheWay) {
             EXPECT_EQ(stagedTree(dir), beside ? Strings{"earlier"} : Strings{"<none>"});
         }
     }
@@ -238,13 +221,9 @@ inline void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.name; }
 inline void PrintTo(const ToolFaultRow& c, std::ostream* os) { *os << c.name; }
 
 const ToolFaultRow kToolFaults[] = {
-    {"Works", ToolFault::None, ""},
-    {"Empty", ToolFault::Empty, "empty"},
-    {"Garbage", ToolFault::Garbage, "garbage"},
-    {"Fails", ToolFault::Fails, "fail"},
-    {"DirectoryExists", ToolFault::DirectoryExists, ""},
-    {"FileInTheWay", ToolFault::FileInTheWay, ""},
-};
+    {"Works", ToolFault::None, ""}, {"Empty", ToolFault::Empty, "empty"}, {"Garbage", ToolFault::Garbage, "garbage"},
+    {"Fails", ToolFault::Fails, "fail"}, {"DirectoryExists", ToolFault::DirectoryExists, ""},
+    {"FileInTheWay", ToolFault::FileInTheWay, ""}};
 
 class ToolCaseTest : public CaptureTest, public testing::WithParamInterface<std::tuple<ToolCase, ToolFaultRow>> {
 protected:

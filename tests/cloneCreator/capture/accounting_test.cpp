@@ -45,17 +45,4 @@ TEST_P(DumpTest, OnlyAWholeDumpIsStagedAndNamed)
 INSTANTIATE_TEST_SUITE_P(Dumps, DumpTest, testing::Combine(testing::ValuesIn(kDumps), testing::ValuesIn(kToolFaults)),
                          caseAndFaultName<DumpTest::ParamType>);
 
-// A dump without an element to name it does not reach the archive.
-TEST_F(CaptureTest, NoElementNoDump)
-{
-    writeDatabase(root());
-    for (const ToolCase& c : kDumps) {
-        EXPECT_EQ((creator.*c.helper)(nullptr), FALSE) << c.name;
-        EXPECT_FALSE(exists(path(kExportData + c.dir))) << c.name;
-    }
-    EXPECT_EQ(toolCalls().size(), 4u);
-    EXPECT_TRUE(messages("INFO").empty());
-    EXPECT_TRUE(messages("ERROR").empty());
-}
-
 }  // namespace

@@ -1,7 +1,5 @@
 // Customer logo and blocking screen: what each kind of source leaves in data/customLogo/, the value
 // file, the chain of virtual steps and every failure record.
-#include <fcntl.h>
-
 #include "CaptureTest.h"
 
 namespace {
@@ -31,34 +29,6 @@ Strings copying(const std::string& t)
 Strings badType(const std::string& t)
 {
     return {"Blocking screen image type " + t + " is not a file name extension; it is not cloned"};
-}
-
-// WHAT at PATH: "file" (mode 0640, times with a fraction of a second), "dir", "link" to a
-// file, "dangling" link; anything else leaves nothing.
-void place(const std::string& path, const std::string& what)
-{
-    const struct timespec times[2] = {{1000000000, 500000000}, {1200000000, 700000000}};
-    if (what == "file") {
-        writeFile(path, "bytes of " + path);
-        ::chmod(path.c_str(), 0640);
-        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-    } else if (what == "dir") {
-        makeDirs(path);
-    } else if (what == "link" || what == "dangling") {
-        if (what == "link") {
-            writeFile(path + ".target", "default image");
-        }
-        ::symlink((path + ".target").c_str(), path.c_str());
-    }
-}
-
-// The mode, times (to the second) and bytes of PATH.
-std::string kept(const std::string& path)
-{
-    struct stat st = {};
-    ::stat(path.c_str(), &st);
-    return std::to_string(st.st_mode) + " " + std::to_string(st.st_atime) + " " + std::to_string(st.st_mtime) + " " +
-           readFile(path);
 }
 
 // Records the steps as the helper calls them, through the class's virtual operations.
@@ -101,7 +71,6 @@ const LogoCase kLogoCases[] = {
     {"ImageIsDirectory", "png", "file", "dir", 4, FALSE, {kValues, "uploaded_logo.png"}, {kImageFailed},
      copying("png")},
     {"LogoIsDirectoryImageNotTried", "png", "dir", "file", 3, FALSE, {kValues}, {kLogoFailed}, {saving("png")}},
-    {"TypeDotDot", "..", "", "file", 4, TRUE, {kValues, "fdi_card_access..."}, {}, copying("..")},
     {"TypeOfShellWords", kShelly.c_str(), "", "file", 4, TRUE, {kValues, "fdi_card_access." + kShelly}, {},
      copying(kShelly)},
     {"TypeWithSlash", "x/../png", "file", "", 2, FALSE, {}, badType("x/../png"), {}},
@@ -109,15 +78,32 @@ const LogoCase kLogoCases[] = {
     {"StagingDirectoryTaken", "png", "file", "taken", 0, FALSE, {}, {kTaken}, {}},
 };
 
-class LogoCaseTest : public CaptureTest, public testing::WithParamInterface<LogoCase> {};
+class LogoCaseTest : public CaptureTest, public testing::WithParamInterface<LogoCase> {
+protected:
+    // WHAT at the device path NAME: "file" (see writeSource), "dir", a "link" to a file, a
+    // "dangling" link; anything else leaves nothing.
+    void place(const std::string& name, const std::string& what) const
+    {
+        if (what == "file") {
+            writeSource(name, name);
+        } else if (what == "dir") {
+            makeDirs(path(name));
+        } else if (what == "link" || what == "dangling") {
+            if (what == "link") {
+                writeFile(path(name) + ".target", "default image");
+            }
+            ::symlink((path(name) + ".target").c_str(), path(name).c_str());
+        }
+    }
+};
 
 TEST_P(LogoCaseTest, StagesWhatIsThereAndNamesTheDirectoryWhateverFailed)
 {
     const LogoCase& c = GetParam();
     const std::string type = c.type == std::string("-") ? "" : c.type;
     type == c.type ? setAttribute(kAttr, type) : writeFile(path("/config/attributes"), "");
-    place(path(kSrc + "uploaded_logo.png"), c.logo);
-    place(path(kSrc + "fdi_card_access." + type), c.image);
+    place(kSrc + "uploaded_logo.png", c.logo);
+    place(kSrc + "fdi_card_access." + type, c.image);
     makeDirs(path(c.image == std::string("taken") ? kStaged : kExportData));
     RecordingCreator creator;
     clearLog();
@@ -130,9 +116,11 @@ TEST_P(LogoCaseTest, StagesWhatIsThereAndNamesTheDirectoryWhateverFailed)
     EXPECT_EQ(messages("ERROR"), c.errors);
     EXPECT_EQ(messages("INFO"), c.infos);
     for (const std::string& name : c.staged) {
-        const bool values = name == kValues;
-        EXPECT_EQ(values ? readFile(path(kStaged + name)) : kept(path(kStaged + name)),
-                  values ? kAttr + "=" + type : kept(path(kSrc + name)));
+        if (name == kValues) {
+            EXPECT_EQ(readFile(path(kStaged + name)), kAttr + "=" + type);
+        } else {
+            expectKept(kStaged + name, kSrc + name);
+        }
     }
 }
 

@@ -24,16 +24,16 @@ INSTANTIATE_TEST_SUITE_P(NetworkFiles, CopyCaseTest,
                          testing::Combine(testing::ValuesIn(kFiles), testing::ValuesIn(kCopyFaults)),
                          caseAndFaultName<CopyCaseTest::ParamType>);
 
-const char kDefault[] = "/xpaths/nc_nvram/ipTablesDefaultRules.cfg";
-const char kCustom[] = "/xpaths/nc_nvram/ipTablesCustomRules.cfg";
+const std::string kNvram = "/xpaths/nc_nvram/";
+const char kDefault[] = "ipTablesDefaultRules.cfg";
+const char kCustom[] = "ipTablesCustomRules.cfg";
 const std::string kRules = kExportData + "ipTables/";
 
 enum class Rule { Absent, Present, Broken };  // Broken: a folder where the file belongs
 
 struct RulesCase {
     const char* name;
-    Rule defaults;
-    Rule custom;
+    Rule defaults, custom;
     bool_t staged;
     const char* outline;
     Strings infos;
@@ -41,20 +41,17 @@ struct RulesCase {
 
 CLONE_PRINT_BY_NAME(RulesCase)
 
+#define DEFAULT "  defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n"
+#define CUSTOM "  customRules: data/ipTables/ipTablesCustomRules.cfg\n"
+const std::string kDefaultFails = "ipTablesDefaultRules.cfg is not able to clone";
+const std::string kCustomFails = "ipTablesCustomRules.cfg is not able to clone";
 const RulesCase kRulesCases[] = {
-    {"Both", Rule::Present, Rule::Present, TRUE,
-     "node\n  defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n  customRules: data/ipTables/ipTablesCustomRules.cfg\n",
-     {}},
+    {"Both", Rule::Present, Rule::Present, TRUE, "node\n" DEFAULT CUSTOM, {}},
     {"Neither", Rule::Absent, Rule::Absent, FALSE, "node\n", {}},
-    {"OnlyCustom", Rule::Absent, Rule::Present, TRUE, "node\n  customRules: data/ipTables/ipTablesCustomRules.cfg\n", {}},
-    {"OnlyDefault", Rule::Present, Rule::Absent, TRUE, "node\n  defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n",
-     {}},
-    {"DefaultFailsCustomWorks", Rule::Broken, Rule::Present, TRUE,
-     "node\n  customRules: data/ipTables/ipTablesCustomRules.cfg\n", {"ipTablesDefaultRules.cfg is not able to clone"}},
-    {"DefaultWorksCustomFails", Rule::Present, Rule::Broken, TRUE,
-     "node\n  defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n", {"ipTablesCustomRules.cfg is not able to clone"}},
-    {"BothFail", Rule::Broken, Rule::Broken, FALSE, "node\n",
-     {"ipTablesDefaultRules.cfg is not able to clone", "ipTablesCustomRules.cfg is not able to clone"}},
+    {"OnlyDefault", Rule::Present, Rule::Absent, TRUE, "node\n" DEFAULT, {}},
+    {"DefaultFailsCustomWorks", Rule::Broken, Rule::Present, TRUE, "node\n" CUSTOM, {kDefaultFails}},
+    {"DefaultWorksCustomFails", Rule::Present, Rule::Broken, TRUE, "node\n" DEFAULT, {kCustomFails}},
+    {"BothFail", Rule::Broken, Rule::Broken, FALSE, "node\n", {kDefaultFails, kCustomFails}},
 };
 
 class RulesTest : public CaptureTest, public testing::WithParamInterface<RulesCase> {};
@@ -66,23 +63,21 @@ TEST_P(RulesTest, StagesEachRuleFileItFinds)
     const RulesCase& c = GetParam();
     makeDirs(path(kRules));
     writeFile(path(kRules + "dlmEnableClone"), "kept");
-    Strings present;
-    for (const auto& rule : {std::make_pair(c.defaults, kDefault), std::make_pair(c.custom, kCustom)}) {
-        if (rule.first == Rule::Present) {
-            writeSource(rule.second, rule.second);
-            present.push_back(rule.second);
-        } else if (rule.first == Rule::Broken) {
-            makeDirs(path(rule.second));
+    Strings tree = {"dlmEnableClone"};
+    for (const auto& [rule, file] : {std::make_pair(c.defaults, kDefault), std::make_pair(c.custom, kCustom)}) {
+        if (rule == Rule::Present) {
+            writeSource(kNvram + file, kNvram + file);
+            tree.push_back(file);
+        } else if (rule == Rule::Broken) {
+            makeDirs(path(kNvram + file));
         }
     }
     EXPECT_EQ(run(&CloneCreator::cloneIPTablesRulesHelper), c.staged);
     EXPECT_EQ(outline(), c.outline);
     EXPECT_EQ(messages("INFO"), c.infos);
     EXPECT_EQ(messages("ERROR"), Strings{});
-    Strings tree = {"dlmEnableClone"};
-    for (const std::string& rule : present) {
-        tree.push_back(rule.substr(rule.rfind('/') + 1));
-        expectKept(kRules + tree.back(), rule);
+    for (std::size_t i = 1; i < tree.size(); ++i) {
+        expectKept(kRules + tree[i], kNvram + tree[i]);
     }
     EXPECT_EQ(treeOf(path(kRules)), sorted(tree));
 }
@@ -92,8 +87,8 @@ INSTANTIATE_TEST_SUITE_P(Rules, RulesTest, testing::ValuesIn(kRulesCases), RowNa
 TEST_F(CaptureTest, RulesDirectoryBlocked)
 {
     writeFile(path(kRules.substr(0, kRules.size() - 1)), "kept");
-    writeSource(kDefault, "rules");
-    writeSource(kCustom, "custom");
+    writeSource(kNvram + kDefault, "rules");
+    writeSource(kNvram + kCustom, "custom");
     EXPECT_EQ(run(&CloneCreator::cloneIPTablesRulesHelper), FALSE);
     EXPECT_EQ(messages("ERROR"), Strings(2, "Creating " + kRules + " is failed"));
 }

@@ -9,7 +9,7 @@ using namespace clonetest;
 
 const std::string kData = kExportData;
 const char kDlmList[] = "/xpaths/tmp_cloningData/dlm_attr_list";
-const char kImages[] = "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/";
+const std::string kImages = "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/";
 
 using ServiceDataTest = CaptureTest;
 
@@ -49,20 +49,19 @@ INSTANTIATE_TEST_SUITE_P(ServiceData, ToolCaseTest,
 // command line; a copy that fails half-way leaves no image behind.
 TEST_F(ServiceDataTest, ButtonImages)
 {
-    makeDirs(path("/xpaths/nc_dlms/http/data/htdocs/images/customscan"));
-    makeDirs(path(kImages));
-    Strings copied = {"custom_scan_1_a.png", "custom_scan_12_b c.png", "custom_scan_3_$(touch pwned);x.png"};
+    makeDirs(path("/xpaths/nc_dlms/http/data/htdocs/images/customscan"));  // where the device looks for them
+    const Strings copied = {"custom_scan_1_a.png", "custom_scan_12_b c.png", "custom_scan_3_$(touch pwned);x.png"};
     for (const std::string& name : copied) {
-        writeFile(path(kImages) + name, name);
+        writeSource(kImages + name, name);
     }
     for (const char* name : {"custom_scan_0_a.png", "custom_scan_a_1.png", "custom_scan_1a.png", "custom_scan_1_a.PNG",
                              "custom_scan_1_a.png.bak", "Custom_scan_1_a.png"}) {
-        writeFile(path(kImages) + name, "not copied");
+        writeSource(kImages + name, "not copied");
     }
     EXPECT_EQ(creator.cloneSingleTouchScanSettingsHelper(node()), TRUE);
     EXPECT_EQ(outline(), "node\n  singleTouchScanImages: data/singleTouch/\n");
     EXPECT_EQ(treeOf(path(kData + "singleTouch")), sorted(copied));
-    EXPECT_EQ(readFile(path(kData + "singleTouch/") + copied[2]), copied[2]);
+    expectKept(kData + "singleTouch/" + copied[2], copied[2]);
     EXPECT_FALSE(exists("pwned"));
 
     // A second run finds the directory made.
@@ -87,8 +86,7 @@ struct DlmCase {
     Strings dirs;      // under the nc_dlms location
     Strings markers;   // under the nc_dlms_data location
     const char* staged;  // null: not recorded
-    Strings info;
-    Strings errors;
+    Strings info, errors;
     Trap trap;
 };
 

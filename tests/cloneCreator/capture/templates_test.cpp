@@ -33,21 +33,21 @@ INSTANTIATE_TEST_SUITE_P(Templates, CopyCaseTest,
 TEST_F(CaptureTest, CopyJobs)
 {
     const std::string dir = kExportData + "copySvcJob/";
-    const Strings names = {"job1.xml", "-rf", "a b", "q'uote\"", "new\nline", "$(touch pwned);x", "*"};
-    enum Setup { OddNames, NoJobDirectory, NoStoredJob, EarlierDirectory, FolderAmongJobs };
+    const Strings odd = {"job1.xml", "-rf", "a b", "q'uote\"", "new\nline", "$(touch pwned);x", "*"};
     const struct {
         const char* name;
-        Setup setup;
-        Strings errors, infos;
-        Strings left;  // the staging tree afterwards
+        bool jobDir;
+        Strings jobs;            // in the job directory, each holding "job NAME"
+        std::string extra;       // "earlier": a staging directory is there; "folder": one among the jobs
+        Strings errors, infos, left;  // left: the staging tree afterwards
     } cases[] = {
-        {"OddNames", OddNames, {}, {}, sorted(names)},
-        {"NoJobDirectory", NoJobDirectory, {"Copy Job Setting Path, " + kJobs + " is not accessible"}, {}, {"<none>"}},
-        {"NoStoredJob", NoStoredJob, {}, {"Copy Job Settings Cloning is failed"}, {"<none>"}},
-        {"EarlierDirectory", EarlierDirectory, {"Creating of " + dir + " is failed"}, {}, {"earlier"}},
+        {"OddNames", true, odd, "", {}, {}, sorted(odd)},
+        {"NoJobDirectory", false, {}, "", {"Copy Job Setting Path, " + kJobs + " is not accessible"}, {}, {"<none>"}},
+        {"NoStoredJob", true, {}, "", {}, {"Copy Job Settings Cloning is failed"}, {"<none>"}},
+        {"EarlierDirectory", true, {"job"}, "earlier", {"Creating of " + dir + " is failed"}, {}, {"earlier"}},
         // cp copies the files and refuses the folder: the copy counts as failed, the element stays
         // empty and the copied jobs stay where they are.
-        {"FolderAmongJobs", FolderAmongJobs, {}, {"Copy Job Settings Cloning is failed"}, {"job"}},
+        {"FolderAmongJobs", true, {"job"}, "folder", {}, {"Copy Job Settings Cloning is failed"}, {"job"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -55,26 +55,24 @@ TEST_F(CaptureTest, CopyJobs)
         removeTree(dir);
         clearLog();
         xmlNodeSetContent(node(), nullptr);
-        if (c.setup != NoJobDirectory) {
+        if (c.jobDir) {
             makeDirs(path(kJobs));
         }
-        for (const std::string& name : c.setup == OddNames ? names : Strings{}) {
+        for (const std::string& name : c.jobs) {
             writeSource(kJobs + name, "job " + name);
         }
-        if (c.setup == EarlierDirectory || c.setup == FolderAmongJobs) {
-            writeSource(kJobs + "job", "x");
-        }
-        if (c.setup == EarlierDirectory) {
+        if (c.extra == "earlier") {
             writeSource(dir + "earlier", "kept");
-        } else if (c.setup == FolderAmongJobs) {
+        } else if (c.extra == "folder") {
             makeDirs(path(kJobs + "folder"));
         }
-        EXPECT_EQ(run(&CloneCreator::cloneCopySaveJobHelper), c.setup == OddNames ? TRUE : FALSE);
-        EXPECT_EQ(outline(), c.setup == OddNames ? "node: data/copySvcJob/\n" : "node\n");
+        const bool staged = c.errors.empty() && c.infos.empty();
+        EXPECT_EQ(run(&CloneCreator::cloneCopySaveJobHelper), staged ? TRUE : FALSE);
+        EXPECT_EQ(outline(), staged ? "node: data/copySvcJob/\n" : "node\n");
         EXPECT_EQ(messages("ERROR"), c.errors);
         EXPECT_EQ(messages("INFO"), c.infos);
         EXPECT_EQ(stagedTree(dir), c.left);
-        for (const std::string& name : c.setup == OddNames ? names : Strings{}) {
+        for (const std::string& name : staged ? c.jobs : Strings{}) {
             expectKept(dir + name, "job " + name);
         }
     }
@@ -95,11 +93,8 @@ const PoolCase kPoolCases[] = {
     {"AllParts", {"system", "web", "mailbox", "usb"}, TRUE, {}},
     {"NoMailboxTemplates", {"system", "web", "usb"}, TRUE, {"Mailbox Templates are not able retrieved"}},
     {"NoWebTemplates", {"system", "mailbox", "usb"}, FALSE, {"Web Templates are not able retrieved"}},
-    {"NoTemplates",
-     {},
-     FALSE,
-     {"Default Templates are not able retrieved", "Web Templates are not able retrieved",
-      "Mailbox Templates are not able retrieved", "USB Templates are not able retrieved"}},
+    {"NoTemplates", {}, FALSE, {"Default Templates are not able retrieved", "Web Templates are not able retrieved",
+                                "Mailbox Templates are not able retrieved", "USB Templates are not able retrieved"}},
 };
 
 class TemplatePoolTest : public CaptureTest, public testing::WithParamInterface<PoolCase> {};
