@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <libxml/tree.h>
 
@@ -67,8 +68,19 @@ TEST_F(DeviceTest, CommandOverTheTimeLimitIsStoppedWithItsChildren)
                   -1);
         EXPECT_TRUE(anyError("Command stopped after 1 s: trap '' TERM; sleep 60 &"));
     }
-    // Gone, or a zombie left to init (the shell that would reap it was stopped too).
-    const std::string stat = clonetest::readFile("/proc/" + std::to_string(std::stol(clonetest::readFile(pidFile))) + "/stat");
+    // Gone, or a zombie left to init (the shell that would reap it was stopped too). A killed
+    // process still has to be scheduled to end, which takes a while on a busy machine.
+    const std::string pid = clonetest::readFile(pidFile);
+    ASSERT_FALSE(pid.empty()) << "the command did not start its child within the limit";
+    std::string stat;
+    for (int waited = 0; waited < 100; ++waited) {
+        stat = clonetest::readFile("/proc/" + std::to_string(std::stol(pid)) + "/stat");
+        const std::size_t state = stat.rfind(") ");
+        if (stat.empty() || (state != std::string::npos && stat[state + 2] == 'Z')) {
+            break;
+        }
+        ::usleep(50000);
+    }
     const std::size_t state = stat.rfind(") ");
     EXPECT_TRUE(stat.empty() || (state != std::string::npos && stat[state + 2] == 'Z')) << stat;
 
