@@ -3,6 +3,7 @@
 #ifndef CLONE_TESTS_GROUPFIXTURE_H
 #define CLONE_TESTS_GROUPFIXTURE_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,10 @@ protected:
     void writeGroups(const std::string& text) const { writeFile(path(kGroupsPath), text); }
     void writeAttrib(const std::string& text) const { writeFile(path(kAttribPath), text); }
 
-    // Expands GROUPS in order on one processor, as one export does; the result of the last.
-    int expandAll(const std::vector<std::string>& groups, const std::string& type = "clone")
+    // Expands GROUPS in order on one processor, as one export of their type does; the last result.
+    int expandAll(const std::vector<std::string>& groups)
     {
+        type = std::find(groups.begin(), groups.end(), "CLONE_TO_SELF_GROUP") != groups.end() ? "cloneSelf" : "clone";
         CloneGroupsProcessor processor;
         int result = -1;
         for (std::string group : groups) {
@@ -47,12 +49,13 @@ protected:
     {
         return exists(path(devicePath)) ? readFile(path(devicePath)) : "<missing>";
     }
-    std::string manifest(const std::string& type = "clone") const
+    std::string manifest() const  // of the last expansion's clone type
     {
         return xmlFileOutline(path(type == "clone" ? CLONE_MANIFEST_CLONE : CLONE_MANIFEST_CLONESELF));
     }
 
-    // Whether the last expansion marked the export as lacking something that was selected.
+    // The last expansion's clone type, and whether it left the export short of what was selected.
+    std::string type = "clone";
     bool incomplete = false;
 };
 

@@ -77,13 +77,18 @@ protected:
     std::string out_;
 };
 
-// The signing step is skipped altogether: no clone file attempt, no result record for one, and the
-// clone file of an earlier export is gone.
-TEST_F(PackagingTest, RefusedPasswordRemovesOldCloneFileAndSignsNothing)
+// A refused password skips the signing step altogether: no clone file attempt, no result record
+// for one, and the clone file of an earlier export is gone. The password reaches neither the log nor
+// any file (the output directory lies under the device root), whether the export succeeds or fails.
+TEST_F(PackagingTest, RefusedPasswordSignsNothingAndNoPasswordIsKept)
 {
+    const std::string secret = "Pw-7f3c9e1b-only-in-memory";
+    std::string error;
+    ASSERT_TRUE(clonefmt::writePasswordFile(root() + "/config/clone_password", secret, 1000, error)) << error;
+    const std::string wrong = secret + "-wrong";
     const char* const refused = "Clone Process Authentication Failed";
     const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"not-the-password", {refused}},
+        {wrong.c_str(), {refused}},
         // The signing library says why before the export does.
         {nullptr, {"No clone password given", refused}}};
     for (const auto& [password, errors] : cases) {
@@ -102,6 +107,13 @@ TEST_F(PackagingTest, RefusedPasswordRemovesOldCloneFileAndSignsNothing)
         EXPECT_TRUE(messages("FORCEINFO").empty());
         expectExportTreeGoneAttributeListsKept();
     }
+    placeExport();
+    ASSERT_EQ(exportTo(out_, secret.c_str()), 0);
+    placeExport();
+    ScopedTool tar(root() + "/failing", "tar", "exit 1");
+    ASSERT_EQ(exportTo(out_, secret.c_str()), 1);
+    EXPECT_EQ(filesContaining(root(), secret), std::vector<std::string>{});
+    EXPECT_EQ(filesContaining(root(), "only-in-memory"), std::vector<std::string>{});
 }
 
 // The archive command is run from inside the export tree with exactly these arguments, the
@@ -291,24 +303,5 @@ INSTANTIATE_TEST_SUITE_P(
         InTheWayCase{"SerialNumberXmlCannotHold", InTheWay::SerialNumberXmlCannotHold, 0,
                      {"Value for serialNumber is not XML text"}}),
     RowName());
-
-TEST_F(PackagingTest, PasswordNeverReachesLogOrAnyFile)
-{
-    const std::string secret = "Pw-7f3c9e1b-only-in-memory";
-    std::string error;
-    ASSERT_TRUE(clonefmt::writePasswordFile(root() + "/config/clone_password", secret, 1000, error)) << error;
-
-    placeExport();
-    ASSERT_EQ(exportTo(out_, secret.c_str()), 0);
-    placeExport();
-    ASSERT_EQ(exportTo(out_, (secret + "-wrong").c_str()), 1);
-    placeExport();
-    ScopedTool tar(root() + "/failing", "tar", "exit 1");
-    ASSERT_EQ(exportTo(out_, secret.c_str()), 1);
-
-    // The output directory lies under the device root, so this covers the clone file too.
-    EXPECT_EQ(filesContaining(root(), secret), std::vector<std::string>{});
-    EXPECT_EQ(filesContaining(root(), "only-in-memory"), std::vector<std::string>{});
-}
 
 }  // namespace

@@ -2,7 +2,6 @@
 // portal holds decides whether the element names the plug-in's staged export.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,36 +30,19 @@ const HelperCase kHelpers[] = {
 
 CLONE_PRINT_BY_NAME(HelperCase)
 
-// Each test starts with an empty library portal and leaves it so; the helper's element is the root
-// of a manifest of its own, which the walk hands to the helper by its name.
+// Each test starts with an empty library portal and leaves it so.
 class PluginHelperTest : public clonetest::DeviceTest, public testing::WithParamInterface<HelperCase> {
 protected:
     void SetUp() override
     {
         DeviceTest::SetUp();
         cloneutil::cloningPortal().GetPluginMap().clear();
-        creator.reset(new CloneCreator(const_cast<char*>("/out")));
-        doc.reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-        node = xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>(GetParam().name));
-        xmlDocSetRootElement(doc.get(), node);
     }
     void TearDown() override
     {
         cloneutil::cloningPortal().GetPluginMap().clear();
         DeviceTest::TearDown();
     }
-
-    void walk() { creator->processStubManifestXML(node); }
-
-    std::string content() const
-    {
-        cloneutil::XmlChar text(xmlNodeGetContent(node));
-        return text ? reinterpret_cast<const char*>(text.get()) : "";
-    }
-
-    std::unique_ptr<CloneCreator> creator;
-    cloneutil::XmlDoc doc;
-    xmlNodePtr node = nullptr;
 };
 
 // Without a plug-in of its name the element stays empty, so pruning removes it, and plug-ins under
@@ -69,30 +51,39 @@ protected:
 // clone file lacks. A name filed without a plug-in counts as found, and fails.
 TEST_P(PluginHelperTest, ElementNamesStagedPathOnlyWithPluginAndExport)
 {
+    const HelperCase& c = GetParam();
+    // The element is the root of a manifest of its own, which the walk hands to the helper by name.
+    CloneCreator creator(const_cast<char*>("/out"));
+    cloneutil::XmlDoc doc(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+    xmlNodePtr node = xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>(c.name));
+    xmlDocSetRootElement(doc.get(), node);
+    const auto walk = [&] {
+        clearLog();
+        creator.processStubManifestXML(node);
+        cloneutil::XmlChar text(xmlNodeGetContent(node));
+        return std::string(text ? reinterpret_cast<const char*>(text.get()) : "");
+    };
     FakePlugin configServer("ConfigServer");
-    FakePlugin other(GetParam().name == std::string("cmlAttributes") ? "fdiAttributes" : "cmlAttributes");
+    FakePlugin other(c.name == std::string("cmlAttributes") ? "fdiAttributes" : "cmlAttributes");
     cloneutil::cloningPortal().Install(&configServer);
     cloneutil::cloningPortal().Install(&other);
     walk();
-    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{GetParam().failureLine});
     EXPECT_EQ(node->children, nullptr);
+    EXPECT_EQ(messages("ERROR"), std::vector<std::string>{c.failureLine});
 
-    FakePlugin failing(GetParam().name, FALSE);
-    FakePlugin succeeding(GetParam().name, TRUE);
-    const std::string staged = path(std::string("/xpaths/tmp_cloningData/cloningExport/") + GetParam().staged);
-    const std::string notStaged = "clone" + std::string(GetParam().name) + "Helper: " + GetParam().staged +
-                                  " was not staged";
+    FakePlugin failing(c.name, FALSE);
+    FakePlugin succeeding(c.name, TRUE);
+    const std::string staged = path(std::string("/xpaths/tmp_cloningData/cloningExport/") + c.staged);
+    const std::string notStaged = "clone" + std::string(c.name) + "Helper: " + c.staged + " was not staged";
     for (const bool there : {false, true}) {
         if (there) {
             clonetest::makeDirs(staged.substr(0, staged.rfind('/')));
             clonetest::writeFile(staged, "exported");
         }
         for (cloning::Plugin* plugin : std::vector<cloning::Plugin*>{&failing, &succeeding, nullptr}) {
-            cloneutil::cloningPortal().GetPluginMap()[GetParam().name] = plugin;
+            cloneutil::cloningPortal().GetPluginMap()[c.name] = plugin;
             xmlNodeSetContent(node, nullptr);
-            clearLog();
-            walk();
-            EXPECT_EQ(content(), there ? GetParam().staged : "");
+            EXPECT_EQ(walk(), there ? c.staged : "");
             EXPECT_EQ(messages("ERROR"), there ? std::vector<std::string>{} : std::vector<std::string>{notStaged});
         }
     }
