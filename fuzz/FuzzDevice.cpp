@@ -149,17 +149,7 @@ extern "C" int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_
 
 // The device log. Every record is formatted as the log service would, so format strings meet the
 // fuzzed data, and then dropped: a file per record would grow by every input and cost most of the run.
-extern "C" {
-Log_Entry_Spec_t logSpecError = {1, 1, TRUE, {FALSE, "ERROR"}};
-Log_Entry_Spec_t logSpecInfo = {2, 2, TRUE, {FALSE, "INFO"}};
-Log_Entry_Spec_t logSpecForceInfo = {3, 2, TRUE, {FALSE, "FORCEINFO"}};
-Log_Entry_Spec_t logSpecDebug = {4, 3, TRUE, {FALSE, "DEBUG"}};
-Log_Entry_Spec_t logSpecEnter = {5, 4, TRUE, {FALSE, "ENTER"}};
-Log_Entry_Spec_t logSpecReturn = {6, 4, TRUE, {FALSE, "RETURN"}};
-Log_Entry_Spec_t logSpecLibEnter = {7, 4, TRUE, {FALSE, "LIBENTER"}};
-Log_Entry_Spec_t logSpecLibReturn = {8, 4, TRUE, {FALSE, "LIBRETURN"}};
-
-void Log_SpecEntry(Log_Entry_Spec_t* record, const char* sourceFile, int line, const char* format, ...)
+extern "C" void Log_SpecEntry(Log_Entry_Spec_t* record, const char* sourceFile, int line, const char* format, ...)
 {
     if (record == nullptr || format == nullptr) {
         return;
@@ -171,5 +161,4 @@ void Log_SpecEntry(Log_Entry_Spec_t* record, const char* sourceFile, int line, c
     va_end(args);
     (void)sourceFile;
     (void)line;
-}
 }
