@@ -14,6 +14,7 @@
 #include "AttributeListFiles.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "ConfigValue.h"
 #include "DevicePath.h"
 #include "XmlNodes.h"
 #include "cfg_attr.h"
@@ -38,7 +39,6 @@ const char kFdiMiscKey[] = "<FDIATTRIBUTES>";
 // Longest line of a group definition file (without its line feed); matches the fixed buffers.
 const std::size_t kMaxLineLength = cloneutil::kPathBufferSize - 1;
 const std::size_t kMaxPreconditionName = 255;
-const int kConfigValueSize = 1064;
 
 struct ListRow {
     const char* tag;
@@ -423,14 +423,12 @@ int CloneGroupsProcessor::checkPrecondition(std::ifstream& subGroupStream, std::
 
     std::string expected = "FALSE";
     if (name == kCopyControllerAttr) {
-        char value[kConfigValueSize];
-        std::memset(value, 0, sizeof value);
-        if (Cfg_GetAttrValue(name.c_str(), value, kConfigValueSize) != 0) {
+        std::string value;
+        if (cloneutil::readConfigText(name.c_str(), value) != 0) {
             CLONE_LOG(logSpecError, "Failed to get precondition value");
-            value[0] = '\0';
+            value.clear();
         }
-        value[kConfigValueSize - 1] = '\0';
-        if (std::strcmp(value, "mfp") == 0) {
+        if (value == "mfp") {
             expected = "mfp";
         }
     } else {

@@ -161,8 +161,7 @@ bool_t captureDataStore(CloneCreator& creator, const DataStoreCapture& c, xmlNod
         creator.expandConnectionNames(c.list, c.isDataStoreCCS);
         // Success without an output file would name a file the clone does not hold.
         if (runBackup() == 0 && isRegularFile(c.output)) {
-            cloneutil::setNodeText(node, c.staged);
-            result = TRUE;
+            result = cloneutil::setNodeText(node, c.staged) ? TRUE : FALSE;
         } else {
             CLONE_LOG(logSpecInfo, "%s", c.failure);
             // Whatever a failed backup left behind is not part of the clone.
@@ -267,8 +266,7 @@ bool_t CloneCreator::cloneSelfConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr)
         removeFile(ATTR_LIST_TMP);
         return FALSE;
     }
-    cloneutil::setNodeText(xmlCurrentGroupPtr, STAGED_CFG_CLONESELF);
-    return TRUE;
+    return cloneutil::setNodeText(xmlCurrentGroupPtr, STAGED_CFG_CLONESELF) ? TRUE : FALSE;
 }
 
 bool_t CloneCreator::cloneCCSConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr)
@@ -302,8 +300,7 @@ bool_t CloneCreator::cloneCCSConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr)
         logUnwritten(kHelper, unwritten);
         return FALSE;
     }
-    cloneutil::setNodeText(xmlCurrentGroupPtr, STAGED_CCS_CLONE);
-    return TRUE;
+    return cloneutil::setNodeText(xmlCurrentGroupPtr, STAGED_CCS_CLONE) ? TRUE : FALSE;
 }
 
 bool_t CloneCreator::cloneDataStoreHelper(xmlNodePtr xmlCurrentGroupPtr)

@@ -1,25 +1,19 @@
 // Identity values written straight into the manifest: serial number and clone format version.
-#include <cstring>
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "Staging.h"
-#include "cfg_attr.h"
-
-namespace {
-const int kConfigValueSize = 1064;
-}
+#include "ConfigValue.h"
 
 bool_t CloneCreator::cloneSerialNumberHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    char serialNumber[kConfigValueSize];
-    std::memset(serialNumber, 0, sizeof serialNumber);
-    if (Cfg_GetAttrValue("sysMgmt.serialNumber", serialNumber, kConfigValueSize) != 0) {
+    std::string serialNumber;
+    if (cloneutil::readConfigText("sysMgmt.serialNumber", serialNumber) != 0) {
         CLONE_LOG(logSpecError, "%s:, Serial Number is not able to retrieved", "cloneSerialNumberHelper");
         return FALSE;
     }
     // A value XML cannot hold is refused (and logged) rather than written into the manifest.
-    return cloneutil::setNodeText(xmlCurrentGroupPtr, serialNumber) ? TRUE : FALSE;
+    return cloneutil::setNodeText(xmlCurrentGroupPtr, serialNumber.c_str()) ? TRUE : FALSE;
 }
 
 bool_t CloneCreator::cloneVersionHelper(xmlNodePtr xmlCurrentGroupPtr)

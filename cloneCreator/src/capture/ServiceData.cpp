@@ -12,11 +12,11 @@
 #include "AttributeListFiles.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "ConfigValue.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "SharedStagingDirs.h"
 #include "Staging.h"
-#include "cfg_attr.h"
 #include "xpaths.h"
 
 // Staging directories and files. The double slashes are how the device tools are handed them.
@@ -37,7 +37,6 @@
 
 namespace {
 
-const int kConfigValueSize = 1064;
 const char kCloneSelf[] = "cloneSelf";
 
 // The point-of-sale settings, one line each, in this order.
@@ -143,11 +142,10 @@ bool isDlmName(const std::string& name)
 
 std::string CloneCreator::getConfigValue(const char* name)
 {
-    char buffer[kConfigValueSize];
-    std::memset(buffer, 0, sizeof buffer);
-    (void)Cfg_GetAttrValue(name, buffer, kConfigValueSize);
-    buffer[kConfigValueSize - 1] = '\0';
-    return buffer;
+    // A value that cannot be read is the empty text.
+    std::string value;
+    (void)cloneutil::readConfigText(name, value);
+    return value;
 }
 
 bool_t CloneCreator::cloneServiceRegistryAttributesHelper(xmlNodePtr xmlCurrentGroupPtr)
