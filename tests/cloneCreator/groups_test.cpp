@@ -23,8 +23,8 @@ const char kSelfNvramList[] = "/xpaths/tmp_cloningData/nvram_attr_listcloneself"
 
 const char kNoGroup[] = "Selected Group Name Is Not There On tmp_groups_parsed File ";
 const char kNoValue[] = "Failed to get precondition value";
-const char kLongAttribLine[] = "A line of tmp_attrib_parsed is longer than 4095 characters, the rest of the file is ignored";
-const char kLongGroupsLine[] = "A line of tmp_groups_parsed is longer than 4095 characters, the rest of the file is ignored";
+const char kLongAttribLine[] =
+    "A line of tmp_attrib_parsed is longer than 4095 characters, the rest of the file is ignored";
 // Stands for "do not write this file".
 const char kAbsent[] = "<absent>";
 
@@ -127,7 +127,7 @@ const std::vector<ExpansionCase> kExpansionCases = {
      "NV1\n<NVRAM>\nA:1\n" + std::string(4096, 'x') + "\nB:2\n</NVRAM>\n" + kNv2, 0, {{kNvramList, "A:1\n"}},
      {kLongAttribLine, kLongAttribLine, "No Such Attribute On tmp_attrib_parsed File : NV2"}},
     {"OverLongGroupsLineEndsTheFile", "G_GROUP\n" + std::string(5000, 'y') + "\nNV1\n", kNv1, 0, {},
-     {kLongGroupsLine}},
+     {"A line of tmp_groups_parsed is longer than 4095 characters, the rest of the file is ignored"}},
 };
 
 class ExpansionTest : public GroupFixture, public ::testing::WithParamInterface<ExpansionCase> {};

@@ -12,7 +12,6 @@
 #include "CloneCreator.h"
 #include "CloneFileTestUtil.h"
 #include "DeviceTest.h"
-#include "XmlTree.h"
 #include "clone_container.h"
 #include "clone_password.h"
 
@@ -56,17 +55,6 @@ protected:
         return out + "/" + name + ".dlm";
     }
     bool verifies(const std::string& file) const { return verifiesWith(signingPublicKey(), file); }
-
-    // The manifest inside OUT's archive (which the clone file wraps byte for byte) parses.
-    bool manifestParses(const std::string& out) const
-    {
-        const std::string text = out + "/manifest.out";
-        const int status = std::system(
-            ("tar -xzOf " + quoted(out + "/cloning.tar") + " ./CloningManifest.xml > " + quoted(text)).c_str());
-        const std::string outline = xmlFileOutline(text);
-        ::unlink(text.c_str());
-        return status == 0 && outline != "<unparseable>";
-    }
 
     void expectExportTreeGoneAttributeListsKept() const
     {
@@ -148,29 +136,24 @@ TEST_F(PackagingTest, UnenterableExportTreeIsNotArchived)
     EXPECT_EQ(currentDirectory(), before);
 }
 
-// The caller's directory is data: shell syntax in it runs nothing, and the clone file lands in
-// exactly that directory. Each name mixes every kind of syntax: one that breaks out of the
-// quoting runs a command.
+// The caller's directory is data: shell syntax, quotes, blanks, a line feed or format directives in
+// it run nothing, and the clone file lands in exactly that directory.
 TEST_F(PackagingTest, ShellSyntaxInOutputDirectoryRunsNothing)
 {
     const std::string marker = root() + "/pwned";
     ScopedEnv pwned("PWNED", marker);
-    for (const std::string dir : {"it's x' ; touch \"$PWNED\" ; '$(touch \"$PWNED\")`touch \"$PWNED\"`a;b>c<d|e& *?",
-                                  "two  spaces\n%s%n%d"}) {
-        SCOPED_TRACE(dir);
-        placeExport();
-        EXPECT_EQ(exportTo(root() + "/odd/" + dir), 0);
-        EXPECT_FALSE(exists(marker)) << "a command in the directory name ran";
-        EXPECT_TRUE(verifies(cloneFile(root() + "/odd/" + dir)));
-        EXPECT_EQ(listDir(root() + "/odd"), std::vector<std::string>{dir});
-        ASSERT_EQ(std::system(("rm -rf " + quoted(root() + "/odd")).c_str()), 0);
-    }
+    const std::string dir =
+        "it's x' ; touch \"$PWNED\" ; '$(touch \"$PWNED\")`touch \"$PWNED\"`a;b>c<d|e& *?  \n%s%n%d";
+    placeExport();
+    EXPECT_EQ(exportTo(root() + "/odd/" + dir), 0);
+    EXPECT_FALSE(exists(marker)) << "a command in the directory name ran";
+    EXPECT_TRUE(verifies(cloneFile(root() + "/odd/" + dir)));
+    EXPECT_EQ(listDir(root() + "/odd"), std::vector<std::string>{dir});
 }
 
 // What an earlier export, a careless caller or a full disk leaves in the way: the result is 0 only
-// for a clone file this call wrote, which verifies and holds a manifest that parses; on 1 no
-// clone file of that name and no temporary file is left. Once packaging began, the export tree
-// is gone and the attribute lists are kept.
+// for a clone file this call wrote; on 1 no clone file of that name and no temporary file is left.
+// Once packaging began, the export tree is gone and the attribute lists are kept.
 enum class InTheWay {
     EmptyDirectoryNamedLikeCloneFile, DirectoryNamedLikeCloneFile, OldCloneFileInReadOnlyDirectory,
     OverlongOutputLocation, StaleArchiveWhereArchiveCommandDoesNotFit, StaleArchiveAndFailingArchiveCommand,
@@ -270,7 +253,6 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     struct stat st;
     if (c.result == 0) {
         EXPECT_TRUE(verifies(cloneFile(out)));
-        EXPECT_TRUE(manifestParses(out));
     } else if (c.what != InTheWay::OldCloneFileInReadOnlyDirectory) {
         EXPECT_FALSE(::lstat(cloneFile(out).c_str(), &st) == 0 && S_ISREG(st.st_mode));
     }

@@ -45,14 +45,13 @@ protected:
     }
 };
 
-// Without a plug-in of its name the element stays empty, so pruning removes it, and plug-ins under
-// other names are not asked. With one, whatever it answers, the element names the staged path when
-// the export is there, and stays empty (logged) when it is not: a manifest never names what the
-// clone file lacks. A name filed without a plug-in counts as found, and fails.
+// Without a plug-in of its name the element stays empty and other plug-ins are not asked. With one,
+// whatever it answers, the element names the staged path only when the export is there: a manifest
+// never names what the clone file lacks. A name filed without a plug-in counts as found, and fails.
 TEST_P(PluginHelperTest, ElementNamesStagedPathOnlyWithPluginAndExport)
 {
     const HelperCase& c = GetParam();
-    // The element is the root of a manifest of its own, which the walk hands to the helper by name.
+    // The element is the root of a manifest of its own, which the walk hands to its helper.
     CloneCreator creator(const_cast<char*>("/out"));
     cloneutil::XmlDoc doc(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
     xmlNodePtr node = xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>(c.name));

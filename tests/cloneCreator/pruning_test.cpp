@@ -14,11 +14,9 @@ namespace {
 
 using clonetest::DeviceTest;
 
-// Every empty element goes, and every group emptied by that, at any depth and whatever its
-// siblings; comments and text are content, attributes and indentation are not, and an entity's
-// declaration is never pruned through a reference. A manifest that pruning empties is no failure;
-// one that is broken, empty or missing beforehand is reported, left alone and makes the export
-// incomplete.
+// An entity's declaration is never pruned through a reference. A manifest that pruning empties is
+// no failure; one that is broken, empty or missing beforehand is reported, left alone and makes
+// the export incomplete.
 TEST_F(DeviceTest, PruningKeepsOnlyElementsThatHoldSomething)
 {
     const struct {

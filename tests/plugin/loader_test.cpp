@@ -16,17 +16,6 @@ using clonetest::writeFile;
 
 typedef kel::plugin::Loader<cloning::Plugin> CloningLoader;
 
-std::vector<std::string> lookedUp;
-std::vector<kel::plugin::Portal<cloning::Plugin>*> initCalls;
-
-// Records the lookup and hands out an init function that records its call, in place of the
-// library's own.
-void* dlsymGivingFakeInit(void* /*handle*/, const char* symbol)
-{
-    lookedUp.push_back(symbol);
-    return reinterpret_cast<void*>(+[](kel::plugin::Portal<cloning::Plugin>* portal) { initCalls.push_back(portal); });
-}
-
 class LoaderTest : public clonetest::DeviceTest {
 protected:
     bool withPlugins() const override { return true; }
@@ -53,11 +42,17 @@ TEST_F(LoaderTest, EveryLibraryInstallsItsPluginsTheOthersAreSkipped)
     EXPECT_EQ(errors[1], "Plug-in library libnoinit.so has no cloning_plugin_init");
 }
 
+std::vector<std::string> lookedUp;
+std::vector<kel::plugin::Portal<cloning::Plugin>*> initCalls;
+
 // Whatever kel::plugin::dlsym finds is the init function, called with the loader's portal.
 TEST_F(LoaderTest, InitFunctionIsLookedUpThroughExportedDlsym)
 {
     const kel::plugin::DlsymFunction saved = kel::plugin::dlsym;
-    kel::plugin::dlsym = &dlsymGivingFakeInit;
+    kel::plugin::dlsym = [](void* /*handle*/, const char* symbol) {
+        lookedUp.push_back(symbol);
+        return reinterpret_cast<void*>(+[](kel::plugin::Portal<cloning::Plugin>* p) { initCalls.push_back(p); });
+    };
     CloningExportPortal portal;
     CloningLoader loader("cloning", &portal);
     kel::plugin::LoadPlugins(loader.category, loader);

@@ -15,7 +15,7 @@ using clonetest::exists;
 
 struct PluginCase {
     const char* name;
-    const char* staged;  // device path of its export
+    const char* staged;  // its export, in the export tree's data folder
 };
 
 CLONE_PRINT_BY_NAME(PluginCase)
@@ -31,26 +31,25 @@ TEST_P(SamplePluginTest, ExportsUnlessRefused)
     kel::plugin::Loader<cloning::Plugin> loader("cloning", &portal);
     ASSERT_EQ(kel::plugin::LoadPlugins(loader.category, loader), 3);
     const std::string name = GetParam().name, list = path("/xpaths/tmp_cloningData/cfg_attr_list");
+    const std::string exportTree = path("/xpaths/tmp_cloningData/cloningExport");
     clonetest::writeFile(list, "a.b\n");
 
     setAttribute("sim.plugin." + name + ".fail", "TRUE");
     EXPECT_EQ(portal.exportClone(name, list), FALSE);
-    EXPECT_FALSE(exists(path("/xpaths/tmp_cloningData/cloningExport")));
+    EXPECT_FALSE(exists(exportTree));
     EXPECT_TRUE(logged("INFO", name + " plug-in: export refused by sim.plugin." + name + ".fail"));
 
     setAttribute("sim.plugin." + name + ".fail", "FALSE");  // only TRUE refuses
     EXPECT_EQ(portal.exportClone(name, list), TRUE);
-    EXPECT_TRUE(exists(path(GetParam().staged)));
+    EXPECT_TRUE(exists(exportTree + "/data/" + GetParam().staged));
     EXPECT_TRUE(messages("ERROR").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     SamplePlugins, SamplePluginTest,
-    testing::Values(PluginCase{"ConfigServer", "/xpaths/tmp_cloningData/cloningExport/data/cloneStorage/cfg_clone"},
-                    PluginCase{"cmlAttributes",
-                               "/xpaths/tmp_cloningData/cloningExport/data/cmlAttributes/cmlAttributes"},
-                    PluginCase{"fdiAttributes",
-                               "/xpaths/tmp_cloningData/cloningExport/data/fdiAttributes/fdiAttributes"}),
+    testing::Values(PluginCase{"ConfigServer", "cloneStorage/cfg_clone"},
+                    PluginCase{"cmlAttributes", "cmlAttributes/cmlAttributes"},
+                    PluginCase{"fdiAttributes", "fdiAttributes/fdiAttributes"}),
     clonetest::RowName());
 
 }  // namespace

@@ -10,16 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <filesystem>
-#include <memory>
 #include <numeric>
 #include <optional>
 #include <string>
 #include <sys/mount.h>
-#include <functional>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 

@@ -13,7 +13,6 @@
 
 namespace clonetest {
 
-std::string sourceDir() { return CLONE_SOURCE_DIR; }
 std::string samplePluginDir() { return CLONE_SAMPLE_PLUGIN_DIR; }
 
 void DeviceTest::SetUp()
@@ -22,7 +21,8 @@ void DeviceTest::SetUp()
     std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/clonedev.XXXXXX";
     ASSERT_NE(::mkdtemp(&templ[0]), nullptr) << "cannot make a temporary device root";
     root_ = templ;
-    const std::string command = "'" + sourceDir() + "/device/mkdevice.sh' " + (bareDevice() ? "--bare " : "") +
+    const std::string command = std::string("'" CLONE_SOURCE_DIR "/device/mkdevice.sh' ") +
+                                (bareDevice() ? "--bare " : "") +
                                 (profileScale().empty() ? "" : "--profile " + profileScale() + " ") +
                                 (withPlugins() ? "--plugins '" + samplePluginDir() + "' " : "") + "'" + root_ + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;

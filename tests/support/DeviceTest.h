@@ -78,8 +78,6 @@ void writeFile(const std::string& path, const std::string& content);
 bool exists(const std::string& path);
 void makeDirs(const std::string& path);
 std::vector<std::string> lines(const std::string& text);
-// Directory of the test programs' source tree (for fixtures and the device layout script).
-std::string sourceDir();
 // Where the simulated device's cloning plug-ins are built.
 std::string samplePluginDir();
 

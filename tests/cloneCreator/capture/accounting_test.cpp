@@ -1,5 +1,4 @@
-// Database dumps of the address book and of accounting: one shape for four helpers, so every fault
-// is tried on every helper.
+// Database dumps of the address book and of accounting: four helpers of one shape.
 #include "CaptureTest.h"
 
 namespace {
@@ -9,40 +8,36 @@ using namespace clonetest;
 #define DATA "/xpaths/tmp_cloningData/cloningExport/data/"
 const ToolCase kDumps[] = {
     {"AddressBook", &CloneCreator::cloneAddressBooksHelper, "get_sql_data.sh --dab_contacts", "addressBook",
-     "data/addressBook/dab_clone", "", "[dab_contacts]\nid\n1\n", kToolGarbage,
-     "Creating " DATA "addressBook/ is failed", "Address book data are not able to cloned", true},
+     "data/addressBook/dab_clone", "", "[dab_contacts]\nid\n1\n", "Creating " DATA "addressBook/ is failed",
+     "Address book data are not able to cloned", true},
     {"QTM", &CloneCreator::cloneQTMHelper, "get_sql_data.sh --accounts --attributes --maps --roles", "qtm",
-     "data/qtm/qtm_clone", "", "[accounts]\nid\n2\n[attributes]\nid\n3\n[maps]\nid\n4\n[roles]\nid\n5\n", kToolGarbage,
+     "data/qtm/qtm_clone", "", "[accounts]\nid\n2\n[attributes]\nid\n3\n[maps]\nid\n4\n[roles]\nid\n5\n",
      "Creating of " DATA "qtm/ is failed", "QTM Cloning is failed", true},
     {"QTMExceptions", &CloneCreator::cloneQTMExceptionsHelper, "get_sql_data.sh --qtm_print_exceptions", "qtmException",
-     "data/qtmException/qtm_exception_clone", "", "[qtm_print_exceptions]\nid\n6\n", kToolGarbage,
+     "data/qtmException/qtm_exception_clone", "", "[qtm_print_exceptions]\nid\n6\n",
      "Creating of " DATA "qtmException/ is failed", "QTM Exception Cloning is failed", true},
     {"JBAExceptions", &CloneCreator::cloneJBAExceptionsHelper, "get_sql_data.sh --jba_print_exceptions", "jbaException",
-     "data/jbaException/jba_exception_clone", "", "[jba_print_exceptions]\nid\n7\n", kToolGarbage,
+     "data/jbaException/jba_exception_clone", "", "[jba_print_exceptions]\nid\n7\n",
      "Creating of " DATA "jbaException/ is failed", "JBA Exception Cloning is failed", true},
 };
 
-// The test's database under the device ROOT: one row in each table, numbered in the order of the
-// rows above.
-void writeDatabase(const std::string& root)
+// One row in each table of the device's database, numbered in the order of the dumps above.
+TEST_P(ToolCaseTest, OnlyAWholeDumpIsStagedAndNamed)
 {
-    makeDirs(root + "/config/sql");
+    makeDirs(path("/config/sql"));
     int row = 0;
     for (const char* table : {"dab_contacts", "accounts", "attributes", "maps", "roles", "qtm_print_exceptions",
                               "jba_print_exceptions"}) {
-        writeFile(root + "/config/sql/" + table, "id\n" + std::to_string(++row) + "\n");
+        writeFile(path("/config/sql/") + table, "id\n" + std::to_string(++row) + "\n");
     }
-}
-
-using DumpTest = ToolCaseTest;
-
-TEST_P(DumpTest, OnlyAWholeDumpIsStagedAndNamed)
-{
-    writeDatabase(root());
     expectWholeOutputOrNothing();
 }
 
-INSTANTIATE_TEST_SUITE_P(Dumps, DumpTest, testing::Combine(testing::ValuesIn(kDumps), testing::ValuesIn(kToolFaults)),
-                         caseAndFaultName<DumpTest::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Dumps, ToolCaseTest,
+                         testing::Combine(testing::ValuesIn(kDumps), testing::ValuesIn(kToolFaults)),
+                         caseAndFaultName<ToolCaseTest::ParamType>);
+INSTANTIATE_TEST_SUITE_P(SharedDumps, ToolCaseTest,
+                         testing::Combine(testing::Values(kDumps[0]), testing::ValuesIn(kSharedToolFaults)),
+                         caseAndFaultName<ToolCaseTest::ParamType>);
 
 }  // namespace

@@ -32,20 +32,17 @@ protected:
 
 struct CopyHelper {
     CloneCreator::Helper helper;
-    std::string source, staging, dirFailure, copyFailure;
+    std::string source, staging, creating, copyFailure;  // creating: the error's words before the directory
 };
 
-const std::string kWirelessDir = kData + "wirelessCertificates/";
-const std::string kBookDir = kData + "addressBook/email_certs/";
-const std::string kIPSecDir = kData + "ipSec/trusted/";
 const CopyHelper kWireless = {&CloneCreator::cloneWirelessCertificatesHelper, "/xpaths/nc_dlms_data/http/data/",
-                              kWirelessDir, "Creating of " + kWirelessDir + " is failed",
+                              kData + "wirelessCertificates/", "Creating of ",
                               "Wireless Certificates Cloning is failed"};
 const CopyHelper kBook = {&CloneCreator::cloneAddressBookCertificatesHelper, "/xpaths/temp/certs/encryptionfiles/",
-                          kBookDir, "Creating " + kBookDir + " is failed",
+                          kData + "addressBook/email_certs/", "Creating ",
                           "Address book certificates are not able to clone"};
-const CopyHelper kIPSec = {&CloneCreator::cloneIPSecCertificatesHelper, kSsl + "trusted/", kIPSecDir,
-                           "Creating " + kIPSecDir + " is failed", "IPSec Certificates are not able to clone"};
+const CopyHelper kIPSec = {&CloneCreator::cloneIPSecCertificatesHelper, kSsl + "trusted/", kData + "ipSec/trusted/",
+                           "Creating ", "IPSec Certificates are not able to clone"};
 
 // What a case does besides putting its files (the staging directory's parent is made unless NoParent).
 enum class Prep { None, NoParent, StagingExists, StagingIsLink };
@@ -99,7 +96,8 @@ TEST_P(CopyTest, StagesTheDirectoryAsItIs)
     }
     EXPECT_EQ(run(c.h->helper), c.outcome == Outcome::Staged ? TRUE : FALSE);
     EXPECT_EQ(outline(), expectedOutline(c.outcome == Outcome::Staged, c.h->staging));
-    EXPECT_EQ(messages("ERROR"), c.outcome == Outcome::DirFails ? Strings{c.h->dirFailure} : Strings{});
+    const Strings dirFailure = {c.h->creating + c.h->staging + " is failed"};
+    EXPECT_EQ(messages("ERROR"), c.outcome == Outcome::DirFails ? dirFailure : Strings{});
     const Strings infos[] = {
         {}, {}, {c.h->copyFailure}, {"cloneIPSecCertificatesHelper : No root certificates are available2"}};
     EXPECT_EQ(messages("INFO"), infos[static_cast<int>(c.outcome)]);

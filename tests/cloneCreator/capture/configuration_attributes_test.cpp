@@ -31,7 +31,8 @@ const char kDsSaved[] = "s.a=1\ns.b[wired]=2\n";
 const char kCcsDsList[] = "c.z\nc.a[<profile/>]\nc.z\n";
 const char kCcsDsSaved[] = "c.z=9\nc.a[wired]=7\nc.a[wireless]=8\n";
 const std::string kNotCloned = "Datastore Attributes are not able to clone";
-// The garbage lines as settings.
+// What configClient and ds_backup write in their garbage mode, and those lines as settings.
+const std::string kToolGarbage = "a.b=" + std::string("\0\377\200\n", 4) + std::string(8192, '\351') + "\n";
 const std::string kGarbageSettings = "set " + kToolGarbage.substr(0, 8) + "set " + kToolGarbage.substr(8);
 
 class ConfigTest : public CaptureTest {
@@ -54,17 +55,6 @@ protected:
         writeFile(path(kStaging + name), content);
     }
     std::string staged(const std::string& name) const { return readFile(path(kStorage + name)); }
-
-    // HOW: a sim.tool.NAME mode ("fail", "empty", "garbage"), "noOutput" (success without output)
-    // or "partOutput" (a part of ds_backup's output, then failure).
-    void breakTool(const char* tool, const std::string& how) const
-    {
-        if (how == "noOutput" || how == "partOutput") {
-            replaceTool(tool, how == "noOutput" ? "exit 0" : "echo part > \"$5\"; exit 1");
-        } else if (!how.empty()) {
-            setAttribute(std::string("sim.tool.") + (std::strrchr(tool, '/') + 1), how);
-        }
-    }
 
     // The first element below the root of XML, which the fixture's document now holds.
     xmlNodePtr parse(const std::string& xml)
@@ -144,7 +134,8 @@ TEST_F(ConfigTest, ConfigServerPlugin)
     }
 }
 
-// HOW breaks both tools (see breakTool); "" leaves them working.
+// HOW breaks both tools: a sim.tool.NAME mode ("empty", "garbage"), "noOutput" (success without
+// output) or "partOutput" (a part of ds_backup's output, then failure); "" leaves them working.
 class ToolTest : public ConfigTest, public testing::WithParamInterface<std::string> {};
 
 // configClient's status is not looked at: whatever it answered is staged, the configDone lines
@@ -154,8 +145,13 @@ class ToolTest : public ConfigTest, public testing::WithParamInterface<std::stri
 TEST_P(ToolTest, ConfigClientAnswersAreStagedDataStoreStatusDecides)
 {
     const std::string how = GetParam();
-    breakTool(kConfigClient, how);
-    breakTool(kDsBackup, how);
+    for (const char* tool : {kConfigClient, kDsBackup}) {
+        if (how == "noOutput" || how == "partOutput") {
+            replaceTool(tool, how == "noOutput" ? "exit 0" : "echo part > \"$5\"; exit 1");
+        } else if (!how.empty()) {
+            setAttribute(std::string("sim.tool.") + (std::strrchr(tool, '/') + 1), how);
+        }
+    }
     writeList("cfg_attr_listcloneself", kConfigList);
     writeList("cfg_ccs_attr_list", kConfigList);
     writeList("ds_attr_list", kDsList);
@@ -185,7 +181,7 @@ TEST_P(ToolTest, ConfigClientAnswersAreStagedDataStoreStatusDecides)
     EXPECT_EQ(messages("ERROR"), Strings{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Tools, ToolTest, testing::Values("", "fail", "empty", "garbage", "noOutput", "partOutput"),
+INSTANTIATE_TEST_SUITE_P(Tools, ToolTest, testing::Values("", "empty", "garbage", "noOutput", "partOutput"),
                          [](const testing::TestParamInfo<std::string>& i) {
                              return i.param.empty() ? "works" : i.param;
                          });

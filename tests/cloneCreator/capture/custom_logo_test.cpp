@@ -65,8 +65,6 @@ const LogoCase kLogoCases[] = {
     {"LogoAndImage", "png", "file", "file", 4, TRUE, {kValues, "fdi_card_access.png", "uploaded_logo.png"}, {},
      copying("png")},
     {"NoLogoImageIsLink", "png", "", "link", 4, TRUE, {kValues}, {}, {saving("png"), kLink}},
-    {"DanglingLinksAreNoLogoAndDefaultImage", "png", "dangling", "dangling", 4, TRUE, {kValues}, {},
-     {saving("png"), kLink}},
     {"NoTypeAttribute", "-", "", "", 4, FALSE, {kValues}, {kImageFailed}, copying("")},
     {"ImageIsDirectory", "png", "file", "dir", 4, FALSE, {kValues, "uploaded_logo.png"}, {kImageFailed},
      copying("png")},
@@ -80,18 +78,16 @@ const LogoCase kLogoCases[] = {
 
 class LogoCaseTest : public CaptureTest, public testing::WithParamInterface<LogoCase> {
 protected:
-    // WHAT at the device path NAME: "file" (see writeSource), "dir", a "link" to a file, a
-    // "dangling" link; anything else leaves nothing.
+    // WHAT at the device path NAME: "file" (see writeSource), "dir", a "link" to a file; anything
+    // else leaves nothing.
     void place(const std::string& name, const std::string& what) const
     {
         if (what == "file") {
             writeSource(name, name);
         } else if (what == "dir") {
             makeDirs(path(name));
-        } else if (what == "link" || what == "dangling") {
-            if (what == "link") {
-                writeFile(path(name) + ".target", "default image");
-            }
+        } else if (what == "link") {
+            writeFile(path(name) + ".target", "default image");
             ::symlink((path(name) + ".target").c_str(), path(name).c_str());
         }
     }

@@ -23,6 +23,9 @@ TEST_P(CopyCaseTest, StagesTheFileOrLeavesNothing)
 INSTANTIATE_TEST_SUITE_P(NetworkFiles, CopyCaseTest,
                          testing::Combine(testing::ValuesIn(kFiles), testing::ValuesIn(kCopyFaults)),
                          caseAndFaultName<CopyCaseTest::ParamType>);
+INSTANTIATE_TEST_SUITE_P(SharedNetworkFiles, CopyCaseTest,
+                         testing::Combine(testing::Values(kFiles[0]), testing::ValuesIn(kSharedCopyFaults)),
+                         caseAndFaultName<CopyCaseTest::ParamType>);
 
 const std::string kNvram = "/xpaths/nc_nvram/";
 const char kDefault[] = "ipTablesDefaultRules.cfg";

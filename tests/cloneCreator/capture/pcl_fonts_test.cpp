@@ -69,16 +69,6 @@ const PclCase kPclCases[] = {
 
 class PclFontTest : public CaptureTest, public testing::WithParamInterface<PclCase> {
 protected:
-    void SetUp() override
-    {
-        CaptureTest::SetUp();
-        ::setenv("PATH", (root() + "/bin:" + path_).c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::setenv("PATH", path_.c_str(), 1);
-        CaptureTest::TearDown();
-    }
     // WHAT at the device path NAME: "<dir>", "<gone>" or a file's content.
     void put(const std::string& name, const std::string& what) const
     {
@@ -90,13 +80,15 @@ protected:
             writeFile(path(name), what);
         }
     }
-    const std::string path_ = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin";
 };
 
 TEST_P(PclFontTest, InstallsTheUploadedStartFileAndStagesIt)
 {
     const PclCase& c = GetParam();
-    put(kUpload, kUploaded), put(kSumTool, kSum);
+    // The helper finds dmpr through PATH.
+    const ScopedEnv bin("PATH", root() + "/bin:" + (std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/bin"));
+    put(kUpload, kUploaded);
+    put(kSumTool, kSum);
     for (const auto& p : c.setup) {
         put(p.first, p.second);
     }

@@ -11,24 +11,22 @@ const std::string kData = kExportData;
 const char kDlmList[] = "/xpaths/tmp_cloningData/dlm_attr_list";
 const std::string kImages = "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/";
 
-using ServiceDataTest = CaptureTest;
-
 const ToolCase kTools[] = {
     {"Registry", &CloneCreator::cloneServiceRegistryAttributesHelper,
      "srtClone @" + kData + "serviceRegistry//srtFile -read", "serviceRegistry", "data/serviceRegistry/srtFile", "",
-     "service.scan=/scan/v2\n", toolGarbage("srt"), "Creating " + kData + "serviceRegistry/ is failed",
+     "service.scan=/scan/v2\n", "Creating " + kData + "serviceRegistry/ is failed",
      "Service Registry Attributes are not able to clone", false},
     // A clone of the device itself keeps the device's own entries.
     {"RegistrySelf", &CloneCreator::cloneServiceRegistryAttributesHelper,
      "srtClone @" + kData + "serviceRegistry//srtFile -read cloneSelf", "serviceRegistry",
-     "data/serviceRegistry/srtFile", "", "service.scan=/scan/v2\ndevice.uuid=42\n", toolGarbage("srt"),
+     "data/serviceRegistry/srtFile", "", "service.scan=/scan/v2\ndevice.uuid=42\n",
      "Creating " + kData + "serviceRegistry/ is failed", "Service Registry Attributes are not able to clone", false},
     {"Mailbox", &CloneCreator::cloneMailboxHelper, "scanToMailClone get @" + kData + "mailbox/cfg_clone_mailbox",
-     "mailbox", "data/mailbox/cfg_clone_mailbox", "", "a=1\nb=2\n", toolGarbage("box"),
-     "Creating " + kData + "mailbox/ is failed", "MailBox passwords are not able to retrieve", false},
+     "mailbox", "data/mailbox/cfg_clone_mailbox", "", "a=1\nb=2\n", "Creating " + kData + "mailbox/ is failed",
+     "MailBox passwords are not able to retrieve", false},
     {"Settings", &CloneCreator::cloneSingleTouchScanSettingsHelper,
      "singleTouchClone @" + kData + "singleTouch//single_touch_clone -read", "singleTouch",
-     "data/singleTouch/single_touch_clone", "singleTouchScanSetting", "b=1\n", toolGarbage("button"),
+     "data/singleTouch/single_touch_clone", "singleTouchScanSetting", "b=1\n",
      "Creating " + kData + "singleTouch/ is failed2", "Single Touch Scan Settings are not able to clone", false},
 };
 
@@ -44,10 +42,13 @@ TEST_P(ToolCaseTest, StagesWholeOutputOrNothing)
 INSTANTIATE_TEST_SUITE_P(ServiceData, ToolCaseTest,
                          testing::Combine(testing::ValuesIn(kTools), testing::ValuesIn(kToolFaults)),
                          caseAndFaultName<ToolCaseTest::ParamType>);
+INSTANTIATE_TEST_SUITE_P(SharedServiceData, ToolCaseTest,
+                         testing::Combine(testing::Values(kTools[0]), testing::ValuesIn(kSharedToolFaults)),
+                         caseAndFaultName<ToolCaseTest::ParamType>);
 
 // Only names the pattern custom_scan_[1-9]*_*.png takes are copied, and they never reach a
 // command line; a copy that fails half-way leaves no image behind.
-TEST_F(ServiceDataTest, ButtonImages)
+TEST_F(CaptureTest, ButtonImages)
 {
     makeDirs(path("/xpaths/nc_dlms/http/data/htdocs/images/customscan"));  // where the device looks for them
     const Strings copied = {"custom_scan_1_a.png", "custom_scan_12_b c.png", "custom_scan_3_$(touch pwned);x.png"};
@@ -114,7 +115,7 @@ const DlmCase kDlmCases[] = {
      {kDlmFile + " cannot be written; the DLM enable state is not cloned"}, Trap::DiskFull},
 };
 
-class DlmEnableTest : public ServiceDataTest, public ::testing::WithParamInterface<DlmCase> {};
+class DlmEnableTest : public CaptureTest, public ::testing::WithParamInterface<DlmCase> {};
 
 TEST_P(DlmEnableTest, StatesInListOrder)
 {
@@ -154,7 +155,7 @@ const std::string kPosFile = kData + "pos/posConfigAttributes.txt";
 
 // Seven lines in a fixed order; a value the device does not give, or one with a line break, is
 // written empty.
-TEST_F(ServiceDataTest, PosSettingsAlwaysSevenLines)
+TEST_F(CaptureTest, PosSettingsAlwaysSevenLines)
 {
     writeFile(path("/config/attributes"),
               "authentication.convenience.continueOrCloseSession=a\rb\nauthentication.pointOfSale.server=s\n"
@@ -177,7 +178,7 @@ TEST_F(ServiceDataTest, PosSettingsAlwaysSevenLines)
     EXPECT_EQ(messages("ERROR"), Strings{"POS config settings unable to be cloned - cannot create directory."});
 }
 
-TEST_F(ServiceDataTest, PosSettingsOnAFullDisk)
+TEST_F(CaptureTest, PosSettingsOnAFullDisk)
 {
     const struct {
         const char* options;
