@@ -163,7 +163,7 @@ TEST_F(ClonefileTest, MissingOrSpecialFilesAreRefusedWithoutWaiting)
 }
 
 // verify holds the manifest to its schema: the elements the library writes, where it writes them,
-// and nothing else. (What the library writes validates: ExportCaseTest.)
+// and nothing else. (What the library writes validates: ExportTest.)
 TEST_F(ClonefileTest, VerifyValidatesTheManifest)
 {
     const std::string cloning = "<CloningManifest xmlns=\"http://www.clonecreator.local/ConfigManifest\"><cloningData>";
