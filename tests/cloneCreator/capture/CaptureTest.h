@@ -264,6 +264,15 @@ protected:
     }
 };
 
+// Every case of CASES with FAULTS, and the cases given last with SHARED_FAULTS: faults that take
+// one code path for every helper of a shape are tried once per shape.
+#define CLONE_CASES_WITH_FAULTS(Name, Test, cases, faults, sharedFaults, ...)                                       \
+    INSTANTIATE_TEST_SUITE_P(Name, Test, testing::Combine(testing::ValuesIn(cases), testing::ValuesIn(faults)),       \
+                             caseAndFaultName<Test::ParamType>);                                                     \
+    INSTANTIATE_TEST_SUITE_P(Shared##Name, Test,                                                                     \
+                             testing::Combine(testing::Values(__VA_ARGS__), testing::ValuesIn(sharedFaults)),        \
+                             caseAndFaultName<Test::ParamType>)
+
 }  // namespace clonetest
 
 #endif

@@ -33,11 +33,6 @@ TEST_P(ToolCaseTest, OnlyAWholeDumpIsStagedAndNamed)
     expectWholeOutputOrNothing();
 }
 
-INSTANTIATE_TEST_SUITE_P(Dumps, ToolCaseTest,
-                         testing::Combine(testing::ValuesIn(kDumps), testing::ValuesIn(kToolFaults)),
-                         caseAndFaultName<ToolCaseTest::ParamType>);
-INSTANTIATE_TEST_SUITE_P(SharedDumps, ToolCaseTest,
-                         testing::Combine(testing::Values(kDumps[0]), testing::ValuesIn(kSharedToolFaults)),
-                         caseAndFaultName<ToolCaseTest::ParamType>);
+CLONE_CASES_WITH_FAULTS(Dumps, ToolCaseTest, kDumps, kToolFaults, kSharedToolFaults, kDumps[0]);
 
 }  // namespace

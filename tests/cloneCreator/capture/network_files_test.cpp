@@ -20,12 +20,7 @@ TEST_P(CopyCaseTest, StagesTheFileOrLeavesNothing)
     expectStagedOrNothing();
 }
 
-INSTANTIATE_TEST_SUITE_P(NetworkFiles, CopyCaseTest,
-                         testing::Combine(testing::ValuesIn(kFiles), testing::ValuesIn(kCopyFaults)),
-                         caseAndFaultName<CopyCaseTest::ParamType>);
-INSTANTIATE_TEST_SUITE_P(SharedNetworkFiles, CopyCaseTest,
-                         testing::Combine(testing::Values(kFiles[0]), testing::ValuesIn(kSharedCopyFaults)),
-                         caseAndFaultName<CopyCaseTest::ParamType>);
+CLONE_CASES_WITH_FAULTS(NetworkFiles, CopyCaseTest, kFiles, kCopyFaults, kSharedCopyFaults, kFiles[0]);
 
 const std::string kNvram = "/xpaths/nc_nvram/";
 const char kDefault[] = "ipTablesDefaultRules.cfg";

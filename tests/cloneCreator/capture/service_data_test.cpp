@@ -39,12 +39,7 @@ TEST_P(ToolCaseTest, StagesWholeOutputOrNothing)
     expectWholeOutputOrNothing();
 }
 
-INSTANTIATE_TEST_SUITE_P(ServiceData, ToolCaseTest,
-                         testing::Combine(testing::ValuesIn(kTools), testing::ValuesIn(kToolFaults)),
-                         caseAndFaultName<ToolCaseTest::ParamType>);
-INSTANTIATE_TEST_SUITE_P(SharedServiceData, ToolCaseTest,
-                         testing::Combine(testing::Values(kTools[0]), testing::ValuesIn(kSharedToolFaults)),
-                         caseAndFaultName<ToolCaseTest::ParamType>);
+CLONE_CASES_WITH_FAULTS(ServiceData, ToolCaseTest, kTools, kToolFaults, kSharedToolFaults, kTools[0]);
 
 // Only names the pattern custom_scan_[1-9]*_*.png takes are copied, and they never reach a
 // command line; a copy that fails half-way leaves no image behind.

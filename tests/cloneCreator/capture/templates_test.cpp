@@ -24,14 +24,9 @@ TEST_P(CopyCaseTest, StagesTheTemplatesOrLeavesNothing)
     expectStagedOrNothing();
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, CopyCaseTest,
-                         testing::Combine(testing::ValuesIn(kTemplates), testing::ValuesIn(kCopyFaults)),
-                         caseAndFaultName<CopyCaseTest::ParamType>);
-// One helper that copies with cp, one with xcopyp.
-INSTANTIATE_TEST_SUITE_P(SharedTemplates, CopyCaseTest,
-                         testing::Combine(testing::Values(kTemplates[0], kTemplates[2]),
-                                          testing::ValuesIn(kSharedCopyFaults)),
-                         caseAndFaultName<CopyCaseTest::ParamType>);
+// The shared faults on one helper that copies with cp and one with xcopyp.
+CLONE_CASES_WITH_FAULTS(Templates, CopyCaseTest, kTemplates, kCopyFaults, kSharedCopyFaults, kTemplates[0],
+                        kTemplates[2]);
 
 // Job names reach cp through the shell's own pattern expansion, never as command text. Stored
 // jobs are never merged with an earlier capture's directory.
