@@ -146,12 +146,17 @@ TEST_F(ClonefileTest, ExtractChecksTheFolderFirstAndDoesNotFollowLinksThere)
 }
 
 // A FIFO (or a device) where a file is expected is refused at once: reading it could wait for ever.
-TEST_F(ClonefileTest, MissingOrSpecialFilesAreRefusedWithoutWaiting)
+// info reads the header unverified, so a name with a terminal escape in it is refused, not printed.
+TEST_F(ClonefileTest, FilesThatCannotBeReadSafelyAreRefusedWithoutWaiting)
 {
+    const std::vector<std::uint8_t> header = clonefmt::encodeHeader("clone", "x\x1b[2J", clonefmt::KeyId{}, 1);
+    writeFile(root() + "/escape.dlm",
+              std::string(header.begin(), header.end()) + "x" + std::string(clonefmt::kSignatureSize, '\0'));
     const std::string fifo = root() + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
-        {{"verify", "--key", signingPublicKey(), fifo}, "not a regular file"}, {{"info", root() + "/none.dlm"}, ""}};
+        {{"verify", "--key", signingPublicKey(), fifo}, "not a regular file"}, {{"info", root() + "/none.dlm"}, ""},
+        {{"info", root() + "/escape.dlm"}, "malformed name field"}};
     if (exists("/dev/ptmx")) {  // its reads block
         runs.push_back({{"verify", "--key", "/dev/ptmx", cloneFileOf({{"./a", '0', "", "x"}})}, "not a regular file"});
     }
