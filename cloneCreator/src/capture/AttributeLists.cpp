@@ -97,6 +97,19 @@ void replaceList(const char* operation, ListWriter& scratch, const char* list)
     dropList(operation, list);
 }
 
+// Hands every non-empty line of LIST to PERLINE, as long as OUT takes what is written.
+template <typename PerLine>
+void forEachLine(const char* list, const ListWriter& out, PerLine perLine)
+{
+    std::ifstream in = openList(list);
+    std::string line;
+    while (out.ok() && std::getline(in, line)) {
+        if (!line.empty()) {
+            perLine(line);
+        }
+    }
+}
+
 // PATH as one shell word. The fixed device paths need no quotes, so the command stays exactly
 // the device's own.
 std::string shellWord(const std::string& path)
@@ -133,13 +146,8 @@ void keepUnlessStatic(const std::string& line, ListWriter& out)
 
 void CloneCreator::convertNVRamAttributeFormat(const char* attributeFileName)
 {
-    std::ifstream in = openList(attributeFileName);
     ListWriter out(ATTR_LIST_TMP);
-    std::string line;
-    while (out.ok() && std::getline(in, line)) {
-        if (line.empty()) {
-            continue;
-        }
+    forEachLine(attributeFileName, out, [&out](const std::string& line) {
         // TOKEN:TAG is what the groups list; saveCnConfig reads :TOKEN:TAG:1. Other lines are
         // the tool's to judge.
         if (std::count(line.begin(), line.end(), ':') == 1) {
@@ -147,8 +155,7 @@ void CloneCreator::convertNVRamAttributeFormat(const char* attributeFileName)
         } else {
             out.line({line});
         }
-    }
-    in.close();
+    });
     // Also when the list did not open: an unreadable list becomes an empty one.
     replaceList("convertNVRamAttributeFormat", out, attributeFileName);
 }
@@ -156,24 +163,19 @@ void CloneCreator::convertNVRamAttributeFormat(const char* attributeFileName)
 void CloneCreator::expandConnectionNames(const char* attributeFileName, bool_t isDataStoreCCS)
 {
     {
-        std::ifstream in = openList(attributeFileName);
         ListWriter out(ATTR_LIST_TMP);
-        std::string line;
-        while (out.ok() && std::getline(in, line)) {
-            if (line.empty()) {
-                continue;
-            }
+        forEachLine(attributeFileName, out, [&out](const std::string& line) {
             const std::size_t at = line.find(kProfile);
             if (at == std::string::npos) {
                 out.line({line});
-                continue;
+                return;
             }
             // Only the first placeholder names the connection.
             const std::string_view head(line.data(), at);
             const std::string_view tail(line.data() + at + kProfile.size(), line.size() - at - kProfile.size());
             out.line({head, "wired", tail});
             out.line({head, "wireless", tail});
-        }
+        });
         if (!out.close()) {
             removeFile(ATTR_LIST_TMP);
             dropList("expandConnectionNames", attributeFileName);
@@ -217,20 +219,14 @@ void CloneCreator::removeStaticAddressCloning()
     if (::access(cloneutil::devicePath(NVRAM_ATTR_LIST_CLONESELF).c_str(), F_OK) == 0) {
         return;
     }
-    std::ifstream in = openList(NVRAM_ATTR_LIST);
     ListWriter out(ATTR_LIST_TMP);
-    std::string line;
-    while (out.ok() && std::getline(in, line)) {
-        if (line.empty()) {
-            continue;
-        }
+    forEachLine(NVRAM_ATTR_LIST, out, [&out](const std::string& line) {
         if (line.find(kAutoAddressingLine) == std::string::npos) {
             out.line({line});
         } else {
             keepUnlessStatic(line, out);
         }
-    }
-    in.close();
+    });
     replaceList("removeStaticAddressCloning", out, NVRAM_ATTR_LIST);
 }
 
