@@ -168,22 +168,21 @@ bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::Cl
     return true;
 }
 
-// With a key given, a file is only read once it is known to be intact.
-bool verifyIfKeyed(const Args& args, const std::string& file, std::string& error)
+// Opens FILE as openCloneFile does; with a key given, only once the file is known to be intact.
+bool openChecked(const Args& args, const std::string& file, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info,
+                 std::string& error)
 {
-    if (args.key.empty()) {
-        return true;
+    if (!args.key.empty()) {
+        clonefmt::SigningKey key;
+        if (!key.loadPublic(args.key, error)) {
+            return false;
+        }
+        if (!clonefmt::verifyCloneFile(file, key, info, error)) {
+            error = file + ": verification failed: " + error;
+            return false;
+        }
     }
-    clonefmt::SigningKey key;
-    clonefmt::CloneFileInfo info;
-    if (!key.loadPublic(args.key, error)) {
-        return false;
-    }
-    if (!clonefmt::verifyCloneFile(file, key, info, error)) {
-        error = file + ": verification failed: " + error;
-        return false;
-    }
-    return true;
+    return openCloneFile(file, fd, info, error);
 }
 
 bool isManifestName(const std::string& relative)
@@ -309,7 +308,7 @@ int cmdManifest(const Args& args)
     std::string error;
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
-    if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
+    if (!openChecked(args, file, fd, info, error)) {
         return failure(error);
     }
     std::string name;
@@ -335,7 +334,7 @@ int cmdList(const Args& args)
     std::string error;
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
-    if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
+    if (!openChecked(args, file, fd, info, error)) {
         return failure(error);
     }
     auto visit = [](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
@@ -664,7 +663,7 @@ int cmdExtract(const Args& args)
     std::string error;
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
-    if (!verifyIfKeyed(args, file, error) || !openCloneFile(file, fd, info, error)) {
+    if (!openChecked(args, file, fd, info, error)) {
         return failure(error);
     }
     // First every member is checked, then what DIR holds, so a refused archive writes nothing at all.
