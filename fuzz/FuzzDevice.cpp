@@ -16,6 +16,7 @@
 
 #include "DevicePath.h"
 #include "device_log.h"
+#include "xfile.h"
 
 namespace fuzzdev {
 
@@ -27,17 +28,10 @@ namespace {
     std::abort();
 }
 
-void makeDirs(const std::string& dir)
+void makeDirs(std::string dir)
 {
-    std::string built;
-    std::size_t start = 0;
-    while (start != std::string::npos) {
-        const std::size_t slash = dir.find('/', start + 1);
-        built = dir.substr(0, slash);
-        if (::mkdir(built.c_str(), 0755) != 0 && errno != EEXIST) {
-            fail("mkdir " + built);
-        }
-        start = slash;
+    if (xmkdir(&dir[0], 0755) != 0) {
+        fail("mkdir " + dir);
     }
 }
 

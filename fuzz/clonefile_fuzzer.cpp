@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <openssl/evp.h>
+#include <zlib.h>
 
 #include "FuzzDevice.h"
 #include "clone_container.h"
@@ -19,18 +20,6 @@
 int clonefile_main(int argc, char** argv);
 
 namespace {
-
-std::uint32_t crc32(const std::string& data)
-{
-    std::uint32_t crc = 0xffffffffu;
-    for (unsigned char c : data) {
-        crc ^= c;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
 
 void putLe(std::string& out, std::uint32_t value, int bytes)
 {
@@ -52,7 +41,9 @@ std::string gzipStored(const std::string& data)
         out.append(data, at, n);
         at += n;
     } while (at < data.size());
-    putLe(out, crc32(data), 4);
+    putLe(out, static_cast<std::uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                                  static_cast<uInt>(data.size()))),
+          4);
     putLe(out, static_cast<std::uint32_t>(data.size()), 4);
     return out;
 }
