@@ -200,17 +200,19 @@ du -sb "$out" | awk '{ print $1 }' > "$work/output.bytes"
 rm -rf "$root/xpaths/tmp_cloningData"/* "$out"/*
 # Numbered per call from the process's start, as strace counts them; those of the program's
 # start-up (the loader's, before the first device path is opened) are not the export's. Closes
-# count where something was written; log records all take one path, so every 20th is enough.
-echo clone-demo | CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH strace -o "$w/trace" -e trace=write,fsync,close,rename,openat \
-    "$demo" "$out" "$groups" > /dev/null
+# count where something was written (a command's process descriptor may take the number of a file
+# closed before); log records all take one path, so every 20th is enough.
+echo clone-demo | CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH strace -o "$w/trace" \
+    -e trace=write,fsync,close,rename,openat,pidfd_open "$demo" "$out" "$groups" > /dev/null
 awk -v root="$root/" '
     /^[a-z0-9_]+\(/ { call = substr($0, 1, index($0, "(") - 1); n[call]++ }
     !/^[a-z0-9_]+\(/ { next }
     !started && call == "openat" && index($0, root) { started = 1 }
-    call == "openat" { split($0, r, "= "); fd = r[2] + 0; written[fd] = $0 ~ /O_WRONLY|O_RDWR/
-                       logFd[fd] = $0 ~ /\/var\/log\/clone\.log"/ }
+    call == "openat" || call == "pidfd_open" {
+        split($0, r, "= "); fd = r[2] + 0; written[fd] = call == "openat" && $0 ~ /O_WRONLY|O_RDWR/
+        logFd[fd] = $0 ~ /\/var\/log\/clone\.log"/ }
     call == "write" || call == "close" { fd = substr($0, length(call) + 2) + 0 }
-    !started || call == "openat" || (call == "close" && !written[fd]) { next }
+    !started || call == "openat" || call == "pidfd_open" || (call == "close" && !written[fd]) { next }
     (call == "write" || call == "close") && logFd[fd] && logged[call]++ % 20 { next }
     { print call, n[call] }' "$w/trace" > "$work/syscalls"
 rm -rf "$w"
