@@ -41,9 +41,8 @@ std::string gzipStored(const std::string& data)
         out.append(data, at, n);
         at += n;
     } while (at < data.size());
-    putLe(out, static_cast<std::uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(data.data()),
-                                                  static_cast<uInt>(data.size()))),
-          4);
+    const uLong crc = ::crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    putLe(out, static_cast<std::uint32_t>(crc), 4);
     putLe(out, static_cast<std::uint32_t>(data.size()), 4);
     return out;
 }
