@@ -286,33 +286,4 @@ bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberV
     return true;
 }
 
-bool safeRelativePath(const std::string& name, std::string& relative)
-{
-    relative.clear();
-    // The file system sees a name only up to a NUL: the rest would pass the checks unseen.
-    if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) {
-        return false;
-    }
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find('/', start);
-        if (end == std::string::npos) {
-            end = name.size();
-        }
-        const std::string part = name.substr(start, end - start);
-        if (part == "..") {
-            relative.clear();
-            return false;
-        }
-        if (!part.empty() && part != ".") {
-            if (!relative.empty()) {
-                relative += '/';
-            }
-            relative += part;
-        }
-        start = end + 1;
-    }
-    return true;
-}
-
 }  // namespace clonefmt

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "clone_member.h"
+
 namespace clonefmt {
 
 struct TarMember {
@@ -43,10 +45,6 @@ using MemberVisitor = std::function<bool(const TarMember& member, MemberData& da
 // end-of-archive marker, nothing but zero padding after it) in one intact gzip member.
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error);
 
-// NAME as a relative path inside the extraction folder: "./" and empty components dropped.
-// False for an absolute name, one with a ".." component or one holding a NUL byte. The archive's
-// own root ("./") gives an empty RELATIVE.
-bool safeRelativePath(const std::string& name, std::string& relative);
 
 }  // namespace clonefmt
 

@@ -368,21 +368,27 @@ public:
             }
             return true;
         }
-        if (componentTooLong(relative) || (m.isSymlink() && m.linkName.size() >= PATH_MAX)) {
-            error = "refusing member " + shown + ": name or link target too long for the file system";
+        const clonefmt::MemberType type = m.isDirectory()   ? clonefmt::MemberType::Directory
+                                          : m.isFile()      ? clonefmt::MemberType::File
+                                          : m.isHardLink()  ? clonefmt::MemberType::HardLink
+                                          : m.isSymlink()   ? clonefmt::MemberType::SymbolicLink
+                                                            : clonefmt::MemberType::Other;
+        switch (clonefmt::memberFault(relative, type, m.linkName)) {
+        case clonefmt::MemberFault::None:
+            break;
+        case clonefmt::MemberFault::TooLong:
+            error = "refusing member " + shown + ": name, path or link target too long for the file system";
             return false;
-        }
-        Kind kind;
-        if (m.isDirectory()) {
-            kind = Kind::Directory;
-        } else if (m.isFile() || m.isHardLink()) {
-            kind = Kind::File;
-        } else if (m.isSymlink()) {
-            kind = Kind::Link;
-        } else {
+        case clonefmt::MemberFault::Unsupported:
             error = "refusing member " + shown + ": unsupported type '" + std::string(1, m.type) + "'";
             return false;
+        case clonefmt::MemberFault::PointsOutside:
+            error = "refusing link " + shown + " -> " + printable(m.linkName) + ": it would point outside";
+            return false;
         }
+        const Kind kind = type == clonefmt::MemberType::Directory  ? Kind::Directory
+                          : type == clonefmt::MemberType::SymbolicLink ? Kind::Link
+                                                                       : Kind::File;
         // Every folder on the way is a directory of the archive, also where no member makes it: a
         // member below a link or file of the archive would be written through it.
         for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
@@ -392,15 +398,7 @@ public:
                 return false;
             }
         }
-        if (m.isSymlink()) {
-            // A link that only leads down from its own folder cannot lead out of DIR, also when
-            // links are chained; ".." and absolute targets are refused.
-            std::string target;
-            if (m.linkName.empty() || !clonefmt::safeRelativePath(m.linkName, target)) {
-                error = "refusing link " + shown + " -> " + printable(m.linkName) + ": it would point outside";
-                return false;
-            }
-        } else if (m.isHardLink()) {
+        if (m.isHardLink()) {
             std::string target;
             if (!clonefmt::safeRelativePath(m.linkName, target) || target.empty()) {
                 error = "refusing hard link " + shown + " to " + printable(m.linkName) + ": it would point outside";
@@ -480,20 +478,6 @@ private:
     static const char* kindName(Kind kind)
     {
         return kind == Kind::Directory ? "directory" : kind == Kind::File ? "file" : "symbolic link";
-    }
-
-    static bool componentTooLong(const std::string& relative)
-    {
-        for (std::size_t start = 0;;) {
-            const std::size_t end = std::min(relative.find('/', start), relative.size());
-            if (end - start > NAME_MAX) {
-                return true;
-            }
-            if (end == relative.size()) {
-                return false;
-            }
-            start = end + 1;
-        }
     }
 
     std::map<std::string, Entry> entries_;
