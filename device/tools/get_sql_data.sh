@@ -29,8 +29,8 @@ done
 mode=$(sed -n 's/^sim\.tool\.get_sql_data\.sh=//p' "$root/config/attributes" 2>/dev/null | tail -n 1)
 case $mode in
     fail) exit 1 ;;
-    # Runs until it is stopped, as a tool that never returns.
-    hang) while :; do sleep 1; done ;;
+    # Starts its output, then never ends: only a tool that ends has written all of it.
+    hang) echo "partial=1"; while :; do sleep 1; done ;;
     empty) exit 0 ;;
     garbage)
         printf 'a.b=\000\377\200\n'

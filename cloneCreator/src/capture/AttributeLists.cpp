@@ -129,7 +129,10 @@ void keepUnlessStatic(const std::string& line, ListWriter& out)
         CLONE_LOG(logSpecError, "%s: %s cannot be written; the automatic-addressing mode is not cloned",
                   "removeStaticAddressCloning", AUTO_ADDRESS_IN);
     } else {
-        cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " AUTO_ADDRESS_IN " -o " AUTO_ADDRESS_OUT);
+        // A tool stopped at the time limit gave no whole answer.
+        if (cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " AUTO_ADDRESS_IN " -o " AUTO_ADDRESS_OUT) == -1) {
+            removeFile(AUTO_ADDRESS_OUT);
+        }
         std::ifstream answer = openList(AUTO_ADDRESS_OUT);
         std::string value;
         while (out.ok() && std::getline(answer, value)) {

@@ -70,6 +70,12 @@ void logUnwritten(const char* helper, const char* path)
     CLONE_LOG(logSpecError, "%s: %s cannot be written", helper, path);
 }
 
+// configClient did not end by itself (or never ran): what it appended is not all of the values.
+void logUnfinished(const char* helper)
+{
+    CLONE_LOG(logSpecError, "%s: %s did not finish; the configuration is not cloned", helper, CONFIG_CLIENT);
+}
+
 // Calls EACH with every non-empty line of the file at PATH, taken whole whatever its bytes and
 // length; a file that cannot be opened has no lines.
 template <typename Each>
@@ -251,8 +257,14 @@ bool_t CloneCreator::cloneSelfConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr)
         removeFile(ATTR_LIST_TMP);
         return FALSE;
     }
-    (void)cloneutil::runDeviceCommand(CONFIG_CLIENT " " ATTR_LIST_TMP " >> " CFG_ATTR_LIST_CLONESELF);
+    // Its status is not looked at, but one stopped at the time limit gave only part of the values.
+    const bool answered = cloneutil::runDeviceCommand(CONFIG_CLIENT " " ATTR_LIST_TMP " >> " CFG_ATTR_LIST_CLONESELF) != -1;
     removeFile(ATTR_LIST_TMP);
+    if (!answered) {
+        logUnfinished(kHelper);
+        removeFile(CFG_ATTR_LIST_CLONESELF);
+        return FALSE;
+    }
 
     LineFile settings(ATTR_LIST_TMP);
     writeSettings(CFG_ATTR_LIST_CLONESELF, settings);
@@ -286,7 +298,12 @@ bool_t CloneCreator::cloneCCSConfigServerHelper(xmlNodePtr xmlCurrentGroupPtr)
     }
     removeFile(CFG_CCS_ATTR_LIST_OLD);
     if (unwritten == nullptr) {
-        (void)cloneutil::runDeviceCommand(CONFIG_CLIENT " " CFG_CCS_ATTR_LIST " >> " CFG_CCS_ATTR_LIST_OLD);
+        if (cloneutil::runDeviceCommand(CONFIG_CLIENT " " CFG_CCS_ATTR_LIST " >> " CFG_CCS_ATTR_LIST_OLD) == -1) {
+            logUnfinished(kHelper);
+            removeFile(CFG_CCS_ATTR_LIST);
+            removeFile(CFG_CCS_ATTR_LIST_OLD);
+            return FALSE;
+        }
         LineFile staged(CCS_CLONE);
         writeSettings(CFG_CCS_ATTR_LIST_OLD, staged);
         if (!staged.close()) {

@@ -60,8 +60,11 @@ bool_t CloneCreator::cloneNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
     if (!present(NVRAM_ATTR_LIST)) {
         return FALSE;
     }
-    // The tool's status is not looked at: what it saved is what the clone carries.
-    cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " NVRAM_ATTR_LIST " -o " NVM_CLONE);
+    // The tool's status is not looked at: what it saved is what the clone carries. One that was
+    // stopped at the time limit (or never started) saved nothing whole.
+    if (cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " NVRAM_ATTR_LIST " -o " NVM_CLONE) == -1) {
+        removeFile(NVM_CLONE);
+    }
     if (isRebootRequired() && !writeRebootMarker()) {
         // Installed without the restart, the saved network settings would not take effect.
         CLONE_LOG(logSpecError, "%s: %s cannot be written; NVRAM attributes are not cloned", "cloneNVRAMHelper",
@@ -90,7 +93,10 @@ bool_t CloneCreator::cloneSelfNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
         // The device's own addressing mode is kept, so there is no static-address filter, and
         // a self-clone never asks for a restart.
         if (prepareList(*this, NVRAM_ATTR_LIST_CLONESELF)) {
-            cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " NVRAM_ATTR_LIST_CLONESELF " -o " NVM_CLONESELF);
+            if (cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " NVRAM_ATTR_LIST_CLONESELF " -o " NVM_CLONESELF) ==
+                -1) {
+                removeFile(NVM_CLONESELF);
+            }
             removeFile(NVRAM_ATTR_LIST_CLONESELF);
             result = cloneutil::nameStagedFile(xmlCurrentGroupPtr, "data/cloneStorage/nvm_cloneself",
                                                "cloneSelfNVRAMHelper")

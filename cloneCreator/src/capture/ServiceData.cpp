@@ -106,7 +106,7 @@ const ToolCapture kMailbox = {MAILBOX_DIR, MAILBOX_FILE, "Creating %s is failed"
 const ToolCapture kSingleTouch = {SINGLE_TOUCH_DIR, SINGLE_TOUCH_FILE, "Creating %s is failed2",
                                   "Single Touch Scan Settings are not able to clone"};
 
-// RUN runs the tool; whatever its status, only a non-empty staged file counts as captured.
+// RUN runs the tool; whatever status it ended with, only a non-empty staged file counts as captured.
 template <typename Run>
 bool captureToolOutput(const ToolCapture& c, Run run)
 {
@@ -114,7 +114,10 @@ bool captureToolOutput(const ToolCapture& c, Run run)
         CLONE_LOG(logSpecError, c.dirFailure, c.dir);
         return false;
     }
-    (void)run();
+    // A tool stopped at the time limit (or never started) left at most part of its output.
+    if (run() == -1) {
+        removeFile(c.staged);
+    }
     if (nonEmptyFile(c.staged)) {
         return true;
     }

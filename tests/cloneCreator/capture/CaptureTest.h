@@ -202,7 +202,7 @@ struct ToolCase {
     bool dump;
 };
 
-enum class ToolFault { None, Empty, Fails, DirectoryExists, FileInTheWay };
+enum class ToolFault { None, Empty, Fails, Hangs, DirectoryExists, FileInTheWay };
 
 struct ToolFaultRow {
     const char* name;
@@ -216,7 +216,9 @@ inline void PrintTo(const ToolFaultRow& c, std::ostream* os) { *os << c.name; }
 // As for the copies: each helper's own rows, and the shared faults on one helper of each shape.
 const ToolFaultRow kToolFaults[] = {
     {"Works", ToolFault::None, ""}, {"Fails", ToolFault::Fails, "fail"}, {"FileInTheWay", ToolFault::FileInTheWay, ""}};
+// A tool that hangs has written part of its output when it is stopped.
 const ToolFaultRow kSharedToolFaults[] = {{"Empty", ToolFault::Empty, "empty"},
+                                          {"Hangs", ToolFault::Hangs, "hang"},
                                           {"DirectoryExists", ToolFault::DirectoryExists, ""}};
 
 class ToolCaseTest : public CaptureTest, public testing::WithParamInterface<std::tuple<ToolCase, ToolFaultRow>> {
@@ -236,7 +238,10 @@ protected:
         }
 
         const bool ran = f.fault != ToolFault::FileInTheWay && (f.fault != ToolFault::DirectoryExists || !c.dump);
-        const bool staged = ran && f.fault != ToolFault::Fails && (f.fault != ToolFault::Empty || c.dump);
+        const bool hangs = f.fault == ToolFault::Hangs;
+        const bool staged =
+            ran && f.fault != ToolFault::Fails && !hangs && (f.fault != ToolFault::Empty || c.dump);
+        const ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
         EXPECT_EQ(run(c.helper), staged ? TRUE : FALSE);
         std::string call = c.call;
         if (call.find('@') != std::string::npos) {
@@ -245,7 +250,12 @@ protected:
         EXPECT_EQ(toolCalls(), ran ? Strings{call} : Strings{});
         const std::string named = c.child.empty() ? "node: " + c.named : "node\n  " + c.child + ": " + c.named;
         EXPECT_EQ(outline(), (staged ? named : "node") + "\n");
-        EXPECT_EQ(messages("ERROR"), ran ? Strings{} : Strings{c.dirError});
+        if (hangs) {
+            ASSERT_EQ(messages("ERROR").size(), 1u);
+            EXPECT_EQ(messages("ERROR")[0].rfind("Command stopped after 1 s: ", 0), 0u) << messages("ERROR")[0];
+        } else {
+            EXPECT_EQ(messages("ERROR"), ran ? Strings{} : Strings{c.dirError});
+        }
         EXPECT_EQ(messages("INFO"), staged || !ran ? Strings{} : Strings{c.failure});
         if (staged) {
             const std::string file = path(CLONE_EXPORT_TREE + c.named);
