@@ -1,19 +1,26 @@
 // Clears the staging area before an export, archives the export tree and has the signing
 // library wrap the archive into the clone file.
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "CloneMaker.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "Staging.h"
+#include "clone_member.h"
 #include "xfile.h"
 
 namespace {
@@ -67,6 +74,62 @@ public:
     ExportTreeRemoval(const ExportTreeRemoval&) = delete;
     ExportTreeRemoval& operator=(const ExportTreeRemoval&) = delete;
 };
+
+// Takes out of the export tree whatever would keep the clone file from unpacking (a FIFO, socket
+// or device node, a link leading out of the tree, a name or path too long), so a clone file that is
+// made always unpacks whole. False when something of that kind cannot be removed.
+bool leaveOutWhatCannotBeUnpacked()
+{
+    const std::string tree = cloneutil::devicePath(CLONE_EXPORT_TREE);
+    std::vector<std::string> pending{""};
+    bool clean = true;
+    while (!pending.empty()) {
+        const std::string dir = std::move(pending.back());
+        pending.pop_back();
+        std::vector<std::string> names;
+        {
+            cloneutil::Dir d(::opendir((tree + dir).c_str()));
+            for (struct dirent* e = d ? ::readdir(d.get()) : nullptr; e != nullptr; e = ::readdir(d.get())) {
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+                    names.emplace_back(dir + e->d_name);
+                }
+            }
+        }
+        for (const std::string& relative : names) {
+            const std::string host = tree + relative;
+            struct stat st;
+            if (::lstat(host.c_str(), &st) != 0) {
+                continue;
+            }
+            std::string target;
+            clonefmt::MemberType type = clonefmt::MemberType::Other;
+            if (S_ISDIR(st.st_mode)) {
+                type = clonefmt::MemberType::Directory;
+            } else if (S_ISREG(st.st_mode)) {
+                type = clonefmt::MemberType::File;
+            } else if (S_ISLNK(st.st_mode)) {
+                type = clonefmt::MemberType::SymbolicLink;
+                char text[PATH_MAX];
+                const ssize_t n = ::readlink(host.c_str(), text, sizeof text);
+                target.assign(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+            }
+            const clonefmt::MemberFault fault = clonefmt::memberFault(relative, type, target);
+            if (fault == clonefmt::MemberFault::None) {
+                if (type == clonefmt::MemberType::Directory) {
+                    pending.push_back(relative + "/");
+                }
+                continue;
+            }
+            CLONE_LOG(logSpecError, "Staged %s%s cannot be unpacked from a clone file (%s); it is left out",
+                      CLONE_EXPORT_TREE, relative.c_str(), clonefmt::memberFaultText(fault));
+            if (!cloneutil::removeStaged(host)) {
+                CLONE_LOG(logSpecError, "Staged %s%s cannot be removed", CLONE_EXPORT_TREE, relative.c_str());
+                clean = false;
+            }
+        }
+    }
+    return clean;
+}
 
 }  // namespace
 
@@ -128,6 +191,11 @@ void CloneCreator::generateCompressedFile()
     cloneutil::PathBuffer command;
     if (!cloneutil::formatPath(command, "tar -cz -b 64 -f %s .", cloneutil::shellQuote(archive).c_str())) {
         CLONE_LOG(logSpecError, "Archive command for %s is too long", archive);
+        return;
+    }
+
+    if (!leaveOutWhatCannotBeUnpacked()) {
+        CLONE_LOG(logSpecError, "Export tree %s holds what cannot be unpacked; nothing is archived", CLONE_EXPORT_TREE);
         return;
     }
 

@@ -2,7 +2,8 @@
 # Fault injection: the whole export of the demo device (clone_demo, every group of scripts/demo.sh)
 # run once per fault, each on a copy of one laid-out device, and the invariant checked after
 # every run:
-#   exit 0 only with one clone file that verifies and whose manifest names only members it holds;
+#   exit 0 only with one clone file that verifies, unpacks with clonefile extract into an empty
+#   folder, holds no byte from outside the device, and whose manifest names only members it holds;
 #   exit 1 otherwise, with no clone file; never another status, a signal or a hang; no temporary
 #   or half-written file in the output directory; nothing written outside the staging area,
 #   the output directory and the device log.
@@ -12,8 +13,9 @@
 # tool failing, writing nothing, writing garbage, never ending, or missing; each shell command the
 # export runs by name (tar, cp, sort, rm) never ending; each plug-in refusing its export;
 # each file the export reads from the device unreadable, a directory, or a dangling link; the
-# signing key missing or damaged; each write, sync, close (of what was written) and rename of the
-# export's own process failing in turn (strace's fault injection: a write refused at any byte,
+# signing key missing or damaged; links from each captured file, folder and certificate store out of
+# the device, FIFOs in captured folders and a tree too deep to unpack; each write, sync, close (of
+# what was written) and rename of the export's own process failing in turn (strace's fault injection: a write refused at any byte,
 # not only at a page), of the log records every 20th.
 # Run as root (mounts); the export itself runs without the capabilities that let root read
 # anything, so an unreadable file is unreadable.
@@ -27,6 +29,8 @@ if [ "${1:-}" = "--one" ]; then
     shift
 fi
 build=$(cd "$1" && pwd)
+# What the attacks' links lead to: never a byte of it in a clone file.
+secret="SECRET bytes from outside the device"
 demo=$build/tools/demo/clone_demo
 clonefile=$build/tools/clonefile/clonefile
 groups="SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP CLONE_TO_SELF_GROUP "
@@ -39,6 +43,9 @@ run_one() {
     fault=${1%% *} arg=${1#* }
     w=$(mktemp -d "$work/run.XXXXXX")
     root=$w/device out=$w/out
+    mkdir "$w/secretdir"
+    echo "$secret" > "$w/secret"
+    echo "$secret" > "$w/secretdir/outside.xst"
     cp -a "$template" "$root"
     mkdir -p "$out" "$w/tmp"
     staging=$root/xpaths/tmp_cloningData
@@ -67,6 +74,14 @@ run_one() {
         key-garbage) head -c 300 /dev/urandom > "$root/config/clone_signing_key.pem" ;;
         key-public) cp "$root/config/clone_signing_key.pub.pem" "$root/config/clone_signing_key.pem" ;;
         key-directory) rm -f "$root/config/clone_signing_key.pem" && mkdir "$root/config/clone_signing_key.pem" ;;
+        # Attacks on the capture boundary: links out of the device to a file or folder of the
+        # run's own ($w/secret*), special files, a tree too deep to unpack.
+        attack-link) rm -rf "$root/$arg" && ln -s "$w/secret" "$root/$arg" ;;
+        attack-entry) ln -s "$w/secret" "$root/$arg" ;;
+        attack-fifo) mkfifo "$root/$arg" ;;
+        attack-folder) rm -rf "$root/$arg" && ln -s "$w/secretdir" "$root/$arg" ;;
+        attack-deep) mkdir -p "$root/$arg" && (cd "$root/$arg" && i=0 && while [ $i -lt 300 ]; do
+            mkdir deep-folder && cd deep-folder || exit 1; i=$((i + 1)); done && : > bottom.xst) ;;
         *) echo "faults: unknown fault $fault" >&2; exit 2 ;;
     esac
     : > "$w/marker"
@@ -99,6 +114,9 @@ check() {
             "$clonefile" verify --key "$root/config/clone_signing_key.pub.pem" "$dlm" > /dev/null 2>&1 ||
                 { echo "exit 0 but $dlms does not verify"; return; }
             "$clonefile" list "$dlm" > "$w/members" 2>/dev/null || { echo "exit 0 but $dlms cannot be listed"; return; }
+            "$clonefile" extract "$dlm" "$w/unpacked" > "$w/extract" 2>&1 ||
+                { echo "exit 0 but $dlms does not unpack: $(head -c 300 "$w/extract")"; return; }
+            ! grep -rlqF "$secret" "$w/unpacked" || { echo "exit 0 with bytes from outside the device in $dlms"; return; }
             "$clonefile" manifest "$dlm" > "$w/manifest" 2>/dev/null || { echo "exit 0 without a manifest"; return; }
             # Every path the manifest names is a member, or a folder with members in it.
             missing=$(sed -n 's|.*>\(data/[^<]*\)<.*|\1|p' "$w/manifest" | while IFS= read -r named; do
@@ -131,7 +149,8 @@ check() {
     # scratch files (TMPDIR) may be; a folder counts when something in it changed.
     changed=$(find "$w" -newer "$w/marker" ! -path "$root/xpaths/tmp_cloningData*" ! -path "$out" ! -path "$out/*" \
         ! -path "$root/var/log/*" ! -path "$w/tmp" ! -path "$w/tmp/*" ! -path "$w/demo.out" ! -path "$w" \
-        ! -path "$w/members" ! -path "$w/manifest" ! -type d | head -n 3)
+        ! -path "$w/members" ! -path "$w/manifest" ! -path "$w/extract" ! -path "$w/unpacked" ! -path "$w/unpacked/*" \
+        ! -type d | head -n 3)
     [ -z "$changed" ] || echo "wrote outside staging and output: $changed"
 }
 
@@ -168,6 +187,18 @@ fault_table() {
         for kind in unreadable directory dangling; do echo "file-$kind $f"; done
     done
     for k in missing truncated garbage public directory; do echo "key-$k -"; done
+    captured_files | while IFS= read -r f; do echo "attack-link $f"; done
+    for d in xpaths/temp/certs/encryptionfiles xpaths/nc_dlms_data/http/data xpaths/nc_var_etc/ssl/trusted \
+        xpaths/nc_var_etc/ssl/domain usr/ui/pum/nvm/data/copy/CopySvcUI/CopyStoredJob \
+        xpaths/temp/template/pool/system xpaths/temp/template/pool/web xpaths/temp/template/pool/s2home; do
+        echo "attack-entry $d/evil.pem"
+        echo "attack-fifo $d/fifo.pem"
+    done
+    echo "attack-entry xpaths/nc_dlms_data/http/data/htdocs/images/customscan/custom_scan_9_evil.png"
+    echo "attack-fifo xpaths/nc_dlms_data/http/data/htdocs/images/customscan/custom_scan_9_fifo.png"
+    echo "attack-entry xpaths/nc_var_etc/ssl/certstore/Evil"
+    for d in system web s2home usb mailbox; do echo "attack-folder xpaths/temp/template/pool/$d"; done
+    echo "attack-deep xpaths/temp/template/pool/usb/deep"
 }
 
 # ---- main --------------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -31,31 +32,35 @@ const std::size_t kFriendlyNameSize = 180;
 const std::size_t kCertTypeSize = 10;
 const std::size_t kHashNameSize = 32;
 
+#define WIRELESS_CERTS_SOURCE "/xpaths/nc_dlms_data/http/data/"
+#define EMAIL_CERTS_SOURCE "/xpaths/temp/certs/encryptionfiles/"
+#define IPSEC_CERTS_SOURCE "/xpaths/nc_var_etc/ssl/trusted/"
+#define DOMAIN_CERTS_SOURCE "/xpaths/nc_var_etc/ssl/domain/"
+
 struct CertificateCopy {
-    const char* dir;
+    cloneutil::FolderCopy copy;  // the command's status: a pattern that matched nothing fails too
     cloneutil::MakeDir how;
-    int (*copy)();  // the shell's status: a pattern that matched nothing fails too
     const char* dirFailure;  // format, with the directory
     const char* copyFailure;
 };
 
 const CertificateCopy kWireless = {
-    WIRELESS_CERTS_DIR, cloneutil::MakeDir::MakeNew,
-    [] { return cloneutil::runDeviceCommand("cp -p /xpaths/nc_dlms_data/http/data/*.pem " WIRELESS_CERTS_DIR
-                                            " 2>/dev/null"); },
-    "Creating of %s is failed", "Wireless Certificates Cloning is failed"};
+    {WIRELESS_CERTS_SOURCE, "*.pem", WIRELESS_CERTS_DIR,
+     [] { return cloneutil::runDeviceCommand("cp -p " WIRELESS_CERTS_SOURCE "*.pem " WIRELESS_CERTS_DIR " 2>/dev/null"); }},
+    cloneutil::MakeDir::MakeNew, "Creating of %s is failed", "Wireless Certificates Cloning is failed"};
 // A single mkdir: the address book capture makes data/addressBook/ first.
 const CertificateCopy kAddressBook = {
-    EMAIL_CERTS_DIR, cloneutil::MakeDir::MakeNew,
-    [] { return cloneutil::runDeviceCommand("cp -p /xpaths/temp/certs/encryptionfiles/* " EMAIL_CERTS_DIR
-                                            " 2>/dev/null"); },
-    "Creating %s is failed", "Address book certificates are not able to clone"};
+    {EMAIL_CERTS_SOURCE, "*", EMAIL_CERTS_DIR,
+     [] { return cloneutil::runDeviceCommand("cp -p " EMAIL_CERTS_SOURCE "* " EMAIL_CERTS_DIR " 2>/dev/null"); }},
+    cloneutil::MakeDir::MakeNew, "Creating %s is failed", "Address book certificates are not able to clone"};
 // Shares data/ipSec/ with the IPsec configuration, so either may come first.
 const CertificateCopy kIPSec = {
-    IPSEC_TRUSTED_DIR, cloneutil::MakeDir::MakePath,
-    [] { return cloneutil::runDeviceCommand("cp -p /xpaths/nc_var_etc/ssl/trusted/* " IPSEC_TRUSTED_DIR
-                                            " 2>/dev/null"); },
-    "Creating %s is failed", "IPSec Certificates are not able to clone"};
+    {IPSEC_CERTS_SOURCE, "*", IPSEC_TRUSTED_DIR,
+     [] { return cloneutil::runDeviceCommand("cp -p " IPSEC_CERTS_SOURCE "* " IPSEC_TRUSTED_DIR " 2>/dev/null"); }},
+    cloneutil::MakeDir::MakePath, "Creating %s is failed", "IPSec Certificates are not able to clone"};
+const cloneutil::FolderCopy kDomainCopy = {
+    DOMAIN_CERTS_SOURCE, "*", DOMAIN_CERTS_DIR,
+    [] { return cloneutil::runDeviceCommand("cp -p " DOMAIN_CERTS_SOURCE "* " DOMAIN_CERTS_DIR " 2>/dev/null"); }};
 
 // True when the fixed device directory DIR is a directory itself, not a file or a link in its place.
 bool isOwnDirectory(const char* dir)
@@ -72,14 +77,13 @@ bool copyCertificates(const CertificateCopy& c)
 {
     // xmkdir takes a file or a link where the directory belongs as made; cp would then write
     // over that file, or wherever the link leads.
-    if (!cloneutil::makeStagingDir(c.dir, c.how) || !isOwnDirectory(c.dir)) {
-        CLONE_LOG(logSpecError, c.dirFailure, c.dir);
+    if (!cloneutil::makeStagingDir(c.copy.dest, c.how) || !isOwnDirectory(c.copy.dest)) {
+        CLONE_LOG(logSpecError, c.dirFailure, c.copy.dest);
         return false;
     }
-    if (c.copy() != 0) {
+    if (cloneutil::copyFolder(c.copy) != 0) {
         CLONE_LOG(logSpecInfo, "%s", c.copyFailure);
-        // Stays when cp copied some files before it failed.
-        (void)::rmdir(cloneutil::devicePath(c.dir).c_str());
+        (void)::rmdir(cloneutil::devicePath(c.copy.dest).c_str());
         return false;
     }
     return true;
@@ -169,7 +173,7 @@ bool_t writeLinkList(DIR* store, const LinkList& l, xmlNodePtr node, Accept acce
         if (read == TargetRead::MayBeCut) {
             CLONE_LOG(logSpecError, "Target of certificate store entry %s is too long; it is skipped", name);
         }
-        if (read != TargetRead::Read || !accept(name, target)) {
+        if (read != TargetRead::Read) {
             continue;
         }
         // The list has no quoting: a line break or a comma where it separates would split an entry.
@@ -178,6 +182,15 @@ bool_t writeLinkList(DIR* store, const LinkList& l, xmlNodePtr node, Accept acce
                       "Certificate store entry %s has a line break in its name or target, or a comma in its target; "
                       "it is skipped",
                       name);
+            continue;
+        }
+        // An installing device would make the link again in its own store, wherever it leads.
+        if (target.empty() || !cloneutil::certificateInsideTrees(target, CERT_STORE)) {
+            CLONE_LOG(logSpecError, "Certificate store entry %s does not lead to a certificate file of the "
+                      "certificate folders; it is skipped", name);
+            continue;
+        }
+        if (!accept(name, target)) {
             continue;
         }
         entries += target + "," CERT_STORE + name + l.terminator;
@@ -295,7 +308,7 @@ bool_t CloneCreator::cloneDomainCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr
 {
     (void)::mkdir(cloneutil::devicePath(DOMAIN_CERTS_DIR).c_str(), 0755);
     // Whatever the copy gives, the list of the store decides.
-    (void)cloneutil::runDeviceCommand("cp -p /xpaths/nc_var_etc/ssl/domain/* " DOMAIN_CERTS_DIR " 2>/dev/null");
+    (void)cloneutil::copyFolder(kDomainCopy);
     cloneutil::Dir store = openStore();
     if (!store) {
         return FALSE;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -37,19 +38,6 @@ bool isFileNameExtension(const std::string& type)
         }
     }
     return true;
-}
-
-// Copies SRC to DEST (device paths) with its mode and times; a copy that failed part way, or
-// lost its times, is not the device's image and is removed.
-bool stageImage(const std::string& src, const std::string& dest)
-{
-    std::string from = cloneutil::devicePath(src.c_str());
-    std::string to = cloneutil::devicePath(dest.c_str());
-    if (xcopyp(&from[0], &to[0]) == XFILE_OK) {
-        return true;
-    }
-    (void)::unlink(to.c_str());
-    return false;
 }
 
 }  // namespace
@@ -87,7 +75,7 @@ bool_t CloneCreator::cloneCustomerLogoImage()
     if (dir == nullptr || xpaths_access(dir, "uploaded_logo.png", 0) == -1) {
         return TRUE;  // no logo uploaded
     }
-    if (!stageImage(LOGO_SOURCE, LOGO_STAGED)) {
+    if (!cloneutil::stageDeviceFile(LOGO_SOURCE, LOGO_STAGED)) {
         CLONE_LOG(logSpecError, "Customer logo is unable to be cloned - logo image copy failed.");
         return FALSE;
     }
@@ -105,7 +93,7 @@ bool_t CloneCreator::cloneBlockingScreenImage(std::string imageFileType)
     }
     const std::string staged = "data/customLogo/" BLOCKING_IMAGE_NAME + imageFileType;
     CLONE_LOG(logSpecInfo, "Cloning %s to %s.", source.c_str(), staged.c_str());
-    if (!stageImage(source, CUSTOM_LOGO_DIR BLOCKING_IMAGE_NAME + imageFileType)) {
+    if (!cloneutil::stageDeviceFile(source.c_str(), (CUSTOM_LOGO_DIR BLOCKING_IMAGE_NAME + imageFileType).c_str())) {
         CLONE_LOG(logSpecError, "Unable to clone blocking screen background image - image copy failed.");
         return FALSE;
     }

@@ -3,6 +3,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -19,19 +20,6 @@
 #define CUSTOM_RULES "ipTablesCustomRules.cfg"
 
 namespace {
-
-// Copies the device file SRC to the staged file DEST; a copy that failed, part way or in keeping
-// the times, is removed, so no staged file is left that the manifest does not name.
-bool stageFile(const char* src, const char* dest)
-{
-    std::string from = cloneutil::devicePath(src);
-    std::string to = cloneutil::devicePath(dest);
-    if (xcopyp(&from[0], &to[0]) == 0) {
-        return true;
-    }
-    (void)::unlink(to.c_str());
-    return false;
-}
 
 struct SingleFile {
     const char* dir;
@@ -52,7 +40,7 @@ bool_t copySingleFile(const SingleFile& f, xmlNodePtr node)
         CLONE_LOG(logSpecError, "Creating %s is failed", f.dir);
         return FALSE;
     }
-    if (!stageFile(f.source, f.staged)) {
+    if (!cloneutil::stageDeviceFile(f.source, f.staged)) {
         CLONE_LOG(logSpecInfo, "%s", f.failure);
         // Stays when another capture's files are in it (the IPsec certificates share it).
         (void)::rmdir(cloneutil::devicePath(f.dir).c_str());
@@ -97,7 +85,7 @@ bool_t CloneCreator::cloneIPTablesRulesHelper(xmlNodePtr xmlCurrentGroupPtr)
     if (inNvram(DEFAULT_RULES)) {
         if (!cloneutil::makeStagingDir(IPTABLES_DIR, cloneutil::MakeDir::MakeOrAccept)) {
             CLONE_LOG(logSpecError, "Creating %s is failed", IPTABLES_DIR);
-        } else if (stageFile(NVRAM_DIR DEFAULT_RULES, IPTABLES_DIR DEFAULT_RULES)) {
+        } else if (cloneutil::stageDeviceFile(NVRAM_DIR DEFAULT_RULES, IPTABLES_DIR DEFAULT_RULES)) {
             xmlNodePtr child = addChildNode(xmlCurrentGroupPtr, defaultRules);
             result = cloneutil::setNodeText(child, "data/ipTables/" DEFAULT_RULES) ? TRUE : FALSE;
         } else {
@@ -114,7 +102,7 @@ bool_t CloneCreator::cloneIPTablesRulesHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecError, "Creating %s is failed", IPTABLES_DIR);
         return result;
     }
-    if (!stageFile(NVRAM_DIR CUSTOM_RULES, IPTABLES_DIR CUSTOM_RULES)) {
+    if (!cloneutil::stageDeviceFile(NVRAM_DIR CUSTOM_RULES, IPTABLES_DIR CUSTOM_RULES)) {
         CLONE_LOG(logSpecInfo, CUSTOM_RULES " is not able to clone");
         return result;
     }

@@ -1,7 +1,9 @@
 // NVRAM attribute capture: saveCnConfig saves the listed NVRAM values into the export tree.
 #include <cstdio>
+#include <string>
 #include <unistd.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -105,8 +107,11 @@ bool_t CloneCreator::cloneSelfNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
         }
     }
     // A self-clone carries the description of the device's NVRAM defaults beside its values.
-    if (cloneutil::runDeviceCommand("cp -p " DEFAULT_NVM_XML "  " NVM_XML " 2>/dev/null") != 0) {
+    std::string defaults;
+    if (cloneutil::namedSource(DEFAULT_NVM_XML, defaults) == cloneutil::Source::Refused ||
+        cloneutil::runDeviceCommand("cp -p " DEFAULT_NVM_XML "  " NVM_XML " 2>/dev/null") != 0) {
         CLONE_LOG(logSpecError, "unable to copy NVM.xml file to clone file");
+        removeFile(NVM_XML);
         result = FALSE;
     }
     return result;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -58,14 +59,19 @@ bool isRegularFile(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Copies the device file SRC over DEST (device paths). xcopy opens the destination before it finds
-// that a directory cannot be read, so only a regular file is copied: a device file must never be
-// emptied by a copy that cannot succeed.
+// Copies the device file SRC over the device file DEST (device paths). xcopy opens the destination
+// before it finds that a directory cannot be read, so only a regular file is copied: a device file
+// must never be emptied by a copy that cannot succeed. It is read only from inside the device's
+// data, and never written through a link.
 bool copyDeviceFile(const char* src, const char* dest)
 {
-    std::string from = cloneutil::devicePath(src);
+    std::string from;
+    if (cloneutil::namedSource(src, from) != cloneutil::Source::Inside || !isRegularFile(from) ||
+        !cloneutil::writableDeviceFile(dest)) {
+        return false;
+    }
     std::string to = cloneutil::devicePath(dest);
-    return isRegularFile(from) && xcopy(&from[0], &to[0]) == XFILE_OK;
+    return xcopy(&from[0], &to[0]) == XFILE_OK;
 }
 
 // Backs up the device's start file in PCLPATH and puts the uploaded one in its place.
@@ -80,6 +86,11 @@ void replaceStartFile(const std::string& pclPath)
         !cloneutil::formatPath(uploadedPCLFile, "%s/%s", UPLOAD_DIR, "start.pcl") ||
         !cloneutil::formatPath(replacePCLFile, "%s/start.pcl", pclPath.c_str())) {
         CLONE_LOG(logSpecError, "Start file paths in %s are too long; the start file is not replaced", pclPath.c_str());
+        return;
+    }
+    // The uploaded file is written where the device's own one is: never through a link.
+    if (!cloneutil::writableDeviceFile(replacePCLFile)) {
+        CLONE_LOG(logSpecError, "Start file %s is not replaced", replacePCLFile);
         return;
     }
     // Without its backup the device's own start file would be lost for good.
@@ -101,23 +112,27 @@ void removeStagedFonts()
 
 bool_t CloneCreator::clonePCLFontsHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    const std::string pclPath = pclDataDirectory();
-    if (!pclPath.empty()) {
-        replaceStartFile(pclPath);
-    }
-    (void)copyDeviceFile(SUM_TOOL, SUM_INSTALLED);
-    // Found through PATH. Only a shell that cannot be started counts; the tool's status does not.
-    if (cloneutil::runDeviceCommand("dmpr " UPLOADED_START_FILE) == -1) {
-        CLONE_LOG(logSpecInfo, "Installation of pcl font failed!");
+    // An uploaded start file that leads out of the device's data is neither installed nor staged.
+    std::string uploaded;
+    const bool refused = cloneutil::namedSource(UPLOADED_START_FILE, uploaded) == cloneutil::Source::Refused;
+    if (!refused) {
+        const std::string pclPath = pclDataDirectory();
+        if (!pclPath.empty()) {
+            replaceStartFile(pclPath);
+        }
+        (void)copyDeviceFile(SUM_TOOL, SUM_INSTALLED);
+        // Found through PATH. Only a shell that cannot be started counts; the tool's status does not.
+        if (cloneutil::runDeviceCommand("dmpr " UPLOADED_START_FILE) == -1) {
+            CLONE_LOG(logSpecInfo, "Installation of pcl font failed!");
+        }
     }
 
     if (!cloneutil::makeStagingDir(PCL_STAGING_DIR, cloneutil::MakeDir::MakePath)) {
         CLONE_LOG(logSpecError, "Creating %s is failed", PCL_STAGING_DIR);
         return FALSE;
     }
-    std::string from = cloneutil::devicePath(UPLOADED_START_FILE);
     std::string to = cloneutil::devicePath(PCL_STAGED);
-    if (xcopy(&from[0], &to[0]) != XFILE_OK) {
+    if (refused || xcopy(&uploaded[0], &to[0]) != XFILE_OK) {
         CLONE_LOG(logSpecInfo, "Creation of pclFonts.dlm failed");
         // Neither a part copy nor the directories made for it reach the archive unnamed.
         removeStagedFonts();

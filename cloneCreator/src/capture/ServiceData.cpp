@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "AttributeListFiles.h"
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "ConfigValue.h"
@@ -169,6 +170,15 @@ bool_t CloneCreator::cloneMailboxHelper(xmlNodePtr xmlCurrentGroupPtr)
     return captured && cloneutil::setNodeText(xmlCurrentGroupPtr, "data/mailbox/cfg_clone_mailbox") ? TRUE : FALSE;
 }
 
+namespace {
+
+#define SCAN_IMAGES "custom_scan_[1-9]*_*.png"
+const cloneutil::FolderCopy kScanImages = {CUSTOM_SCAN_IMAGES, SCAN_IMAGES, SINGLE_TOUCH_DIR, [] {
+    return cloneutil::runDeviceCommand("cp -p " CUSTOM_SCAN_IMAGES SCAN_IMAGES " " SINGLE_TOUCH_DIR " 2>/dev/null");
+}};
+
+}  // namespace
+
 bool_t CloneCreator::cloneSingleTouchScanSettingsHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
     static xmlChar imagesName[] = "singleTouchScanImages";
@@ -179,8 +189,7 @@ bool_t CloneCreator::cloneSingleTouchScanSettingsHelper(xmlNodePtr xmlCurrentGro
     if (presentUnder("nc_dlms", "http/data/htdocs/images/customscan/")) {
         if (!cloneutil::makeStagingDir(SINGLE_TOUCH_DIR, cloneutil::MakeDir::MakeNew)) {
             CLONE_LOG(logSpecError, "Creating %s is failed", SINGLE_TOUCH_DIR);
-        } else if (cloneutil::runDeviceCommand("cp -p " CUSTOM_SCAN_IMAGES "custom_scan_[1-9]*_*.png " SINGLE_TOUCH_DIR
-                                               " 2>/dev/null") != 0) {
+        } else if (cloneutil::copyFolder(kScanImages) != 0) {
             CLONE_LOG(logSpecInfo, "Single Touch Image directory is not accessible");
             // A copy that failed half-way leaves no images that the manifest does not name.
             removeFlatDir(SINGLE_TOUCH_DIR);

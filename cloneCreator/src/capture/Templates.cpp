@@ -3,6 +3,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -30,24 +31,26 @@ struct TemplateCopy {
     const char* failure;
 };
 
+// A copy that stopped part way, or lost its times, is not the device's template.
 int copyScanToDefaults()
 {
-    std::string src = cloneutil::devicePath(SCANTO_XST);
-    std::string dest = cloneutil::devicePath(SCANTO_STAGED);
-    const status_t status = xcopyp(&src[0], &dest[0]);
-    if (status != 0) {
-        // A copy that stopped part way, or lost its times, is not the device's template.
-        (void)::unlink(dest.c_str());
-    }
-    return static_cast<int>(status);
+    return cloneutil::stageDeviceFile(SCANTO_XST, SCANTO_STAGED) ? 0 : 1;
 }
 
+// A template folder copied whole by the command line "CP POOL/FOLDER DEST" (see copyFolder).
+#define TEMPLATE_TREE(cp, folder, dest)                                                                        \
+    [] {                                                                                                       \
+        return cloneutil::copyFolder({TEMPLATE_POOL folder, nullptr, dest, [] {                                 \
+            return cloneutil::runDeviceCommand(cp " " TEMPLATE_POOL folder " " dest " 2>/dev/null");           \
+        }});                                                                                                   \
+    }
+
 const TemplateCopy kScanToHome = {
-    S2HOME_DIR, [] { return cloneutil::runDeviceCommand("cp -rp " TEMPLATE_POOL "s2home/ " S2HOME_DIR " 2>/dev/null"); },
+    S2HOME_DIR, TEMPLATE_TREE("cp -rp", "s2home/", S2HOME_DIR),
     "data/s2HomeTemplate/", "ScanToHome Templates are not able to clone"};
 const TemplateCopy kDefault = {
     DEFAULT_TEMPLATE_DIR,
-    [] { return cloneutil::runDeviceCommand("cp -rp " TEMPLATE_POOL "system " DEFAULT_TEMPLATE_DIR " 2>/dev/null"); },
+    TEMPLATE_TREE("cp -rp", "system", DEFAULT_TEMPLATE_DIR),
     "data/defaultTemplate/", "Default Templates are not able to clone"};
 const TemplateCopy kScanToDefaults = {SCANTO_DIR, copyScanToDefaults, "data/scanto_defaults/",
                                       "ScanToDefault Templates are not able to clone"};
@@ -95,7 +98,10 @@ bool_t CloneCreator::cloneCopySaveJobHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecError, "Creating of %s is failed", COPY_JOB_DIR);
         return FALSE;
     }
-    if (cloneutil::runDeviceCommand("cp -p " COPY_STORED_JOBS "* " COPY_JOB_DIR " 2>/dev/null") != 0) {
+    const cloneutil::FolderCopy jobs = {COPY_STORED_JOBS, "*", COPY_JOB_DIR, [] {
+        return cloneutil::runDeviceCommand("cp -p " COPY_STORED_JOBS "* " COPY_JOB_DIR " 2>/dev/null");
+    }};
+    if (cloneutil::copyFolder(jobs) != 0) {
         CLONE_LOG(logSpecInfo, "Copy Job Settings Cloning is failed");
         (void)::rmdir(cloneutil::devicePath(COPY_JOB_DIR).c_str());
         return FALSE;
@@ -117,13 +123,13 @@ bool_t CloneCreator::cloneTemplatePoolHelper(xmlNodePtr xmlCurrentGroupPtr)
         bool required;
     };
     static const PoolPart kParts[] = {
-        {[] { return cloneutil::runDeviceCommand("cp -rfp " TEMPLATE_POOL "system " POOL_DIR " 2>/dev/null"); },
+        {TEMPLATE_TREE("cp -rfp", "system", POOL_DIR),
          "Default Templates are not able retrieved", true},
-        {[] { return cloneutil::runDeviceCommand("cp -rfp " TEMPLATE_POOL "web/ " POOL_DIR " 2>/dev/null"); },
+        {TEMPLATE_TREE("cp -rfp", "web/", POOL_DIR),
          "Web Templates are not able retrieved", true},
-        {[] { return cloneutil::runDeviceCommand("cp -rfp " TEMPLATE_POOL "mailbox/ " POOL_DIR " 2>/dev/null"); },
+        {TEMPLATE_TREE("cp -rfp", "mailbox/", POOL_DIR),
          "Mailbox Templates are not able retrieved", false},
-        {[] { return cloneutil::runDeviceCommand("cp -rfp " TEMPLATE_POOL "usb/ " POOL_DIR " 2>/dev/null"); },
+        {TEMPLATE_TREE("cp -rfp", "usb/", POOL_DIR),
          "USB Templates are not able retrieved", true},
     };
     bool_t result = TRUE;

@@ -137,6 +137,8 @@ const std::string kA = kTrusted + "a.pem";
 const std::string kLongName(180, 'n');
 const std::string kName179(179, 'n');
 const std::string kOdd = "$(touch pwned);'q\"&|<>,x";
+const std::string kNotACertificate =
+    " does not lead to a certificate file of the certificate folders; it is skipped";
 const std::string kUnlistable = " has a line break in its name or target, or a comma in its target; it is skipped";
 
 const StoreCase kStoreCases[] = {
@@ -150,16 +152,26 @@ const StoreCase kStoreCases[] = {
       {"Loop B", "Loop A"}, {"Self", kStore + "Self"}, {kLongName, kA}, {kName179, kA}, {kOdd, kA},
       {"long target", "/" + std::string(4094, 't')}, {"new\nline", "/elsewhere/a.pem"},
       {"comma", "/elsewhere/a,b.pem"}, {"cr target", "/elsewhere/a\rb.pem"}},
-     Trap::None,
-     {"Root A", "Root B", "Not PEM", "Empty", "Cut device", "Dangling", "Loop A", "Loop B", "Self", kName179, kOdd},
-     {"Relative device", "Domain CA", "Domain device", "Loop A", "Loop B", "Self"},
+     Trap::None, {"Root A", "Root B", "Not PEM", "Empty", "Cut device", kName179, kOdd},
+     {"Relative device", "Domain CA", "Domain device"},
      {"Certificate store entry " + kLongName + " is longer than 179 characters; it is skipped",
       "Target of certificate store entry long target is too long; it is skipped",
       "Certificate store entry new\\nline" + kUnlistable, "Certificate store entry comma" + kUnlistable,
-      "Certificate store entry cr target" + kUnlistable}},
+      "Certificate store entry cr target" + kUnlistable, "Certificate store entry Dangling" + kNotACertificate,
+      "Certificate store entry Loop A" + kNotACertificate, "Certificate store entry Loop B" + kNotACertificate,
+      "Certificate store entry Self" + kNotACertificate}},
+    // An installing device would make each link again in its own store: none may lead anywhere
+    // but to a certificate file of the certificate folders.
+    {"LinksOutOfTheCertificateFolders",
+     {{"Root A", kA}, {"Key", kSsl + "private/key"}, {"Up and out", "../../../../../../../../../../etc/passwd"},
+      {"Absolute out", "/etc/passwd"}, {"Folder", kTrusted}, {"Via folder", kTrusted + "../private/key"}},
+     Trap::None, {"Root A"}, {},
+     {"Certificate store entry Key" + kNotACertificate, "Certificate store entry Up and out" + kNotACertificate,
+      "Certificate store entry Absolute out" + kNotACertificate, "Certificate store entry Folder" + kNotACertificate,
+      "Certificate store entry Via folder" + kNotACertificate}},
     {"NoLinks", {}, Trap::None, {}, {}, {}},
     {"StoreIsAFile", {}, Trap::StoreIsFile, {}, {}, {" " + kStore + " is not accessible"}},
-    {"ListsCannotBeWritten", {{"Root A", kA}, {"Domain", "/elsewhere/d.pem"}}, Trap::ListsBlocked, {}, {}, {}},
+    {"ListsCannotBeWritten", {{"Root A", kA}, {"Domain", kSsl + "domain/ca.pem"}}, Trap::ListsBlocked, {}, {}, {}},
 };
 
 class StoreTest : public CertificatesTest, public ::testing::WithParamInterface<StoreCase> {
@@ -188,6 +200,7 @@ TEST_P(StoreTest, ListsTheLinksOfEachKind)
     const StoreCase& c = GetParam();
     const std::string rootDir = kData + "rootCertificates/", domainDir = kData + "domainCertificates/";
     writeSource(kSsl + "private/" + certificates["hash"], "device key");
+    writeSource(kSsl + "private/key", "a key");
     for (const auto& file : kStoreFiles) {
         writeSource(kSsl + file.first, certificates.count(file.second) != 0 ? certificates[file.second] : file.second);
     }

@@ -17,6 +17,10 @@ const std::string kVarEtc = "/xpaths/nc_var_etc/", kPcl6 = "/xpaths/nc_dlms/pcl6
 const std::string kPcl5c = "/xpaths/nc_dlms/pcl5c-dmn/data/", kPcl = "/xpaths/nc_dlms/pcl/data/";
 const std::string kStaged = "/xpaths/tmp_cloningData/cloningExport/data/pclFonts";
 const std::string kNotStaged = "Creation of pclFonts.dlm failed";
+const std::string kSumInstalled = "/xpaths/nc_dlms/http/apps/sum";
+const std::string kNotWritten = " is a link or not a regular file; it is not written";
+// A link to a file outside the device (see PclFontTest::outside).
+const std::string kToOutside = "<link to outside>";
 
 // Everything on the device but its logs.
 Tree snapshot(const std::string& root)
@@ -28,6 +32,7 @@ Tree snapshot(const std::string& root)
         const std::string name = e.path().string().substr(root.size());
         tree[name] = type == fs::file_type::directory ? "<dir>"
                      : type == fs::file_type::fifo    ? "<fifo>"
+                     : type == fs::file_type::symlink ? "-> " + fs::read_symlink(e.path()).string()
                                                       : readFile(e.path());
     }
     tree.erase(tree.lower_bound("/var/log"), tree.upper_bound("/var/log/~"));
@@ -57,7 +62,18 @@ const PclCase kPclCases[] = {
     // Only a shell that cannot start at all is a failed installation.
     {"DmprFails", {}, "fail", {}, TRUE, {}, {}},
     {"BackupImpossibleKeepsTheDevicesOwn", {{kPcl6 + "start.pcl", "pcl6"}, {kPcl6 + "start_pcl.orig", "<dir>"}}, "", {},
-     TRUE, {"Start file " + kPcl6 + "start.pcl cannot be backed up; it is not replaced"}, {}},
+     TRUE, {kPcl6 + "start_pcl.orig" + kNotWritten, "Start file " + kPcl6 + "start.pcl cannot be backed up; it is not replaced"},
+     {}},
+    // Nothing is written through a link, and nothing is read through one that leads out of the
+    // device's data: the file outside stays as it was.
+    {"BackupIsALink", {{kPcl6 + "start.pcl", "pcl6"}, {kPcl6 + "start_pcl.orig", kToOutside}}, "", {}, TRUE,
+     {kPcl6 + "start_pcl.orig" + kNotWritten, "Start file " + kPcl6 + "start.pcl cannot be backed up; it is not replaced"},
+     {}},
+    {"StartFileIsALink", {{kPcl6 + "start.pcl", kToOutside}}, "", {}, TRUE,
+     {kPcl6 + "start.pcl" + kNotWritten, "Start file " + kPcl6 + "start.pcl is not replaced"}, {}},
+    {"InstalledSumIsALink", {{kSumInstalled, kToOutside}}, "", {}, TRUE, {kSumInstalled + kNotWritten}, {}},
+    {"UploadedLeadsOutside", {{kUpload, kToOutside}, {kPcl6 + "start.pcl", "pcl6"}}, "", {}, FALSE,
+     {kUpload + " leads outside the device's data; it is not captured"}, {kNotStaged}},
     {"NoUploadedStartFile", {{kUpload, "<gone>"}, {kPcl6 + "start.pcl", "pcl6"}}, "",
      {{kPcl6 + "start_pcl.orig", "pcl6"}}, FALSE, {}, {kNotStaged}},
     {"UploadedIsDirectory", {{kUpload, "<dir>"}, {kPcl6 + "start.pcl", "pcl6"}}, "",
@@ -69,6 +85,14 @@ const PclCase kPclCases[] = {
 
 class PclFontTest : public CaptureTest, public testing::WithParamInterface<PclCase> {
 protected:
+    void TearDown() override
+    {
+        ::unlink(outside().c_str());
+        CaptureTest::TearDown();
+    }
+    // A file beside the device root, of this test alone.
+    std::string outside() const { return root() + ".outside"; }
+
     // WHAT at the device path NAME: "<dir>", "<gone>" or a file's content.
     void put(const std::string& name, const std::string& what) const
     {
@@ -76,6 +100,8 @@ protected:
         makeDirs(path(name.substr(0, name.rfind('/'))));
         if (what == "<dir>") {
             makeDirs(path(name));
+        } else if (what == kToOutside) {
+            ASSERT_EQ(::symlink(outside().c_str(), path(name).c_str()), 0);
         } else if (what != "<gone>") {
             writeFile(path(name), what);
         }
@@ -93,6 +119,7 @@ TEST_P(PclFontTest, InstallsTheUploadedStartFileAndStagesIt)
         put(p.first, p.second);
     }
     setAttribute("sim.tool.dmpr", c.dmpr);
+    writeFile(outside(), "outside bytes");
     const Tree before = snapshot(root());
     clearLog();
 
@@ -101,11 +128,13 @@ TEST_P(PclFontTest, InstallsTheUploadedStartFileAndStagesIt)
     EXPECT_EQ(creator.nameOfDLM, c.result ? "pclFonts" : "cloning");
     EXPECT_EQ(messages("ERROR"), c.errors);
     EXPECT_EQ(messages("INFO"), c.infos);
-    EXPECT_EQ(toolCalls(), Strings{"dmpr " + path(kUpload)});
+    const bool refused = c.setup.count(kUpload) != 0 && c.setup.at(kUpload) == kToOutside;
+    EXPECT_EQ(toolCalls(), refused ? Strings{} : Strings{"dmpr " + path(kUpload)});
+    EXPECT_EQ(readFile(outside()), "outside bytes");
     // What changed on the device, against what should have.
     Tree expected = c.changes, changes, after = snapshot(root());
-    if (before.count(kSumTool) != 0) {
-        expected["/xpaths/nc_dlms/http/apps/sum"] = kSum;
+    if (before.count(kSumTool) != 0 && c.setup.count(kSumInstalled) == 0 && !refused) {
+        expected[kSumInstalled] = kSum;
     }
     if (c.result) {
         expected.insert({{kStaged, "<dir>"}, {kStaged + "/datafiles", "<dir>"}});

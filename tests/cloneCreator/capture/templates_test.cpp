@@ -8,6 +8,7 @@ using namespace clonetest;
 
 const std::string kPool = "/xpaths/temp/template/pool/";
 const std::string kJobs = "/usr/ui/pum/nvm/data/copy/CopySvcUI/CopyStoredJob/";
+const std::string kLeftOut = " is left out of the clone: ";
 
 // The scan templates are taken over into a staging directory already there (a node met twice).
 const CopyCase kTemplates[] = {
@@ -46,8 +47,16 @@ TEST_F(CaptureTest, CopyJobs)
         {"NoStoredJob", true, {}, "", {}, {"Copy Job Settings Cloning is failed"}, {"<none>"}},
         {"EarlierDirectory", true, {"job"}, "earlier", {"Creating of " + dir + " is failed"}, {}, {"earlier"}},
         // cp copies the files and refuses the folder: the copy counts as failed, the element stays
-        // empty and the copied jobs stay where they are.
-        {"FolderAmongJobs", true, {"job"}, "folder", {}, {"Copy Job Settings Cloning is failed"}, {"job"}},
+        // empty and nothing that cp copied is left unnamed.
+        {"FolderAmongJobs", true, {"job"}, "folder", {}, {"Copy Job Settings Cloning is failed"}, {"<none>"}},
+        // Only what stays inside the job folder goes, the rest is named in an ERROR; a link to a
+        // job goes as a copy of it.
+        {"LinksAndSpecialFiles", true, {"job"}, "links",
+         {kJobs + "fifo" + kLeftOut + "it is not a regular file or folder",
+          kJobs + "key" + kLeftOut + "it is a link that leads outside its folder",
+          kJobs + "loop" + kLeftOut + "it is a link that leads nowhere",
+          kJobs + "outside" + kLeftOut + "it is a link that leads outside its folder"},
+         {}, {"inside", "job"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,8 +74,15 @@ TEST_F(CaptureTest, CopyJobs)
             writeSource(dir + "earlier", "kept");
         } else if (c.extra == "folder") {
             makeDirs(path(kJobs + "folder"));
+        } else if (c.extra == "links") {
+            writeFile(path("/config/verifier"), "the device's password verifier");
+            ASSERT_EQ(::symlink("job", path(kJobs + "inside").c_str()), 0);
+            ASSERT_EQ(::symlink(path("/config/verifier").c_str(), path(kJobs + "key").c_str()), 0);
+            ASSERT_EQ(::symlink("loop", path(kJobs + "loop").c_str()), 0);
+            ASSERT_EQ(::symlink("/etc/passwd", path(kJobs + "outside").c_str()), 0);
+            ASSERT_EQ(::mkfifo(path(kJobs + "fifo").c_str(), 0600), 0);
         }
-        const bool staged = c.errors.empty() && c.infos.empty();
+        const bool staged = c.left != Strings{"<none>"} && c.left != Strings{"earlier"};
         EXPECT_EQ(run(&CloneCreator::cloneCopySaveJobHelper), staged ? TRUE : FALSE);
         EXPECT_EQ(outline(), staged ? "node: data/copySvcJob/\n" : "node\n");
         EXPECT_EQ(messages("ERROR"), c.errors);
@@ -74,6 +90,9 @@ TEST_F(CaptureTest, CopyJobs)
         EXPECT_EQ(stagedTree(dir), c.left);
         for (const std::string& name : staged ? c.jobs : Strings{}) {
             expectKept(dir + name, "job " + name);
+        }
+        if (c.extra == "links") {
+            expectKept(dir + "inside", "job job");
         }
     }
     EXPECT_FALSE(exists(path("/pwned")));
