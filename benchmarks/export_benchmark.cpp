@@ -130,7 +130,7 @@ void runFor(benchmark::State& state, int (*run)(const char*))
 }
 void BM_RunCommand(benchmark::State& state)
 {
-    runFor(state, cloneutil::runCommand);
+    runFor(state, [](const char* command) { return cloneutil::runCommand(command); });
 }
 void BM_System(benchmark::State& state)
 {

@@ -20,6 +20,8 @@ constexpr const char* kFontCloneFileName = "pclFonts";
 // Fixed locations of the clone staging area.
 #define CLONE_STAGING_DIR "/xpaths/tmp_cloningData/"
 #define CLONE_EXPORT_TREE "/xpaths/tmp_cloningData/cloningExport/"
+// Held by the export that runs; the clean-up's pattern leaves it (it starts with a dot).
+#define CLONE_EXPORT_LOCK "/xpaths/tmp_cloningData/.cloneCreator.lock"
 #define CLONE_EXPORT_DATA_DIR "/xpaths/tmp_cloningData/cloningExport/data/"
 #define CLONE_MANIFEST_CLONE "/xpaths/tmp_cloningData/cloningExport/CloningManifest.xml"
 #define CLONE_MANIFEST_CLONESELF "/xpaths/tmp_cloningData/cloningExport/ConfigurationManifest.xml"

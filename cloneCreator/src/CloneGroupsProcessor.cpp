@@ -542,9 +542,9 @@ void CloneGroupsProcessor::saveGroupManifest()
     }
     manifestDoc_.reset();
     manifestChanged_ = false;
-    // Its document is gone; never leave a dangling pointer behind.
+    // Its document is gone; never leave a dangling pointer behind. libxml2 itself stays as it
+    // is: the host may be using it.
     retNode = nullptr;
-    xmlCleanupParser();
 }
 
 void CloneGroupsProcessor::appendAttributesToList(std::ifstream& subGroupStream, std::string& attrName,
@@ -552,7 +552,7 @@ void CloneGroupsProcessor::appendAttributesToList(std::ifstream& subGroupStream,
 {
     cloneutil::File out;
     if (isStagingFile(outputFile)) {
-        out.reset(std::fopen(cloneutil::devicePath(outputFile.c_str()).c_str(), "a"));
+        out.reset(std::fopen(cloneutil::devicePath(outputFile.c_str()).c_str(), "ae"));
     }
     if (!out) {
         CLONE_LOG(logSpecError, "cannot open output file");

@@ -25,43 +25,6 @@
 
 namespace {
 
-// The process's working directory, held open so it can be returned to even when its path is
-// longer than a path buffer or no longer exists.
-class WorkingDirectory {
-public:
-    WorkingDirectory()
-#ifdef O_PATH
-        : saved_(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC))
-#else
-        : saved_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-#endif
-    {
-    }
-    ~WorkingDirectory() { restore(); }
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
-    bool saved() const { return saved_.valid(); }
-    bool enter(const std::string& dir)
-    {
-        entered_ = saved_.valid() && ::chdir(dir.c_str()) == 0;
-        return entered_;
-    }
-    void restore()
-    {
-        if (entered_) {
-            if (::fchdir(saved_.get()) != 0) {
-                CLONE_LOG(logSpecError, "Working directory cannot be restored after the archive command");
-            }
-            entered_ = false;
-        }
-    }
-
-private:
-    cloneutil::Fd saved_;
-    bool entered_ = false;
-};
-
 // Removes the export tree when the packaging step ends, whatever happened in it.
 class ExportTreeRemoval {
 public:
@@ -199,13 +162,12 @@ void CloneCreator::generateCompressedFile()
         return;
     }
 
-    WorkingDirectory workingDirectory;
-    if (!workingDirectory.saved()) {
-        CLONE_LOG(logSpecError, "Working directory cannot be remembered; %s is not archived", CLONE_EXPORT_TREE);
-        return;
-    }
-    // Archiving from anywhere else would pack the wrong directory.
-    if (!workingDirectory.enter(cloneutil::devicePath(CLONE_EXPORT_TREE))) {
+    // The archive command runs in the export tree; the process's own working directory, which
+    // the host's threads share, never moves. Archiving from anywhere else would pack the wrong
+    // directory.
+    const std::string exportTree = cloneutil::devicePath(CLONE_EXPORT_TREE);
+    struct stat tree;
+    if (::stat(exportTree.c_str(), &tree) != 0 || !S_ISDIR(tree.st_mode) || ::access(exportTree.c_str(), X_OK) != 0) {
         CLONE_LOG(logSpecError, "Export tree %s cannot be entered; nothing is archived", CLONE_EXPORT_TREE);
         return;
     }
@@ -213,13 +175,12 @@ void CloneCreator::generateCompressedFile()
     if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(&outputLocationOfDLM[0], 0755) != 0) {
         CLONE_LOG(logSpecError, "Output location %s cannot be created", outputLocationOfDLM.c_str());
     }
-    if (cloneutil::runCommand(command) != 0) {
+    if (cloneutil::runCommand(command, exportTree.c_str()) != 0) {
         CLONE_LOG(logSpecInfo, "Clone file compression operation got failed");
         std::remove(archive);
     } else {
         archiveWritten = true;
     }
-    workingDirectory.restore();
 }
 
 int CloneCreator::generateCloneDLM(char* password, std::string dlmType)

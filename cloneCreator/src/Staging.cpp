@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,9 @@
 #include <ctime>
 #include <poll.h>
 #include <pthread.h>
-#include <spawn.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -64,44 +67,97 @@ namespace {
 
 extern "C" char** environ;
 
-class SpawnAttributes {
-public:
-    SpawnAttributes() : ok_(posix_spawnattr_init(&attr_) == 0) {}
-    ~SpawnAttributes()
-    {
-        if (ok_) {
-            posix_spawnattr_destroy(&attr_);
+// What the child needs to become the command; made ready before it exists, since a child that
+// shares the caller's memory may call only async-signal-safe functions.
+struct ChildSetup {
+    char* const* argv;
+    char* const* envp;
+    const char* dir;  // its working directory; null: the caller's
+    int devNull;      // /dev/null, above the standard descriptors, close-on-exec
+    sigset_t empty;
+};
+
+// The child: a process group of its own, default signal dispositions and an empty mask, /dev/null
+// for each standard descriptor the host does not hand over, none of the host's or the library's
+// other descriptors. It starts the shell and ends as the shell ended, and never runs another
+// program itself: so it keeps sending no signal when it ends, which an exec would undo. A child
+// of a multi-threaded host, it calls only async-signal-safe functions.
+int superviseCommand(void* arg)
+{
+    const ChildSetup& s = *static_cast<const ChildSetup*>(arg);
+    ::setpgid(0, 0);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction action;
+        if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_DFL) {
+            action.sa_handler = SIG_DFL;
+            action.sa_flags = 0;
+            (void)::sigaction(sig, &action, nullptr);
         }
     }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ok() const { return ok_; }
-    posix_spawnattr_t* get() { return &attr_; }
-
-private:
-    posix_spawnattr_t attr_;
-    bool ok_;
-};
-
-// SIGCHLD stays blocked while a command runs, as system() keeps it: a SIGCHLD handler of the
-// caller's that reaps any child must not take the status this wait is for.
-class ChildSignalBlocked {
-public:
-    ChildSignalBlocked()
-    {
-        sigset_t child;
-        sigemptyset(&child);
-        sigaddset(&child, SIGCHLD);
-        pthread_sigmask(SIG_BLOCK, &child, &previous_);
+    for (int fd = 0; fd <= 2; ++fd) {
+        const int flags = ::fcntl(fd, F_GETFD);
+        if ((flags == -1 || (flags & FD_CLOEXEC) != 0) && (s.devNull < 0 || ::dup2(s.devNull, fd) != fd)) {
+            ::_exit(127);
+        }
     }
-    ~ChildSignalBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    ChildSignalBlocked(const ChildSignalBlocked&) = delete;
-    ChildSignalBlocked& operator=(const ChildSignalBlocked&) = delete;
-    const sigset_t& previous() const { return previous_; }
+#ifdef SYS_close_range
+    if (::syscall(SYS_close_range, 3U, ~0U, 0U) != 0)
+#endif
+    {
+        struct rlimit files;
+        const long last = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                              ? static_cast<long>(files.rlim_cur)
+                              : 65536;
+        for (long fd = 3; fd < last; ++fd) {
+            ::close(static_cast<int>(fd));
+        }
+    }
+    if (s.dir != nullptr && ::chdir(s.dir) != 0) {
+        ::_exit(127);
+    }
+    ::sigprocmask(SIG_SETMASK, &s.empty, nullptr);
+    const pid_t shell = ::vfork();
+    if (shell == 0) {
+        ::execve("/bin/sh", s.argv, s.envp);
+        ::_exit(127);
+    }
+    int status = 0;
+    while (shell > 0 && ::waitpid(shell, &status, 0) == -1 && errno == EINTR) {
+    }
+    if (shell > 0 && WIFSIGNALED(status)) {
+        // Ended by a signal: so is this process, with the same one.
+        ::kill(::getpid(), WTERMSIG(status));
+    }
+    ::_exit(shell > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
 
-private:
-    sigset_t previous_;
-};
+// Starts the child as fork does, but with no signal when it ends (where the system allows): a
+// host's SIGCHLD handler, reaping thread or ignored SIGCHLD can then neither take its status nor
+// reap it. -1 when it could not be started.
+pid_t startChild(ChildSetup& setup)
+{
+    constexpr std::size_t kStack = 64 * 1024;
+    void* stack = ::mmap(nullptr, kStack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED) {
+        return -1;
+    }
+    // No signal handler of the host runs in the child before it has set its own dispositions.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    char* top = static_cast<char*>(stack) + kStack;
+    pid_t pid = ::clone(superviseCommand, top, 0, &setup);
+    if (pid == -1 && errno == EINVAL) {
+        // Emulators that cannot give a child another end signal: it ends with SIGCHLD, as system()'s does.
+        pid = ::clone(superviseCommand, top, SIGCHLD, &setup);
+    }
+    const int error = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::munmap(stack, kStack);
+    errno = error;
+    return pid;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -119,7 +175,7 @@ Fd childEndNotice(pid_t pid)
 
 // Waits for the child until DEADLINE: on its end notice, or else polling with pauses that grow
 // from 50 microseconds to 5 ms. With REAP its wait status is taken into STATUS; without, the ended
-// child is left to be reaped.
+// child is left to be reaped. __WALL: the child sends no signal when it ends.
 enum class Ended { Yes, No, Lost };
 Ended waitUntil(pid_t pid, const Fd& notice, Clock::time_point deadline, bool reap, int& status)
 {
@@ -127,10 +183,11 @@ Ended waitUntil(pid_t pid, const Fd& notice, Clock::time_point deadline, bool re
     for (;;) {
         siginfo_t info;
         info.si_pid = 0;
-        const pid_t seen = reap ? ::waitpid(pid, &status, WNOHANG)
-                                : (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
-                                       ? info.si_pid
-                                       : -1);
+        const pid_t seen =
+            reap ? ::waitpid(pid, &status, WNOHANG | __WALL)
+                 : (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT | __WALL) == 0
+                        ? info.si_pid
+                        : -1);
         if (seen == pid) {
             return Ended::Yes;
         }
@@ -154,25 +211,23 @@ Ended waitUntil(pid_t pid, const Fd& notice, Clock::time_point deadline, bool re
 
 }  // namespace
 
-int runCommand(const char* command)
+int runCommand(const char* command, const char* dir)
 {
     const unsigned limit = commandTimeLimit();
-    ChildSignalBlocked blocked;
-    SpawnAttributes attributes;
-    // A group of its own, so a stop reaches what the shell started; the caller's signal mask.
-    if (!attributes.ok() || posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK) != 0 ||
-        posix_spawnattr_setpgroup(attributes.get(), 0) != 0 ||
-        posix_spawnattr_setsigmask(attributes.get(), &blocked.previous()) != 0) {
-        CLONE_LOG(logSpecError, "Command cannot be prepared: %s", command);
-        return -1;
-    }
     char shell[] = "sh";
     char option[] = "-c";
     char* const argv[] = {shell, option, const_cast<char*>(command), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, "/bin/sh", nullptr, attributes.get(), argv, environ);
-    if (spawned != 0) {
-        CLONE_LOG(logSpecError, "Command cannot be started (%s): %s", std::strerror(spawned), command);
+    ChildSetup setup = {argv, environ, dir, -1, {}};
+    sigemptyset(&setup.empty);
+    {
+        // Above the standard descriptors, which the host may have closed.
+        const Fd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+        setup.devNull = devNull.valid() ? ::fcntl(devNull.get(), F_DUPFD_CLOEXEC, 3) : -1;
+    }
+    const Fd devNull(setup.devNull);
+    const pid_t pid = startChild(setup);
+    if (pid == -1) {
+        CLONE_LOG(logSpecError, "Command cannot be started (%s): %s", std::strerror(errno), command);
         return -1;
     }
     const Fd notice = childEndNotice(pid);
@@ -181,6 +236,8 @@ int runCommand(const char* command)
     case Ended::Yes:
         return status;
     case Ended::Lost:
+        // Taken by someone else: whether the command did its work is unknown.
+        CLONE_LOG(logSpecError, "Command's end was taken by another waiter; it counts as failed: %s", command);
         return -1;
     case Ended::No:
         break;
@@ -191,7 +248,7 @@ int runCommand(const char* command)
     waitUntil(pid, notice, Clock::now() + std::chrono::seconds(1), false, status);
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
-    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    while (::waitpid(pid, &status, __WALL) == -1 && errno == EINTR) {
     }
     CLONE_LOG(logSpecError, "Command stopped after %u s: %s", limit, command);
     return -1;

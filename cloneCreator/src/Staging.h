@@ -34,8 +34,13 @@ unsigned commandTimeLimit();
 // Runs COMMAND with "/bin/sh -c", as system() does, but only for the command time limit: a device
 // tool that hangs must not hang the export. The shell and all it starts form a process group of
 // their own; at the limit the whole group gets SIGTERM, a second later SIGKILL, and that is
-// logged. The shell's wait status; -1 when it was stopped or could not be started.
-int runCommand(const char* command);
+// logged. The shell's wait status; -1 when it was stopped, could not be started or its end was
+// taken by another waiter (logged too).
+// Nothing of the host's process is changed or handed over: the shell starts with default signal
+// dispositions, an empty signal mask, /dev/null for standard descriptors the host has closed and
+// no other descriptor, in DIR when one is given (the caller's working directory stays), and it
+// sends no SIGCHLD when it ends, so a host that reaps its children cannot take its status.
+int runCommand(const char* command, const char* dir = nullptr);
 
 // Runs a command line of fixed device paths (see deviceCommand) with runCommand; its result, or
 // -1 when the command could not be formed.

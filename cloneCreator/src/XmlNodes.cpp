@@ -15,7 +15,6 @@ XmlDoc parseManifest(const char* path)
     if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
         return XmlDoc();
     }
-    xmlKeepBlanksDefault(0);
     return XmlDoc(xmlReadFile(path, nullptr, XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                                                  XML_PARSE_NONET));
 }

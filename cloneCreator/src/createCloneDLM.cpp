@@ -1,7 +1,12 @@
 // The library's entry point: one call makes one clone file, start to end, on the caller's thread.
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <libxml/parser.h>
@@ -72,6 +77,41 @@ bool stagingDirUsable()
     return true;
 }
 
+// One export at a time in the whole device: the staging paths are fixed and the clean-up empties
+// them. Held, as a lock on a file in the staging directory, for as long as it lives; a call waits
+// for another one (of this process or another) up to the command time limit.
+class DeviceExportLock {
+public:
+    bool take()
+    {
+        fd_.reset(::open(cloneutil::devicePath(CLONE_EXPORT_LOCK).c_str(),
+                         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+        if (!fd_.valid()) {
+            // No staging directory yet: nothing else can be using it, and the group expansion says so.
+            if (errno == ENOENT) {
+                return true;
+            }
+            CLONE_LOG(logSpecError, "Export lock %s cannot be opened; no export runs", CLONE_EXPORT_LOCK);
+            return false;
+        }
+        const unsigned limit = cloneutil::commandTimeLimit();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
+        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+                CLONE_LOG(logSpecError, "Another export still held %s after %u s; no export runs", CLONE_EXPORT_LOCK,
+                          limit);
+                return false;
+            }
+            const struct timespec pause = {0, 20000000};
+            ::nanosleep(&pause, nullptr);
+        }
+        return true;
+    }
+
+private:
+    cloneutil::Fd fd_;  // closing it lets the lock go
+};
+
 // The export's steps: groups, plug-ins, walk and save, prune, archive, sign. 0 only for a clone
 // file this call wrote.
 int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootProblem, const char* password,
@@ -83,6 +123,10 @@ int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootPro
         return 1;
     }
     if (!stagingDirUsable()) {
+        return 1;
+    }
+    DeviceExportLock deviceLock;
+    if (!deviceLock.take()) {
         return 1;
     }
     const std::string dlmType = creator.createGroups(groupNameLine);
@@ -106,9 +150,29 @@ int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootPro
 
 }  // namespace
 
+namespace {
+
+// Calls of this process, one at a time: an export uses state of the library's own (the device
+// root, the portal, the clone type) from start to end.
+std::timed_mutex& exportTurn()
+{
+    static std::timed_mutex turn;
+    return turn;
+}
+
+}  // namespace
+
 extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outputLocation, const char* password,
                                                                      char* groupNameLine)
 {
+    std::unique_lock<std::timed_mutex> turn(exportTurn(), std::defer_lock);
+    const unsigned limit = cloneutil::commandTimeLimit();
+    if (!turn.try_lock_for(std::chrono::seconds(limit))) {
+        CLONE_LOG(logSpecLibEnter, "createCloneDLM");
+        CLONE_LOG(logSpecError, "Another export of this process still ran after %u s; no export runs", limit);
+        CLONE_LOG(logSpecLibReturn, "createCloneDLM");
+        return 1;
+    }
     std::string rootProblem;
     const bool rootUsable = cloneutil::refreshDeviceRoot(&rootProblem);
     CLONE_LOG(logSpecLibEnter, "createCloneDLM");

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ExportTest.h"
 #include "CloneFileTestUtil.h"
 #include "ClonefileCommand.h"
 #include "CloningExportPortal.h"
@@ -90,98 +91,6 @@ const std::pair<const char*, const char*> kPluginContents[] = {
     {"data/fdiAttributes/fdiAttributes", "set fdi.device.interfaceEnabled=TRUE\nset fdi.vendor.id=0x1A2B\n"},
 };
 
-bool contains(const std::vector<std::string>& names, const std::string& name)
-{
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-std::vector<std::string> sortedDir(const std::string& dir)
-{
-    std::vector<std::string> names = listDir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// The element name of an outline line.
-std::string elementName(const std::string& line)
-{
-    const std::size_t start = line.find_first_not_of(' ');
-    return line.substr(start, line.find_first_of("[:", start) - start);
-}
-
-class ExportTest : public DeviceTest {
-protected:
-    bool bareDevice() const override { return false; }
-    bool withPlugins() const override { return true; }
-
-    void SetUp() override
-    {
-        // The portal and the clone type outlive every export of a process; each test starts as
-        // a freshly loaded library does, whichever tests ran before it in the same program.
-        cloneutil::cloningPortal().GetPluginMap().clear();
-        srtCloneSelfType.clear();
-        DeviceTest::SetUp();
-        makeDirs(root() + "/io");
-        // Something in the plug-ins' name spaces, a later value that wins and a neighbour not theirs.
-        setAttribute("media.custom.1.name", "Cardstock");
-        setAttribute("media.custom.1.weight", "176");
-        setAttribute("media.custom.1.weight", "220");
-        setAttribute("mediaTray.1.size", "A4");
-        setAttribute("fdi.vendor.id", "0x1A2B");
-        setAttribute("fdi.device.interfaceEnabled", "TRUE");
-    }
-    void TearDown() override
-    {
-        cloneutil::cloningPortal().GetPluginMap().clear();
-        DeviceTest::TearDown();
-    }
-
-    // A null GROUPLINE: the pipeline from the manifest placed in the export tree.
-    int exportTo(const std::string& outputDir, const char* groupLine)
-    {
-        std::string out = outputDir;
-        std::string line = groupLine != nullptr ? groupLine : "";
-        return createCloneDLM(&out[0], kClonePassword, groupLine != nullptr ? &line[0] : nullptr);
-    }
-
-    CommandResult clonefile(const std::vector<std::string>& args) const
-    {
-        return runClonefile(root() + "/io/command", args);
-    }
-
-    std::vector<std::string> members(const std::string& cloneFile) const
-    {
-        const CommandResult list = clonefile({"list", "--key", signingPublicKey(), cloneFile});
-        EXPECT_EQ(list.status, 0) << list.err;
-        return lines(list.out);
-    }
-
-    // The outline of the verified clone file's manifest (verify checks its schema). Each element's
-    // text, but a version's or the serial number, names a member or a folder with members in it.
-    std::string verifiedOutline(const std::string& cloneFile) const
-    {
-        const CommandResult verify = clonefile({"verify", "--key", signingPublicKey(), cloneFile});
-        EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
-        const CommandResult manifest = clonefile({"manifest", "--key", signingPublicKey(), cloneFile});
-        EXPECT_EQ(manifest.status, 0) << manifest.err;
-        writeFile(root() + "/io/manifest.xml", manifest.out);
-        const std::string outline = xmlFileOutline(root() + "/io/manifest.xml");
-        const std::vector<std::string> names = members(cloneFile);
-        for (const std::string& line : lines(outline)) {
-            const std::size_t text = line.find(": ");
-            if (text == std::string::npos || elementName(line) == "version" || elementName(line) == "serialNumber") {
-                continue;
-            }
-            const std::string named = "./" + line.substr(text + 2);
-            const std::string folder = named.back() == '/' ? named : named + "/";
-            EXPECT_TRUE(std::any_of(names.begin(), names.end(), [&](const std::string& m) {
-                return m == named ||
-                       (m.size() > folder.size() && m.back() != '/' && m.compare(0, folder.size(), folder) == 0);
-            })) << line;
-        }
-        return outline;
-    }
-};
 
 // The groups the sample device offers another device of its kind.
 TEST_F(ExportTest, CloneFileCarriesWhatTheGroupsSelected)
@@ -202,8 +111,8 @@ TEST_F(ExportTest, CloneFileCarriesWhatTheGroupsSelected)
     }
 
     // The export tree went into the archive; the configuration list, which the ConfigServer plug-in
-    // reads, stays for the next export.
-    EXPECT_EQ(listDir(path("/xpaths/tmp_cloningData")), std::vector<std::string>{"cfg_attr_list"});
+    // reads, stays for the next export, and so does the lock file that keeps exports apart.
+    EXPECT_EQ(sortedDir(path("/xpaths/tmp_cloningData")), kStagingLeft);
     EXPECT_TRUE(logged("FORCEINFO", "Clone Creation Succeeded - clone file size: " +
                                         std::to_string(std::filesystem::file_size(cloneFile))));
     EXPECT_EQ(messages("ERROR"), std::vector<std::string>{"Creating /xpaths/tmp_cloningData/cloningExport/data/"
@@ -285,7 +194,7 @@ TEST_F(OddDeviceRootTest, DemoExportFillsEveryHelpersElementAndRunsNothingHidden
                                         "CLONE_TO_SELF_GROUP "),
               0);
     EXPECT_EQ(messages("ERROR"), std::vector<std::string>{});
-    EXPECT_EQ(listDir(path("/xpaths/tmp_cloningData")), std::vector<std::string>{"cfg_attr_list"});
+    EXPECT_EQ(sortedDir(path("/xpaths/tmp_cloningData")), kStagingLeft);
     EXPECT_TRUE(contains(lines(clonefile({"info", root() + "/out/cloning.dlm"}).out), "clone-type: cloneSelf"));
     const std::vector<std::string> outline = lines(verifiedOutline(root() + "/out/cloning.dlm"));
     CloneCreator creator(const_cast<char*>("/out"));

@@ -81,7 +81,6 @@ std::string xmlFileOutline(const std::string& path)
     if (::access(path.c_str(), F_OK) != 0) {
         return "<missing>";
     }
-    xmlKeepBlanksDefault(0);
     const int options = XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET;
     const cloneutil::XmlDoc doc(xmlReadFile(path.c_str(), nullptr, options));
     return doc ? xmlOutline(doc.get()) : "<unparseable>";

@@ -32,7 +32,7 @@ const std::string_view kProfile = "<profile/>";
 class ListWriter {
 public:
     explicit ListWriter(const char* file)
-        : file_(std::fopen(cloneutil::devicePath(file).c_str(), "w")), ok_(file_ != nullptr)
+        : file_(std::fopen(cloneutil::devicePath(file).c_str(), "we")), ok_(file_ != nullptr)
     {
     }
 

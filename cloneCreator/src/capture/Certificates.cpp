@@ -149,7 +149,7 @@ bool_t writeLinkList(DIR* store, const LinkList& l, xmlNodePtr node, Accept acce
 {
     const std::string dir = cloneutil::devicePath(l.dir);
     const std::string file = cloneutil::devicePath(l.file);
-    cloneutil::File list(std::fopen(file.c_str(), "w"));
+    cloneutil::File list(std::fopen(file.c_str(), "we"));
     if (!list) {
         CLONE_LOG(logSpecError, l.writeFailure, l.file);
         (void)::rmdir(dir.c_str());

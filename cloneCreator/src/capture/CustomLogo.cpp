@@ -53,7 +53,7 @@ bool_t CloneCreator::cloneBlockingScreenImageTypeConfigValue(std::string imageFi
         return FALSE;
     }
     const std::string path = cloneutil::devicePath(CONFIG_VALUE_FILE);
-    cloneutil::File file(std::fopen(path.c_str(), "w+"));
+    cloneutil::File file(std::fopen(path.c_str(), "w+e"));
     if (!file) {
         CLONE_LOG(logSpecError, "Blocking screen image type config value unable to be cloned - cannot create file.");
         return FALSE;

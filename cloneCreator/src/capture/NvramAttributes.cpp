@@ -26,7 +26,7 @@ void removeFile(const char* file)
 // "1" and no line end; false when it did not reach the file.
 bool writeRebootMarker()
 {
-    cloneutil::File marker(std::fopen(cloneutil::devicePath(REBOOT_MARKER).c_str(), "w"));
+    cloneutil::File marker(std::fopen(cloneutil::devicePath(REBOOT_MARKER).c_str(), "we"));
     if (!marker) {
         return false;
     }

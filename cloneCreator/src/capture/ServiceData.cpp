@@ -85,7 +85,7 @@ bool nonEmptyFile(const char* path)
 
 bool writeWhole(const char* path, const std::string& text)
 {
-    cloneutil::File file(std::fopen(cloneutil::devicePath(path).c_str(), "w"));
+    cloneutil::File file(std::fopen(cloneutil::devicePath(path).c_str(), "we"));
     if (!file) {
         return false;
     }
@@ -267,7 +267,7 @@ bool_t CloneCreator::clonePosAttributesHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecReturn, "clonePosAttributesHelper");
         return FALSE;
     }
-    cloneutil::File file(std::fopen(cloneutil::devicePath(POS_FILE).c_str(), "w+"));
+    cloneutil::File file(std::fopen(cloneutil::devicePath(POS_FILE).c_str(), "w+e"));
     if (!file) {
         CLONE_LOG(logSpecError, "POS config settings unable to be cloned - cannot create file.");
     } else {
