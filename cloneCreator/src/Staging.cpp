@@ -12,8 +12,6 @@
 #include <ctime>
 #include <poll.h>
 #include <pthread.h>
-#include <sched.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <string>
 #include <sys/stat.h>
@@ -82,9 +80,8 @@ struct ChildSetup {
 // other descriptors. It starts the shell and ends as the shell ended, and never runs another
 // program itself: so it keeps sending no signal when it ends, which an exec would undo. A child
 // of a multi-threaded host, it calls only async-signal-safe functions.
-int superviseCommand(void* arg)
+[[noreturn]] void superviseCommand(const ChildSetup& s)
 {
-    const ChildSetup& s = *static_cast<const ChildSetup*>(arg);
     ::setpgid(0, 0);
     for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction action;
@@ -134,29 +131,26 @@ int superviseCommand(void* arg)
 // Starts the child as fork does, but with no signal when it ends (where the system allows): a
 // host's SIGCHLD handler, reaping thread or ignored SIGCHLD can then neither take its status nor
 // reap it. -1 when it could not be started.
-pid_t startChild(ChildSetup& setup)
+pid_t startChild(const ChildSetup& setup)
 {
-    constexpr std::size_t kStack = 64 * 1024;
-    void* stack = ::mmap(nullptr, kStack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (stack == MAP_FAILED) {
-        return -1;
-    }
     // No signal handler of the host runs in the child before it has set its own dispositions.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
-    char* top = static_cast<char*>(stack) + kStack;
-    pid_t pid = ::clone(superviseCommand, top, 0, &setup);
+    // As fork, on a copy of this thread's stack; only the end signal differs (0: none).
+    long pid = ::syscall(SYS_clone, 0UL, 0UL, 0UL, 0UL, 0UL);
     if (pid == -1 && errno == EINVAL) {
         // Emulators that cannot give a child another end signal: it ends with SIGCHLD, as system()'s does.
-        pid = ::clone(superviseCommand, top, SIGCHLD, &setup);
+        pid = ::syscall(SYS_clone, static_cast<unsigned long>(SIGCHLD), 0UL, 0UL, 0UL, 0UL);
+    }
+    if (pid == 0) {
+        superviseCommand(setup);
     }
     const int error = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::munmap(stack, kStack);
     errno = error;
-    return pid;
+    return static_cast<pid_t>(pid);
 }
 
 using Clock = std::chrono::steady_clock;
