@@ -190,13 +190,13 @@ bool definitionFilePath(cloneutil::PathBuffer& path, const char* name)
     return cloneutil::formatPath(path, "%s/%s", dir, (std::string("clone/data/") + name).c_str());
 }
 
-bool openDefinitionFile(std::ifstream& stream, const char* name)
+bool openDefinitionFile(cloneutil::InputFile& stream, const char* name)
 {
     cloneutil::PathBuffer path;
     struct stat st;
     // Only a regular file: opening a FIFO or a device node in its place would block the export.
     if (definitionFilePath(path, name) && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-        stream.open(path, std::ios::in | std::ios::binary);
+        stream.open(path);
     }
     return stream.is_open();
 }
@@ -305,7 +305,7 @@ int CloneGroupsProcessor::createListForGroups(char* gName, std::string typeOfDLM
     CLONE_LOG(logSpecEnter, "%s()", "createListForGroups");
     int result = 1;
     dlmType = typeOfDLM;
-    std::ifstream groupStream;
+    cloneutil::InputFile groupStream;
     if (!openDefinitionFile(groupStream, kGroupsFile)) {
         CLONE_LOG(logSpecError, "Failed to open tmp_groups_parsed File");
     } else {
@@ -321,7 +321,7 @@ int CloneGroupsProcessor::createListForGroups(char* gName, std::string typeOfDLM
     return result;
 }
 
-std::string CloneGroupsProcessor::processGroups(std::ifstream& groupStream, char* gname)
+std::string CloneGroupsProcessor::processGroups(cloneutil::InputFile& groupStream, char* gname)
 {
     CLONE_LOG(logSpecEnter, "%s()", "processGroups");
     groupName = gname != nullptr ? gname : "";
@@ -338,13 +338,13 @@ std::string CloneGroupsProcessor::processGroups(std::ifstream& groupStream, char
     return header;
 }
 
-int CloneGroupsProcessor::processSubGroups(std::ifstream& groupStream, std::string /*dataName*/)
+int CloneGroupsProcessor::processSubGroups(cloneutil::InputFile& groupStream, std::string /*dataName*/)
 {
     CLONE_LOG(logSpecEnter, "%s()", "processSubGroups");
     // 1 until a subgroup of this group is found: a group that expands to nothing is reported.
     int result = 1;
     const std::unordered_set<std::string> wanted = subgroupsAhead(groupStream);
-    std::ifstream attribStream;
+    cloneutil::InputFile attribStream;
     SubgroupIndex index;
     std::string subgroup;
     for (;;) {
@@ -391,7 +391,7 @@ int CloneGroupsProcessor::processSubGroups(std::ifstream& groupStream, std::stri
     }
 }
 
-void CloneGroupsProcessor::insertAttributesInList(std::ifstream& /*groupStream*/, std::ifstream& subGroupStream,
+void CloneGroupsProcessor::insertAttributesInList(cloneutil::InputFile& /*groupStream*/, cloneutil::InputFile& subGroupStream,
                                                   std::string attrName)
 {
     CLONE_LOG(logSpecEnter, "%s()", "insertAttributesInList");
@@ -406,7 +406,7 @@ void CloneGroupsProcessor::insertAttributesInList(std::ifstream& /*groupStream*/
     CLONE_LOG(logSpecReturn, "insertAttributesInList");
 }
 
-int CloneGroupsProcessor::checkPrecondition(std::ifstream& subGroupStream, std::string& attrName)
+int CloneGroupsProcessor::checkPrecondition(cloneutil::InputFile& subGroupStream, std::string& attrName)
 {
     CLONE_LOG(logSpecEnter, "%s()", "checkPrecondition");
     readLine(subGroupStream, attrName, kAttribFile);
@@ -454,7 +454,7 @@ int CloneGroupsProcessor::checkPrecondition(std::ifstream& subGroupStream, std::
     return 0;
 }
 
-void CloneGroupsProcessor::createListName(std::ifstream& subGroupStream, std::string attrName)
+void CloneGroupsProcessor::createListName(cloneutil::InputFile& subGroupStream, std::string attrName)
 {
     CLONE_LOG(logSpecEnter, "%s()", "createListName");
     std::string listFile = "NULL";
@@ -478,7 +478,7 @@ void CloneGroupsProcessor::createListName(std::ifstream& subGroupStream, std::st
     addXmlNodes(subGroupStream, attrName, endTag, listFile);
 }
 
-void CloneGroupsProcessor::addXmlNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag,
+void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag,
                                        std::string outputFile)
 {
     cloneFile = CloningManifestFilePath();
@@ -547,7 +547,7 @@ void CloneGroupsProcessor::saveGroupManifest()
     retNode = nullptr;
 }
 
-void CloneGroupsProcessor::appendAttributesToList(std::ifstream& subGroupStream, std::string& attrName,
+void CloneGroupsProcessor::appendAttributesToList(cloneutil::InputFile& subGroupStream, std::string& attrName,
                                                   const std::string& endTag, const std::string& outputFile)
 {
     cloneutil::File out;

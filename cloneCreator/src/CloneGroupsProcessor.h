@@ -4,7 +4,6 @@
 #ifndef CLONE_CLONEGROUPSPROCESSOR_H
 #define CLONE_CLONEGROUPSPROCESSOR_H
 
-#include <fstream>
 #include <map>
 #include <string>
 #include <utility>
@@ -14,6 +13,7 @@
 #include <libxml/xmlwriter.h>
 
 #include "Handles.h"
+#include "InputFile.h"
 
 // Namespace of the manifest; its path is what readers of a clone file key on.
 #define CLONE_MANIFEST_NAMESPACE "http://www.clonecreator.local/ConfigManifest"
@@ -34,14 +34,14 @@ public:
 
     // Group definitions.
     int createListForGroups(char* gName, std::string typeOfDLM);
-    std::string processGroups(std::ifstream& groupStream, char* gname);
-    int processSubGroups(std::ifstream& groupStream, std::string dataName);
-    void insertAttributesInList(std::ifstream& groupStream, std::ifstream& subGroupStream, std::string attrName);
-    int checkPrecondition(std::ifstream& subGroupStream, std::string& attrName);
-    void createListName(std::ifstream& subGroupStream, std::string attrName);
-    void addXmlNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag, std::string outputFile);
+    std::string processGroups(cloneutil::InputFile& groupStream, char* gname);
+    int processSubGroups(cloneutil::InputFile& groupStream, std::string dataName);
+    void insertAttributesInList(cloneutil::InputFile& groupStream, cloneutil::InputFile& subGroupStream, std::string attrName);
+    int checkPrecondition(cloneutil::InputFile& subGroupStream, std::string& attrName);
+    void createListName(cloneutil::InputFile& subGroupStream, std::string attrName);
+    void addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag, std::string outputFile);
     // Appends the section's lines, from ATTRNAME (already read) up to ENDTAG, to OUTPUTFILE.
-    void appendAttributesToList(std::ifstream& subGroupStream, std::string& attrName, const std::string& endTag,
+    void appendAttributesToList(cloneutil::InputFile& subGroupStream, std::string& attrName, const std::string& endTag,
                                 const std::string& outputFile);
 
     // Stub manifest writer.
@@ -57,9 +57,9 @@ public:
     int processXmlCurrentNodes(std::string Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc);
     xmlNodePtr addNodeAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc);
     xmlNodePtr addPropAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc);
-    void addXmlCloningDataNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag,
+    void addXmlCloningDataNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag,
                                 std::string outputFile, xmlDocPtr& doc);
-    void addXmlConfigurationManifestNodes(std::ifstream& subGroupStream, std::string& attrName, std::string endTag,
+    void addXmlConfigurationManifestNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag,
                                           std::string outFile, xmlDocPtr& doc);
     void addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc);
 

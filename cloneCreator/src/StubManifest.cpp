@@ -201,7 +201,7 @@ void CloneGroupsProcessor::markManifestChanged()
     manifestChanged_ = true;
 }
 
-void CloneGroupsProcessor::addXmlCloningDataNodes(std::ifstream& subGroupStream, std::string& attrName,
+void CloneGroupsProcessor::addXmlCloningDataNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
                                                   std::string endTag, std::string outputFile, xmlDocPtr& doc)
 {
     const xmlNodePtr root = xmlDocGetRootElement(doc);
@@ -233,7 +233,7 @@ void CloneGroupsProcessor::addXmlCloningDataNodes(std::ifstream& subGroupStream,
     }
 }
 
-void CloneGroupsProcessor::addXmlConfigurationManifestNodes(std::ifstream& subGroupStream, std::string& attrName,
+void CloneGroupsProcessor::addXmlConfigurationManifestNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
                                                             std::string endTag, std::string outFile, xmlDocPtr& doc)
 {
     const xmlNodePtr root = xmlDocGetRootElement(doc);

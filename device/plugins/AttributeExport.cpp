@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "InputFile.h"
 #include "device_log.h"
 
 namespace sampleplugin {
@@ -99,7 +99,7 @@ private:
     template <typename Visit>
     static void forEachAttribute(const std::string& path, Visit visit)
     {
-        std::ifstream in(path, std::ios::binary);
+        cloneutil::InputFile in(path);
         std::string line;
         std::uint64_t offset = 0;
         while (offset <= UINT32_MAX && std::getline(in, line)) {
@@ -137,7 +137,7 @@ private:
 std::map<std::string, std::string> attributesWithPrefix(const std::string& path, const std::string& prefix)
 {
     std::map<std::string, std::string> found;
-    std::ifstream in(path);
+    cloneutil::InputFile in(path);
     std::string line;
     while (std::getline(in, line)) {
         const std::string::size_type eq = line.find('=');
@@ -256,7 +256,7 @@ bool_t AttributePlugin::exportClone(const std::string& filename)
                       name_);
         return FALSE;
     }
-    std::ifstream list;
+    cloneutil::InputFile list;
     if (namespace_ == nullptr) {
         list.open(filename);
         if (!list) {

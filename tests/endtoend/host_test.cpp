@@ -222,6 +222,25 @@ TEST_F(HostTest, ToolsGetNothingOfTheHost)
     expectToolMembers({out + "/cloning.dlm"});
 }
 
+// Children the host starts from another thread during exports inherit no handle on the library's
+// files: the staging area and the group files.
+TEST_F(HostTest, HostChildrenInheritNoFileOfTheLibrary)
+{
+    const std::string seen = root() + "/io/host-child-fds";
+    const std::string script = "ls -l /proc/self/fd/ >> '" + seen + "'";
+    HostThread spawner([&] {
+        std::system(script.c_str());
+    });
+    const std::vector<std::string> cloneFiles = exportRounds(3);
+    spawner.stop();
+    ASSERT_TRUE(exists(seen));
+    for (const std::string& line : lines(readFile(seen))) {
+        EXPECT_EQ(line.find("/xpaths/tmp_cloningData"), std::string::npos) << line;
+        EXPECT_EQ(line.find("/clone/data/tmp_"), std::string::npos) << line;
+    }
+    expectToolMembers(cloneFiles);
+}
+
 // Exports that overlap wait for each other, within a process and across processes, and all of
 // them make their clone files.
 TEST_F(HostTest, OverlappingExportsTakeTurns)

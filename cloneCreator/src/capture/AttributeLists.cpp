@@ -4,7 +4,6 @@
 // writes with a line feed.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -15,6 +14,7 @@
 #include "CloneLog.h"
 #include "DevicePath.h"
 #include "Handles.h"
+#include "InputFile.h"
 #include "NvramFiles.h"
 #include "Staging.h"
 
@@ -68,9 +68,9 @@ private:
     bool ok_;
 };
 
-std::ifstream openList(const char* file)
+cloneutil::InputFile openList(const char* file)
 {
-    return std::ifstream(cloneutil::devicePath(file), std::ios::in | std::ios::binary);
+    return cloneutil::InputFile(cloneutil::devicePath(file));
 }
 
 void removeFile(const char* file)
@@ -101,7 +101,7 @@ void replaceList(const char* operation, ListWriter& scratch, const char* list)
 template <typename PerLine>
 void forEachLine(const char* list, const ListWriter& out, PerLine perLine)
 {
-    std::ifstream in = openList(list);
+    cloneutil::InputFile in = openList(list);
     std::string line;
     while (out.ok() && std::getline(in, line)) {
         if (!line.empty()) {
@@ -133,7 +133,7 @@ void keepUnlessStatic(const std::string& line, ListWriter& out)
         if (cloneutil::runDeviceCommand(SAVE_CN_CONFIG " -i " AUTO_ADDRESS_IN " -o " AUTO_ADDRESS_OUT) == -1) {
             removeFile(AUTO_ADDRESS_OUT);
         }
-        std::ifstream answer = openList(AUTO_ADDRESS_OUT);
+        cloneutil::InputFile answer = openList(AUTO_ADDRESS_OUT);
         std::string value;
         while (out.ok() && std::getline(answer, value)) {
             if (!value.empty() && value.find(kStaticValue) == std::string::npos) {
@@ -199,7 +199,7 @@ void CloneCreator::removeDuplicates(const char* source, const char* destination)
 {
     removeFile(destination);
     ListWriter out(destination);
-    std::ifstream in = openList(source);
+    cloneutil::InputFile in = openList(source);
     if (!out.ok() || !in.is_open()) {
         return;
     }
@@ -239,7 +239,7 @@ bool_t CloneCreator::isRebootRequired()
     static const char* const kNetworkTokens[] = {"IPV6_ANY_TOKEN", "TCPIP_ANY_TOKEN", "IP_INTERFACE_ANY_TOKEN",
                                                  "PCI_ENET_TOKEN"};
     // A list that cannot be read holds nothing that needs a restart.
-    std::ifstream in = openList(NVRAM_ATTR_LIST);
+    cloneutil::InputFile in = openList(NVRAM_ATTR_LIST);
     std::string line;
     while (std::getline(in, line)) {
         for (const char* token : kNetworkTokens) {

@@ -2,7 +2,6 @@
 // other devices) and "configurationAttributes" (a clone of this device's own configuration).
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <string>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include "CloningExportPortal.h"
 #include "DevicePath.h"
 #include "Handles.h"
+#include "InputFile.h"
 #include "NvramFiles.h"
 #include "Staging.h"
 
@@ -81,7 +81,7 @@ void logUnfinished(const char* helper)
 template <typename Each>
 void forEachLine(const char* path, Each each)
 {
-    std::ifstream in(cloneutil::devicePath(path), std::ios::binary);
+    cloneutil::InputFile in(cloneutil::devicePath(path));
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty()) {

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <limits.h>
 #include <string>
 #include <sys/stat.h>
@@ -16,6 +15,7 @@
 #include "ConfigValue.h"
 #include "DevicePath.h"
 #include "Handles.h"
+#include "InputFile.h"
 #include "SharedStagingDirs.h"
 #include "Staging.h"
 #include "xpaths.h"
@@ -216,7 +216,7 @@ bool_t CloneCreator::cloneDLMEnableHelper(xmlNodePtr xmlCurrentGroupPtr)
     bool_t result = FALSE;
     {
         // A list that cannot be read has no lines.
-        std::ifstream list(cloneutil::devicePath(DLM_ATTR_LIST), std::ios::binary);
+        cloneutil::InputFile list(cloneutil::devicePath(DLM_ATTR_LIST));
         if (!cloneutil::makeStagingDir(IPTABLES_DIR, cloneutil::MakeDir::MakeOrAccept)) {
             CLONE_LOG(logSpecError, "Creating %s is failed", IPTABLES_DIR);
         } else {
