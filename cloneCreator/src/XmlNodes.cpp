@@ -15,8 +15,14 @@ XmlDoc parseManifest(const char* path)
     if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
         return XmlDoc();
     }
-    return XmlDoc(xmlReadFile(path, nullptr, XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                                 XML_PARSE_NONET));
+    // Read through a descriptor of the library's own, close-on-exec: libxml2 would open the file
+    // so that a child the host starts meanwhile inherits it.
+    const Fd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
+        return XmlDoc();
+    }
+    return XmlDoc(xmlReadFd(fd.get(), path, nullptr, XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                                      XML_PARSE_NONET));
 }
 
 namespace {
