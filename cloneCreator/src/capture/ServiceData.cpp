@@ -222,11 +222,8 @@ bool_t CloneCreator::cloneDLMEnableHelper(xmlNodePtr xmlCurrentGroupPtr)
         } else {
             std::string states;
             std::string name;
+            // Every non-empty line is a name as it stands; a CR stays part of it, as in every list.
             while (std::getline(list, name)) {
-                // Lists edited on another system end their lines in CR LF.
-                if (!name.empty() && name.back() == '\r') {
-                    name.pop_back();
-                }
                 if (name.empty()) {
                     continue;
                 }
