@@ -175,7 +175,12 @@ void CloneCreator::generateCompressedFile()
     if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(&outputLocationOfDLM[0], 0755) != 0) {
         CLONE_LOG(logSpecError, "Output location %s cannot be created", outputLocationOfDLM.c_str());
     }
-    if (cloneutil::runCommand(command, exportTree.c_str()) != 0) {
+    const int status = cloneutil::runCommand(command, exportTree.c_str());
+    if (status != 0) {
+        if (status == -1) {
+            // Stopped at the time limit (or not run at all): the clone file's failure is that.
+            CLONE_LOG(logSpecError, "Archive command did not finish; %s is not made", archive);
+        }
         CLONE_LOG(logSpecInfo, "Clone file compression operation got failed");
         std::remove(archive);
     } else {

@@ -124,6 +124,19 @@ TEST_F(PackagingTest, ArchiveCommandRunsInExportTreeWithFixedArguments)
     EXPECT_EQ(readFile(record + ".cwd"), std::string(real) + "/xpaths/tmp_cloningData/cloningExport\n");
 }
 
+// An archive command stopped at the time limit is said to be one, and nothing of it is signed.
+TEST_F(PackagingTest, StoppedArchiveCommandIsSaidToBeStopped)
+{
+    placeExport();
+    ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
+    ScopedTool tar(root() + "/hanging", "tar", "exec sleep 30");
+    EXPECT_EQ(exportTo(out_), 1);
+    EXPECT_TRUE(anyError("Command stopped after 1 s: tar -cz -b 64 -f "));
+    EXPECT_TRUE(logged("ERROR", "Archive command did not finish; " + out_ + "/cloning.tar is not made"));
+    EXPECT_FALSE(exists(out_ + "/cloning.tar"));
+    EXPECT_FALSE(exists(cloneFile(out_)));
+}
+
 TEST_F(PackagingTest, UnenterableExportTreeIsNotArchived)
 {
     // No export tree: archiving "." would pack whatever directory the process is in.
