@@ -9,6 +9,7 @@
 #   --clonefile PATH  with the clonefile command at PATH, give the device a signing key (public
 #                     half in ROOT/config/clone_signing_key.pub.pem) and the demo clone
 #                     password "clone-demo"
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)

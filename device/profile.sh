@@ -7,6 +7,7 @@
 #   profile.sh ROOT SCALE      (called by mkdevice.sh --profile SCALE)
 # The groups are PROFILE1_GROUP .. PROFILE5_GROUP; the line selecting all of them is written to
 # ROOT/config/profile_groups.
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 [ $# -eq 2 ] || { echo "usage: profile.sh ROOT SCALE" >&2; exit 2; }
 root=$1

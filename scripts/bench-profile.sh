@@ -8,6 +8,7 @@
 #   scripts/bench-profile.sh [--ppc] [SCALE...]        (default scales: 0.1 1 10)
 # --ppc runs the same export under qemu-ppc from the PowerPC build (times only).
 # Figures go to $BUILD/profile-figures.txt; BUILD is build-bench (build-ppc-bench with --ppc).
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 ppc=false

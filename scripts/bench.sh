@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds and runs the benchmarks (release build), printing their figures.
 #   scripts/bench.sh [BUILD_DIR] [benchmark options]
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-bench}

@@ -4,6 +4,7 @@
 # the manifest, the device log records (source lines left out) and the tools' command lines.
 # Changes meant to keep behaviour (speed-ups) are checked with it.
 #   scripts/compare-exports.sh BUILD_BEFORE BUILD_AFTER        (Release or RelWithDebInfo builds)
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 [ $# -eq 2 ] || { echo "usage: compare-exports.sh BUILD_BEFORE BUILD_AFTER" >&2; exit 2; }
 src=$(cd "$(dirname "$0")/.." && pwd)

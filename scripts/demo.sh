@@ -6,6 +6,7 @@
 #   scripts/demo.sh [GROUPS]     (GROUPS: names each followed by a space)
 #   scripts/demo.sh --pcl-fonts  (places a manifest with a "pclFont" element in the export tree
 #                                 and exports it with a null group line: pclFonts.dlm)
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$src/build

@@ -2,6 +2,7 @@
 # Builds the device flavour of the library (literal device paths, firmware symbols left for the
 # device to resolve) and checks that it reaches the device's own paths and never the environment.
 #   scripts/device-build-check.sh [BUILD_DIR] [extra cmake arguments, e.g. a toolchain file]
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-device}

@@ -6,6 +6,7 @@
 #   scripts/fuzz.sh [SECONDS]
 # Environment: FUZZ_BUILD (build folder, default build-fuzz), FUZZ_TARGETS (default all),
 # FUZZ_ARGS (more libFuzzer options, e.g. -runs=N).
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-12}

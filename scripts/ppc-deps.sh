@@ -9,6 +9,7 @@
 # Usage (as root): scripts/ppc-deps.sh
 #   CLONE_PPC_CACHE  cache root (default /var/cache/clonecreator-ppc)
 #   CLONE_PPC_FORCE=1  rebuild the libraries even if the stamps match
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 shopt -s inherit_errexit
 

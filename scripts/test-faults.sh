@@ -3,6 +3,7 @@
 # under full file systems, failing or missing tools, broken device files and a damaged signing
 # key, with the invariant checked after every run. As root (it mounts small tmpfs).
 #   scripts/test-faults.sh [BUILD_DIR]
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}

@@ -4,6 +4,7 @@
 # find_package(cloneCreator) and once with pkg-config, and each build runs an export on a simulated
 # device of its own, whose clone file the installed clonefile then verifies.
 #   scripts/test-install.sh BUILD_DIR
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: test-install.sh BUILD_DIR}

@@ -4,6 +4,7 @@
 #   scripts/test-ppc.sh [BUILD_DIR]
 # The PowerPC builds of libxml2 and libcrypto are cached in $CLONE_PPC_CACHE
 # (default /var/cache/clonecreator-ppc), so only the first run builds them.
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-ppc}

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The whole test suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 #   scripts/test-sanitize.sh [BUILD_DIR]
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-asan}

@@ -2,6 +2,7 @@
 # The end-to-end tests (whole exports through createCloneDLM) and the capture helpers under
 # valgrind's memcheck: no memory error and no definite leak is allowed.
 #   scripts/test-valgrind.sh [BUILD_DIR]   (a native build made by scripts/test.sh)
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}

@@ -2,6 +2,7 @@
 # Builds everything and runs every test on this machine, then checks the device flavour of the
 # library. Installs what it needs first.
 #   scripts/test.sh [BUILD_DIR]
+case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
