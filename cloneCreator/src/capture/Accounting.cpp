@@ -52,8 +52,7 @@ const DatabaseDump kDumps[] = {
      "JBA Exception Cloning is failed"},
 };
 
-// The shell makes the dump file before the tool runs, so a failed dump leaves one behind; it is
-// removed with its directory, so the clone holds no dump that the manifest does not name.
+// Removes the dump and its directory.
 void discard(const DatabaseDump& d)
 {
     (void)std::remove(cloneutil::devicePath(d.dump).c_str());
@@ -68,9 +67,17 @@ bool_t captureDump(DumpRow row, xmlNodePtr node)
         CLONE_LOG(logSpecError, d.dirFailure, d.dir);
         return FALSE;
     }
-    if (d.run() != 0) {
+    const int status = d.run();
+    if (status != 0) {
         CLONE_LOG(logSpecInfo, "%s", d.dumpFailure);
-        discard(d);
+        if (status == -1) {
+            // Stopped at the time limit: nothing of it is kept.
+            discard(d);
+        } else {
+            // The shell made the dump file before the tool ran, so the directory stays, with the
+            // partial dump in it, unnamed: the address book certificates are staged below it.
+            (void)::rmdir(cloneutil::devicePath(d.dir).c_str());
+        }
         return FALSE;
     }
     // Dumps are staged with mode 0755 whatever the umask; one that keeps its mode is still whole.

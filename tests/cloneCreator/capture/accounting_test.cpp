@@ -35,4 +35,16 @@ TEST_P(ToolCaseTest, OnlyAWholeDumpIsStagedAndNamed)
 
 CLONE_CASES_WITH_FAULTS(Dumps, ToolCaseTest, kDumps, kToolFaults, kSharedToolFaults, kDumps[0]);
 
+// A failed address book dump leaves its directory, so the address book certificates, staged below
+// it with a single mkdir, are still captured.
+TEST_F(CaptureTest, FailedAddressBookDumpKeepsTheCertificatesParent)
+{
+    setAttribute("sim.tool.get_sql_data.sh", "fail");
+    writeSource("/xpaths/temp/certs/encryptionfiles/alice.pem", "certificate");
+    EXPECT_EQ(creator.cloneAddressBooksHelper(node()), FALSE);
+    EXPECT_EQ(creator.cloneAddressBookCertificatesHelper(node()), TRUE);
+    EXPECT_EQ(outline(), "node: data/addressBook/email_certs/\n");
+    expectKept(DATA "addressBook/email_certs/alice.pem", "certificate");
+}
+
 }  // namespace
