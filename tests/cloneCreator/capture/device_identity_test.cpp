@@ -18,6 +18,11 @@ struct IdentityCase {
 
 CLONE_PRINT_BY_NAME(IdentityCase)
 
+// Longer than a value buffer (1063 bytes): all of it, and with a two-byte character across the end.
+const std::string kLongSerial(1100, 'x');
+const std::string kSplitSerial = std::string(1062, 'x') + "\xc3\xa9yyy";
+const std::string kCut = "Configuration value sysMgmt.serialNumber is longer than 1063 bytes; only its first ";
+
 const std::vector<IdentityCase> kIdentityCases = {
     // A version already written, or with children (as the address book's has), is kept as it is.
     {"SerialAndEveryVersion", "SN42",
@@ -26,6 +31,10 @@ const std::vector<IdentityCase> kIdentityCases = {
      "ConfigurationManifest\n  cloningData\n    version: 1.0.0\n    book\n      version[number=1.0.0]\n"
      "        entry\n  version: 2.1.0\n  serialNumber: SN42\n",
      {}},
+    {"SerialLongerThanTheBufferIsCutAndSaid", kLongSerial.c_str(), "<r><serialNumber/></r>",
+     "r\n  serialNumber: " + std::string(1063, 'x') + "\n", {kCut + "1063 are used"}},
+    {"CutNeverSplitsACharacter", kSplitSerial.c_str(), "<r><serialNumber/></r>",
+     "r\n  serialNumber: " + std::string(1062, 'x') + "\n", {kCut + "1062 are used"}},
     {"SerialUnreadable", nullptr, "<r><serialNumber>kept</serialNumber></r>", "r\n  serialNumber: kept\n",
      {"cloneSerialNumberHelper:, Serial Number is not able to retrieved"}},
 };
