@@ -45,6 +45,7 @@ for selector in "$@"; do
     file=$root/config/sql/$table
     [ -r "$file" ] || { echo "get_sql_data.sh: no such table: $table" >&2; exit 1; }
     printf '[%s]\n' "$table"
-    grep -v -e '^$' -e '^#' "$file"
+    # Every byte as it is: rows with NUL bytes or bytes that are not UTF-8 are rows too.
+    LC_ALL=C grep -a -v -e '^$' -e '^#' "$file"
 done
 exit 0
