@@ -462,10 +462,12 @@ bool writeCloneFile(const std::string& archivePath, const std::string& clonePath
 bool verifyCloneFile(const std::string& path, const SigningKey& key, CloneFileInfo& info, std::string& error)
 {
     const UniqueFd fd = openRegularFile(path, error);
-    if (!fd.valid()) {
-        return false;
-    }
-    if (!readCloneFileInfo(fd.get(), info, error)) {
+    return fd.valid() && verifyCloneFile(fd.get(), path, key, info, error);
+}
+
+bool verifyCloneFile(int fd, const std::string& path, const SigningKey& key, CloneFileInfo& info, std::string& error)
+{
+    if (!readCloneFileInfo(fd, info, error)) {
         return false;
     }
     if (info.keyId != key.keyId()) {
@@ -481,7 +483,7 @@ bool verifyCloneFile(const std::string& path, const SigningKey& key, CloneFileIn
     std::vector<char> buf(64 * 1024);
     for (std::uint64_t pos = 0; pos < covered;) {
         const std::size_t want = covered - pos < buf.size() ? static_cast<std::size_t>(covered - pos) : buf.size();
-        if (!preadFully(fd.get(), buf.data(), want, pos) || !digest.update(buf.data(), want)) {
+        if (!preadFully(fd, buf.data(), want, pos) || !digest.update(buf.data(), want)) {
             error = errnoText("cannot read " + path);
             return false;
         }
@@ -489,7 +491,7 @@ bool verifyCloneFile(const std::string& path, const SigningKey& key, CloneFileIn
     }
     Digest hash;
     Signature signature;
-    if (!digest.final(hash) || !preadFully(fd.get(), signature.data(), signature.size(), covered)) {
+    if (!digest.final(hash) || !preadFully(fd, signature.data(), signature.size(), covered)) {
         error = "cannot read the signature";
         return false;
     }

@@ -96,6 +96,10 @@ bool writeCloneFile(const std::string& archivePath, const std::string& clonePath
 // Checks the structure and the signature of the clone file at PATH against KEY.
 bool verifyCloneFile(const std::string& path, const SigningKey& key, CloneFileInfo& info, std::string& error);
 
+// The same for the clone file open at FD (PATH names it in messages), so that what is read after
+// the check is what was checked.
+bool verifyCloneFile(int fd, const std::string& path, const SigningKey& key, CloneFileInfo& info, std::string& error);
+
 }  // namespace clonefmt
 
 #endif

@@ -23,14 +23,16 @@ struct CommandResult {
 };
 
 // ARGS to clonefile with INPUT on its standard input; IO is a path prefix for the streams' files.
-// With a TIMELIMIT (seconds) a command that hangs is killed then, and its status is -1.
+// With a TIMELIMIT (seconds) a command that hangs is killed then, and its status is -1. WRAPPER (a
+// program and its arguments, such as strace) runs clonefile when given.
 inline CommandResult runClonefile(const std::string& io, const std::vector<std::string>& args,
-                                  const std::string& input = "", bool withoutRoot = false, unsigned timeLimit = 0)
+                                  const std::string& input = "", bool withoutRoot = false, unsigned timeLimit = 0,
+                                  const std::vector<std::string>& wrapper = {})
 {
     writeFile(io + ".in", input);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::vector<std::string> words;
+        std::vector<std::string> words = wrapper;
         std::istringstream emulator(CLONEFILE_EMULATOR);
         for (std::string word; std::getline(emulator, word, '|');) {
             words.push_back(word);

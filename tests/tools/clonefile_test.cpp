@@ -80,6 +80,28 @@ std::string deepName(std::size_t size)
     return "./" + name + std::string(size - name.size(), 'x');
 }
 
+// With a key, a file is checked and read through one descriptor: a second open of it, which strace
+// makes fail here, never comes, so nothing put in its place after the check is read.
+TEST_F(ClonefileTest, CheckedAndReadThroughOneDescriptor)
+{
+    if (std::string(CLONEFILE_EMULATOR).empty() == false || ::access("/usr/bin/strace", X_OK) != 0) {
+        GTEST_SKIP() << "needs strace and a native clonefile";
+    }
+    const std::string file = cloneFileOf({{"./", '5', "", ""}, {"./first.txt", '0', "", "checked"}});
+    const std::vector<std::string> secondOpenFails = {"/usr/bin/strace", "-f", "-o", "/dev/null", "-P", file,
+                                                      "-e", "trace=open,openat", "-e",
+                                                      "inject=open,openat:error=EACCES:when=2+"};
+    for (const std::string command : {"verify", "list", "extract"}) {
+        std::vector<std::string> args = {command, "--key", signingPublicKey(), file};
+        if (command == "extract") {
+            args.push_back(root() + "/unpacked");
+        }
+        const CommandResult run = runClonefile(root() + "/io/command", args, "", false, 0, secondOpenFails);
+        EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+    }
+    EXPECT_EQ(readFile(root() + "/unpacked/first.txt"), "checked");
+}
+
 // Members that would land outside DIR, or that could not all be written, are refused before
 // anything at all is written (the harmless member comes first, so an empty DIR shows it).
 TEST_F(ClonefileTest, HostileMembersAreRefusedWithNothingWritten)

@@ -172,17 +172,19 @@ bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::Cl
 bool openChecked(const Args& args, const std::string& file, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info,
                  std::string& error)
 {
-    if (!args.key.empty()) {
-        clonefmt::SigningKey key;
-        if (!key.loadPublic(args.key, error)) {
-            return false;
-        }
-        if (!clonefmt::verifyCloneFile(file, key, info, error)) {
-            error = file + ": verification failed: " + error;
-            return false;
-        }
+    clonefmt::SigningKey key;
+    if (!args.key.empty() && !key.loadPublic(args.key, error)) {
+        return false;
     }
-    return openCloneFile(file, fd, info, error);
+    // One descriptor for the check and all that is read after it: a file put in its place
+    // meanwhile is never read unchecked.
+    fd = clonefmt::openRegularFile(file, error);
+    const bool checked = fd.valid() && (args.key.empty() ? clonefmt::readCloneFileInfo(fd.get(), info, error)
+                                                         : clonefmt::verifyCloneFile(fd.get(), file, key, info, error));
+    if (!checked) {
+        error = !args.key.empty() ? file + ": verification failed: " + error : fd.valid() ? file + ": " + error : error;
+    }
+    return checked;
 }
 
 bool isManifestName(const std::string& relative)
