@@ -24,14 +24,6 @@ namespace cloneutil {
 
 namespace {
 
-std::string withoutTrailingSlashes(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    return path;
-}
-
 // TREES (device paths), each as a resolved host path; those that are not there are left out.
 template <std::size_t N>
 std::vector<std::string> resolvedTrees(const char* const (&trees)[N])

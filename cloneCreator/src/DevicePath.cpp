@@ -162,6 +162,14 @@ bool deviceCommandV(char (&buf)[kPathBufferSize], const char* format, va_list ar
 }
 #endif
 
+std::string withoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
 bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)
 {
     va_list args;

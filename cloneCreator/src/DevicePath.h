@@ -40,6 +40,9 @@ bool deviceCommandV(char (&buf)[kPathBufferSize], const char* format, va_list ar
 // printf into BUF; false, with BUF emptied, when the result does not fit.
 bool formatPath(char (&buf)[kPathBufferSize], const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// PATH without the slashes that end it ("/" stays "/"): the name lstat and realpath judge.
+std::string withoutTrailingSlashes(std::string path);
+
 // TEXT as one shell word: single quotes, with embedded single quotes closed, escaped and reopened.
 std::string shellQuote(const std::string& text);
 

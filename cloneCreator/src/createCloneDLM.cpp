@@ -26,10 +26,7 @@ namespace {
 // would lead the clean-up, the helpers and the archive somewhere else.
 bool ownDirectoryOrAbsent(const char* dir)
 {
-    std::string path = cloneutil::devicePath(dir);
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
+    const std::string path = cloneutil::withoutTrailingSlashes(cloneutil::devicePath(dir));
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) {
         return errno == ENOENT;

@@ -65,10 +65,7 @@ const cloneutil::FolderCopy kDomainCopy = {
 // True when the fixed device directory DIR is a directory itself, not a file or a link in its place.
 bool isOwnDirectory(const char* dir)
 {
-    std::string path = cloneutil::devicePath(dir);
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
+    const std::string path = cloneutil::withoutTrailingSlashes(cloneutil::devicePath(dir));
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
