@@ -22,12 +22,14 @@ const char kDsBackup[] = "/xpaths/nc_dlms/upgrade/apps/ds_backup";
 // A placeholder, an empty line, a repeat and a name the server lacks: answered sorted, each once,
 // for both profiles, without the unknown name.
 const char kConfigList[] = "b.x[<profile/>]\na.y\n\nb.x[wired]\nz.unknown\n";
-const char kConfigSettings[] = "set a.y=3\nset b.x[wired]=1\nset b.x[wireless]=2\n";
+// Values are bytes: a NUL or a byte that is not UTF-8 travels as it is.
+const std::string kOddValue("3\0\xe9", 3);
+const std::string kConfigSettings = "set a.y=" + kOddValue + "\nset b.x[wired]=1\nset b.x[wireless]=2\n";
 const char kConfigDone[] =
     "set connectivity.8021x[wired].configDone=TRUE\nset connectivity.8021x[wireless].configDone=TRUE\n";
 // Sorted for the data store, in first-occurrence order for the CCS one.
 const char kDsList[] = "s.b[<profile/>]\ns.a\ns.a\n";
-const char kDsSaved[] = "s.a=1\ns.b[wired]=2\n";
+const std::string kDsSaved = "s.a=" + kOddValue + "\ns.b[wired]=2\n";
 const char kCcsDsList[] = "c.z\nc.a[<profile/>]\nc.z\n";
 const char kCcsDsSaved[] = "c.z=9\nc.a[wired]=7\nc.a[wireless]=8\n";
 const std::string kNotCloned = "Datastore Attributes are not able to clone";
@@ -41,8 +43,8 @@ protected:
     {
         CaptureTest::SetUp();
         cloneutil::cloningPortal().GetPluginMap().clear();
-        writeFile(path("/config/attributes"), "a.y=3\nb.x[wired]=1\nb.x[wireless]=2\n");
-        writeFile(path("/config/datastore"), "s.a=1\ns.b[wired]=2\nc.a[wired]=7\nc.a[wireless]=8\nc.z=9\n");
+        writeFile(path("/config/attributes"), "a.y=" + kOddValue + "\nb.x[wired]=1\nb.x[wireless]=2\n");
+        writeFile(path("/config/datastore"), "s.a=" + kOddValue + "\ns.b[wired]=2\nc.a[wired]=7\nc.a[wireless]=8\nc.z=9\n");
     }
     void TearDown() override
     {

@@ -43,6 +43,7 @@ TEST_F(NvramTest, SavedForOtherDevices)
          "a:c=1\nb:c=2\np:wired_tag=w\np:wireless_tag=wl\n", "a:c=31\nb:c=32\np:wired_tag=77\np:wireless_tag=776c\n",
          false, false, ""},
         {"EmptyList", "", "", "", false, false, ""},
+        {"ValueBytesAsTheyAre", "a:c\n", std::string("a:c=x\0y\xff\n", 9), "a:c=780079ff\n", false, false, ""},
         {"StaticAddressingNotCloned", kAuto + "\n", kAuto + "=static\n", "", false, false, ""},
         {"DynamicAddressingNeedsReboot", kAuto + "\n", kAuto + "=dhcp\n", kAuto + "=64686370\n", true, false, ""},
         {"SelfCloneListKeepsStaticAddressing", kAuto + "\n", kAuto + "=static\n", kAuto + "=737461746963\n", true,

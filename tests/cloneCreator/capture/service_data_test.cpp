@@ -11,30 +11,35 @@ const std::string kData = kExportData;
 const char kDlmList[] = "/xpaths/tmp_cloningData/dlm_attr_list";
 const std::string kImages = "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/";
 
+// Stores hold bytes: a NUL or a byte that is not UTF-8 is exported as it is.
+const std::string kOddLines("a=x\0y\nb=\xff\xfe caf\xe9\n", 16);
+const std::string kScan = "service.scan=/scan/v2" + std::string("\0\xe9", 2) + "\n";
+
 const ToolCase kTools[] = {
     {"Registry", &CloneCreator::cloneServiceRegistryAttributesHelper,
      "srtClone @" + kData + "serviceRegistry//srtFile -read", "serviceRegistry", "data/serviceRegistry/srtFile", "",
-     "service.scan=/scan/v2\n", "Creating " + kData + "serviceRegistry/ is failed",
+     kScan, "Creating " + kData + "serviceRegistry/ is failed",
      "Service Registry Attributes are not able to clone", false},
     // A clone of the device itself keeps the device's own entries.
     {"RegistrySelf", &CloneCreator::cloneServiceRegistryAttributesHelper,
      "srtClone @" + kData + "serviceRegistry//srtFile -read cloneSelf", "serviceRegistry",
-     "data/serviceRegistry/srtFile", "", "service.scan=/scan/v2\ndevice.uuid=42\n",
+     "data/serviceRegistry/srtFile", "", kScan + "device.uuid=42\n",
      "Creating " + kData + "serviceRegistry/ is failed", "Service Registry Attributes are not able to clone", false},
     {"Mailbox", &CloneCreator::cloneMailboxHelper, "scanToMailClone get @" + kData + "mailbox/cfg_clone_mailbox",
-     "mailbox", "data/mailbox/cfg_clone_mailbox", "", "a=1\nb=2\n", "Creating " + kData + "mailbox/ is failed",
+     "mailbox", "data/mailbox/cfg_clone_mailbox", "", kOddLines, "Creating " + kData + "mailbox/ is failed",
      "MailBox passwords are not able to retrieve", false},
     {"Settings", &CloneCreator::cloneSingleTouchScanSettingsHelper,
      "singleTouchClone @" + kData + "singleTouch//single_touch_clone -read", "singleTouch",
-     "data/singleTouch/single_touch_clone", "singleTouchScanSetting", "b=1\n",
+     "data/singleTouch/single_touch_clone", "singleTouchScanSetting",
+     std::string("b=\xff\xfe caf\xe9\na=x\0y\n", 16),
      "Creating " + kData + "singleTouch/ is failed2", "Single Touch Scan Settings are not able to clone", false},
 };
 
 TEST_P(ToolCaseTest, StagesWholeOutputOrNothing)
 {
-    writeFile(path("/config/service_registry"), "service.scan=/scan\ndevice.uuid=42\nservice.scan=/scan/v2\n");
-    writeFile(path("/config/mailboxes"), "a=1\nb=2\n");
-    writeFile(path("/config/single_touch"), "b=1\n");
+    writeFile(path("/config/service_registry"), "service.scan=/scan\ndevice.uuid=42\n" + kScan);
+    writeFile(path("/config/mailboxes"), kOddLines);
+    writeFile(path("/config/single_touch"), "b=1\n" + kOddLines);  // the later b wins, in b's place
     srtCloneSelfType = std::string(std::get<0>(GetParam()).name) == "RegistrySelf" ? "cloneSelf" : "";
     expectWholeOutputOrNothing();
 }
