@@ -17,6 +17,7 @@
 #include "DevicePath.h"
 #include "Handles.h"
 #include "Loader.h"
+#include "ManifestSchema.h"
 #include "Staging.h"
 #include "XmlNodes.h"
 
@@ -140,6 +141,16 @@ int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootPro
         CLONE_LOG(logSpecError, "The manifest or an attribute list of this export could not be written or read "
                                 "back whole; no clone file is made");
         return 1;
+    }
+    // A clone file whose manifest its verifier would refuse is no clone file (a placed manifest
+    // outside the manifest namespace, an element the schema does not know).
+    if (!creator.manifestEmptied) {
+        const std::string fault = cloneutil::manifestSchemaFault(manifestPath.c_str(), dlmType);
+        if (!fault.empty()) {
+            CLONE_LOG(logSpecError, "Manifest %s does not pass its schema: %s; no clone file is made",
+                      manifestPath.c_str(), fault.c_str());
+            return 1;
+        }
     }
     creator.generateCompressedFile();
     return creator.generateCloneDLM(const_cast<char*>(password), dlmType);

@@ -170,7 +170,7 @@ TEST_F(PackagingTest, ShellSyntaxInOutputDirectoryRunsNothing)
 enum class InTheWay {
     EmptyDirectoryNamedLikeCloneFile, DirectoryNamedLikeCloneFile, OldCloneFileInReadOnlyDirectory,
     OverlongOutputLocation, StaleArchiveWhereArchiveCommandDoesNotFit, StaleArchiveAndFailingArchiveCommand,
-    FullOutputDisk, FullStagingDisk, SerialNumberXmlCannotHold
+    FullOutputDisk, FullStagingDisk, SerialNumberXmlCannotHold, ManifestOutsideNamespace, ManifestWithUnknownElement
 };
 
 struct InTheWayCase {
@@ -190,6 +190,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     std::unique_ptr<TmpfsMount> mount;
     std::unique_ptr<ScopedTool> tar;
     placeExport();
+    std::string schemaFault;  // the whole ERROR record expected
     switch (c.what) {
     case InTheWay::EmptyDirectoryNamedLikeCloneFile:
         makeDirs(cloneFile(out));
@@ -245,8 +246,8 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
         mount.reset(new TmpfsMount(staging, "size=64k"));
         CLONE_SKIP_UNLESS_MOUNTED(*mount);
         placeExport();
-        writeFile(path(CLONE_MANIFEST_CLONE), "<?xml version=\"1.0\"?>\n<CloningManifest><!--" +
-                                                  std::string(3980, 'p') + "--><version/><testItem>data/note.txt</testItem>"
+        writeFile(path(CLONE_MANIFEST_CLONE), std::string("<?xml version=\"1.0\"?>\n" CLONE_TEST_MANIFEST_ROOT "<!--") +
+                                                  std::string(3925, 'p') + "--><cloningData><version/></cloningData>"
                                                   "</CloningManifest>\n");
         ASSERT_NE(std::system(("dd if=/dev/zero of=" + quoted(staging + "fill") + " bs=4k 2>/dev/null").c_str()), 0)
             << "the disk should have filled up";
@@ -254,12 +255,27 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     }
     case InTheWay::SerialNumberXmlCannotHold:
         setAttribute("sysMgmt.serialNumber", "SIM\x01\xff");
-        writeFile(path(CLONE_MANIFEST_CLONE), "<CloningManifest><serialNumber/><testItem>data/note.txt</testItem>"
-                                              "</CloningManifest>");
+        writeFile(path(CLONE_MANIFEST_CLONE), CLONE_TEST_MANIFEST_ROOT "<serialNumber/><cloningData><version/>"
+                                              "</cloningData></CloningManifest>");
+        break;
+    // A caller's manifest that clonefile verify would refuse makes no clone file.
+    case InTheWay::ManifestOutsideNamespace:
+        writeFile(path(CLONE_MANIFEST_CLONE), "<CloningManifest><cloningData><version/></cloningData></CloningManifest>");
+        schemaFault = "Element 'CloningManifest': No matching global declaration available for the validation root.";
+        break;
+    case InTheWay::ManifestWithUnknownElement:
+        writeFile(path(CLONE_MANIFEST_CLONE), CLONE_TEST_MANIFEST_ROOT "<cloningData><version/><note>data/note.txt</note>"
+                                              "</cloningData></CloningManifest>");
+        schemaFault = "Element '{http://www.clonecreator.local/ConfigManifest}note': This element is not expected.";
         break;
     }
 
     EXPECT_EQ(exportTo(out), c.result);
+    if (!schemaFault.empty()) {
+        EXPECT_TRUE(logged("ERROR", "Manifest " + path(CLONE_MANIFEST_CLONE) + " does not pass its schema: " +
+                                        schemaFault + "; no clone file is made"))
+            << ::testing::PrintToString(messages("ERROR"));
+    }
     for (const std::string& error : c.errors) {
         EXPECT_TRUE(anyError(error)) << error << " in " << ::testing::PrintToString(messages("ERROR"));
     }
@@ -270,7 +286,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
         EXPECT_FALSE(::lstat(cloneFile(out).c_str(), &st) == 0 && S_ISREG(st.st_mode));
     }
     EXPECT_TRUE(dotFiles(out).empty()) << "a temporary file was left";
-    if (c.what != InTheWay::FullStagingDisk) {
+    if (c.what < InTheWay::FullStagingDisk) {
         expectExportTreeGoneAttributeListsKept();
     }
     if (c.what == InTheWay::StaleArchiveWhereArchiveCommandDoesNotFit ||
@@ -296,7 +312,11 @@ INSTANTIATE_TEST_SUITE_P(
                      {"Clone file ", "Clone Creation Failed - file size is zero"}},
         InTheWayCase{"FullStagingDisk", InTheWay::FullStagingDisk, 1, {"Manifest "}},
         InTheWayCase{"SerialNumberXmlCannotHold", InTheWay::SerialNumberXmlCannotHold, 0,
-                     {"Value for serialNumber is not XML text"}}),
+                     {"Value for serialNumber is not XML text"}},
+        InTheWayCase{"ManifestOutsideNamespace", InTheWay::ManifestOutsideNamespace, 1,
+                     {"Manifest "}},
+        InTheWayCase{"ManifestWithUnknownElement", InTheWay::ManifestWithUnknownElement, 1,
+                     {"Manifest "}}),
     RowName());
 
 }  // namespace

@@ -24,13 +24,16 @@
 
 namespace clonetest {
 
-// Already in the form the pipeline saves a manifest (indented), so a saved copy is byte-identical.
+#define CLONE_TEST_MANIFEST_ROOT "<CloningManifest xmlns=\"http://www.clonecreator.local/ConfigManifest\">"
+
+// A manifest that passes its schema, already in the form the pipeline saves one (indented), so a
+// saved copy is byte-identical.
 const char kTestManifest[] =
     "<?xml version=\"1.0\"?>\n"
-    "<CloningManifest>\n"
-    "  <testGroup>\n"
-    "    <testItem>data/note.txt</testItem>\n"
-    "  </testGroup>\n"
+    CLONE_TEST_MANIFEST_ROOT "\n"
+    "  <cloningData>\n"
+    "    <version>1.0.0</version>\n"
+    "  </cloningData>\n"
     "</CloningManifest>\n";
 
 struct TarEntry {

@@ -218,7 +218,7 @@ TEST_F(ClonefileTest, VerifyValidatesTheManifest)
          cloning + "<addressbooks><version><addressbookData>d</addressbookData></version></addressbooks>" + end, 1},
         {"emptyElement", kCloning, cloning + "<mailbox/>" + end, 1},
         {"repeatedElement", kCloning, cloning + "<mailbox>a</mailbox><mailbox>b</mailbox>" + end, 1},
-        {"noNamespace", kCloning, kTestManifest, 1},
+        {"noNamespace", kCloning, "<CloningManifest><cloningData><version>1</version>" + end, 1},
         {"otherManifestsRoot", kCloning, self + "<version>1</version></ConfigurationManifest>", 1},
         {"notWellFormed", "./ConfigurationManifest.xml", self, 1}};
     for (const auto& c : cases) {
