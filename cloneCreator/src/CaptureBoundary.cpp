@@ -393,6 +393,15 @@ bool copyEntries(const Plan& plan, const std::string& root, const std::string& t
     return copied;
 }
 
+// The copy's own command line; its status, -1 when the line does not fit.
+int runCopyCommand(const FolderCopy& copy)
+{
+    PathBuffer command;
+    const std::string line = std::string(copy.cp) + " " + copy.folder + (copy.pattern != nullptr ? copy.pattern : "") +
+                             " " + copy.dest + " 2>/dev/null";
+    return deviceCommandLine(command, line) ? runCommand(command) : -1;
+}
+
 }  // namespace
 
 int copyFolder(const FolderCopy& copy)
@@ -401,7 +410,7 @@ int copyFolder(const FolderCopy& copy)
     switch (namedSource(copy.folder, root)) {
     case Source::Missing:
         // The command fails as it always did, with nothing to copy.
-        return copy.command();
+        return runCopyCommand(copy);
     case Source::Refused:
         return 1;
     case Source::Inside:
@@ -432,7 +441,7 @@ int copyFolder(const FolderCopy& copy)
 
     int status;
     if (plan.literal) {
-        status = copy.command();
+        status = runCopyCommand(copy);
     } else {
         const bool made = !recursive || ::mkdir(target.c_str(), 0700) == 0 ||
                           (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode));

@@ -70,12 +70,12 @@ bool stageDeviceFile(const char* src, const char* dest);
 // naming it, and nothing is written.
 bool writableDeviceFile(const char* path);
 
-// A folder that a capture copies with one cp command line.
+// A folder that a capture copies with one cp command line, "CP FOLDERPATTERN DEST 2>/dev/null".
 struct FolderCopy {
     const char* folder;   // the device folder as the command names it
     const char* pattern;  // the names the shell's pattern takes from it; null: the whole tree (cp -r)
     const char* dest;     // the staging directory it lands in (exists before the copy)
-    int (*command)();     // runs the command line; its status
+    const char* cp;       // the cp and its options: "cp -p", "cp -rp", "cp -rfp"
 };
 
 // Runs the command when all it would copy keeps to the boundary and fits one command line; otherwise

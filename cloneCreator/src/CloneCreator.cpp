@@ -5,50 +5,11 @@
 #include "CloneGroupsProcessor.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
+#include "ElementTables.h"
 
 std::string srtCloneSelfType __attribute__((visibility("default")));
 
 namespace {
-
-struct HelperRow {
-    const char* nodeName;
-    CloneCreator::Helper helper;
-};
-
-// Manifest element name to the clone helper that captures its data, in insertion order.
-const HelperRow kHelperTable[] = {
-    {"serialNumber", &CloneCreator::cloneSerialNumberHelper},
-    {"version", &CloneCreator::cloneVersionHelper},
-    {"qtm", &CloneCreator::cloneQTMHelper},
-    {"jbaExceptions", &CloneCreator::cloneJBAExceptionsHelper},
-    {"qtmExceptions", &CloneCreator::cloneQTMExceptionsHelper},
-    {"addressbookData", &CloneCreator::cloneAddressBooksHelper},
-    {"addressBookCertificates", &CloneCreator::cloneAddressBookCertificatesHelper},
-    {"rootCertificates", &CloneCreator::cloneRootCertificateHelper},
-    {"domainCertificates", &CloneCreator::cloneDomainCertificatesHelper},
-    {"wirelessCertificates", &CloneCreator::cloneWirelessCertificatesHelper},
-    {"saveJob", &CloneCreator::cloneCopySaveJobHelper},
-    {"customLogo", &CloneCreator::cloneCustomLogoHelper},
-    {"pclFont", &CloneCreator::clonePCLFontsHelper},
-    {"ipsec", &CloneCreator::cloneIPSecHelper},
-    {"ipsecCertificates", &CloneCreator::cloneIPSecCertificatesHelper},
-    {"ipTables", &CloneCreator::cloneIPTablesRulesHelper},
-    {"dlmEnable", &CloneCreator::cloneDLMEnableHelper},
-    {"mailbox", &CloneCreator::cloneMailboxHelper},
-    {"templatePool", &CloneCreator::cloneTemplatePoolHelper},
-    {"singleTouchScanSettings", &CloneCreator::cloneSingleTouchScanSettingsHelper},
-    {"serviceRegistryAttributes", &CloneCreator::cloneServiceRegistryAttributesHelper},
-    {"communityString", &CloneCreator::cloneSNMPCommunityStringHelper},
-    {"trapKeyList", &CloneCreator::cloneSNMPTrapHelper},
-    {"default", &CloneCreator::cloneDefaultTemplatesHelper},
-    {"scanToHome", &CloneCreator::cloneScanToHomeTemplatesHelper},
-    {"scanToDefaults", &CloneCreator::cloneScanToDefaultsTemplatesHelper},
-    {"cloningAttributes", &CloneCreator::cloneCloningAttributes},
-    {"configurationAttributes", &CloneCreator::cloneConfigurationAttributes},
-    {"fdiAttributes", &CloneCreator::clonefdiAttributesHelper},
-    {"cmlAttributes", &CloneCreator::clonecmlAttributesHelper},
-    {"posAttributes", &CloneCreator::clonePosAttributesHelper},
-};
 
 const char kSelfGroup[] = "CLONE_TO_SELF_GROUP";
 const char kGroupSuffix[] = "GROUP";
@@ -65,8 +26,11 @@ bool isGroupToken(const std::string& token)
 CloneCreator::CloneCreator(char* outputLocation)
 {
     CLONE_LOG(logSpecLibEnter, "CloneCreator");
-    for (const HelperRow& row : kHelperTable) {
-        mapOfHelpers.insert(std::make_pair(std::string(row.nodeName), row.helper));
+    for (const cloneutil::HelperRow& row : cloneutil::kHelperTable) {
+        mapOfHelpers.insert(std::make_pair(std::string(row.element), row.helper));
+    }
+    for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
+        addPlainCopy(row.element, row.helper, row.copy);
     }
     outputLocationOfDLM = outputLocation != nullptr ? outputLocation : "";
     nameOfDLM = kCloneFileName;
@@ -74,6 +38,32 @@ CloneCreator::CloneCreator(char* outputLocation)
 }
 
 CloneCreator::~CloneCreator() = default;
+
+void CloneCreator::addPlainCopy(const char* element, Helper helper, const cloneutil::PlainCopy& copy)
+{
+    plainCopies_[element] = copy;
+    mapOfHelpers[element] = helper != nullptr ? helper : &CloneCreator::clonePlainCopyHelper;
+}
+
+bool_t CloneCreator::clonePlainCopyHelper(xmlNodePtr xmlCurrentGroupPtr)
+{
+    const auto found = plainCopies_.find(reinterpret_cast<const char*>(xmlCurrentGroupPtr->name));
+    if (found == plainCopies_.end()) {
+        CLONE_LOG(logSpecError, "Element %s has no plain copy", reinterpret_cast<const char*>(xmlCurrentGroupPtr->name));
+        return FALSE;
+    }
+    return cloneutil::stagePlainCopy(found->second, xmlCurrentGroupPtr) ? TRUE : FALSE;
+}
+
+bool_t CloneCreator::stagePlainCopyOf(Helper helper, xmlNodePtr xmlCurrentGroupPtr)
+{
+    for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
+        if (row.helper == helper) {
+            return cloneutil::stagePlainCopy(row.copy, xmlCurrentGroupPtr) ? TRUE : FALSE;
+        }
+    }
+    return FALSE;
+}
 
 std::string CloneCreator::createGroups(char* groupNameList)
 {

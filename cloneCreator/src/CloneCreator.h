@@ -10,6 +10,7 @@
 
 #include <libxml/tree.h>
 
+#include "Staging.h"
 #include "bool_t.h"
 #include "cloneCreator.h"
 
@@ -144,6 +145,12 @@ public:
     // which makes none leaves none; false, logged, when one is there and stays.
     bool removeStaleCloneFile();
 
+    // Fills ELEMENT by the plain copy COPY, through HELPER (null: clonePlainCopyHelper). The
+    // constructor adds every row of the plain-copy table this way.
+    void addPlainCopy(const char* element, Helper helper, const cloneutil::PlainCopy& copy);
+    // The helper of a plain copy without a named one: the copy added for the element's name.
+    bool_t clonePlainCopyHelper(xmlNodePtr xmlCurrentGroupPtr);
+
     std::map<std::string, Helper> mapOfHelpers;
     std::string outputLocationOfDLM;
     std::string nameOfDLM;
@@ -158,6 +165,10 @@ public:
     bool manifestEmptied = false;
 
 private:
+    // The plain copy of the table row whose named helper is HELPER, into NODE.
+    bool_t stagePlainCopyOf(Helper helper, xmlNodePtr xmlCurrentGroupPtr);
+    std::map<std::string, cloneutil::PlainCopy> plainCopies_;
+
     // Reads the manifest, prunes it from its first node with PRUNE and saves it; PRUNE's result,
     // or FALSE when the manifest could not be read or saved.
     bool_t rewriteManifest(const std::string& cloningManifestXML, const std::function<bool_t(xmlNodePtr)>& prune);

@@ -16,6 +16,7 @@
 #include "CloneLog.h"
 #include "ConfigValue.h"
 #include "DevicePath.h"
+#include "ElementTables.h"
 #include "XmlNodes.h"
 #include "cfg_attr.h"
 #include "xpaths.h"
@@ -51,11 +52,6 @@ struct TagRow {
     const char* element;
 };
 
-struct MiscRow {
-    const char* key;
-    std::vector<const char*> path;
-};
-
 // Section tag to attribute list and end tag, for every group but the self clone.
 const ListRow kCloneListRows[] = {
     {"<CCS_CONFIGSERVER>", CFG_CCS_ATTR_LIST, "</CCS_CONFIGSERVER>"},
@@ -87,32 +83,6 @@ const TagRow kCloneTagRows[] = {
 const TagRow kCloneSelfTagRows[] = {
     {CFG_ATTR_LIST_CLONESELF, "configServer"},
     {NVRAM_ATTR_LIST_CLONESELF, "nvRAM"},
-};
-
-// Misc key to its manifest path, parent first; the first name goes under "cloningData".
-const MiscRow kMiscRows[] = {
-    {"<IP_TABLES_CUSTOM>", {"ipSettings", "ipTables"}},
-    {"<DOMAIN_CONTROLLER_CERTIFICATES>", {"Certificates", "domainCertificates"}},
-    {"<IP_SEC_CUSTOM>", {"ipSettings", "ipsec"}},
-    {"<DEFAULT_TEMPLATES>", {"templates", "default"}},
-    {"<S2HOME_DEFAULT_TEMPLATE>", {"templates", "scanToHome"}},
-    {"<SNMP_TRAP_REGISTRATION>", {"snmp", "trapKeyList"}},
-    {"<SNMP_COMMUNITY_STRINGS>", {"snmp", "communityString"}},
-    {"<SERVICE_REGISTRY>", {"serviceRegistryAttributes"}},
-    {"<TEMPLATES>", {"templates", "templatePool"}},
-    {"<MAILBOX>", {"mailbox"}},
-    {"<ACCOUNTING>", {"accounting", "accountingMode", "qtm"}},
-    {"<QTM_PRINT_EXCEPTIONS>", {"accounting", "accountingValidation", "qtmExceptions"}},
-    {"<FDIATTRIBUTES>", {"accounting", "accountingAttributes", "fdiAttributes"}},
-    {"<JBA_PRINT_EXCEPTIONS>", {"accounting", "accountingValidation", "jbaExceptions"}},
-    {"<PUBLIC_ADDRESS_BOOK>", {"addressbooks", "version", "addressbookData"}},
-    {"<CUSTOMER_LOGO_FILE>", {"customLogo"}},
-    {"<RETRIEVE_JOB_SETTINGS>", {"copy", "saveJobList", "saveJob"}},
-    {"<SCANTO_DEFAULTS>", {"templates", "scanToDefaults"}},
-    {"<ROOT_CERTIFICATES>", {"Certificates", "rootCertificates"}},
-    {"<SINGLE_TOUCH_SETTINGS>", {"singleTouchScanSettings"}},
-    {"<CUSTOM_MEDIA_TYPES>", {"cmlAttributes"}},
-    {"<POS_ATTRIBUTES>", {"posAttributes"}},
 };
 
 void trimTrailing(std::string& text)
@@ -289,13 +259,14 @@ void CloneGroupsProcessor::lookupTableOfAttributes()
     for (const TagRow& row : kCloneSelfTagRows) {
         cloneSelfTagMap.insert(std::make_pair(std::string(row.list), std::string(row.element)));
     }
-    for (const MiscRow& row : kMiscRows) {
-        cloneMiscMap.insert(std::make_pair(std::string(row.key), vect));
+    for (const cloneutil::MiscRow& row : cloneutil::kMiscRows) {
+        cloneMiscMap[row.key].assign(row.path.begin(), row.path.end());
     }
-    for (const MiscRow& row : kMiscRows) {
-        std::vector<std::string>& path = cloneMiscMap[row.key];
-        for (const char* name : row.path) {
-            path.push_back(name);
+    for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
+        if (row.key != nullptr) {
+            std::vector<std::string>& path = cloneMiscMap[row.key];
+            path.assign(row.parents.begin(), row.parents.end());
+            path.push_back(row.element);
         }
     }
 }

@@ -61,8 +61,9 @@ bool isDevicePathAt(const char* p)
     return false;
 }
 
-// FORMAT with the root, as a printf-safe and shell-safe text, in front of each device path.
-std::string rootedFormat(const char* format)
+// FORMAT with the root, as a shell-safe text (printf-safe too when FORPRINTF), in front of each
+// device path.
+std::string rootedFormat(const char* format, bool forPrintf = true)
 {
     const std::string& root = rootStorage();
     if (root.empty()) {
@@ -72,7 +73,7 @@ std::string rootedFormat(const char* format)
     std::string escaped;
     for (char c : word) {
         escaped += c;
-        if (c == '%') {
+        if (c == '%' && forPrintf) {
             escaped += '%';
         }
     }
@@ -168,6 +169,22 @@ std::string withoutTrailingSlashes(std::string path)
         path.pop_back();
     }
     return path;
+}
+
+bool deviceCommandLine(char (&buf)[kPathBufferSize], const std::string& line)
+{
+#ifdef CLONE_DEVICE_BUILD
+    const std::string& rooted = line;
+#else
+    deviceRoot();
+    const std::string rooted = rootedFormat(line.c_str(), false);
+#endif
+    if (rooted.size() >= kPathBufferSize) {
+        buf[0] = '\0';
+        return false;
+    }
+    std::memcpy(buf, rooted.c_str(), rooted.size() + 1);
+    return true;
 }
 
 bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)

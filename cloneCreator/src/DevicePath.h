@@ -34,6 +34,11 @@ std::string devicePath(const char* path);
 // when the result does not fit: a cut path or command must never be used.
 bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// LINE, a command line of fixed device paths taken as it stands (no printf conversions), into BUF
+// with the root in front of each device path, as deviceCommand does; false, with BUF emptied,
+// when it does not fit.
+bool deviceCommandLine(char (&buf)[kPathBufferSize], const std::string& line);
+
 // deviceCommand with the arguments as a va_list.
 bool deviceCommandV(char (&buf)[kPathBufferSize], const char* format, va_list args);
 

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -42,6 +43,51 @@ bool makeStagingDir(const char* dir, MakeDir how)
         return xmkdir(&path[0], 0755) == 0;
     }
     return false;
+}
+
+namespace {
+
+// The staging directory of COPY: the folder itself, or the one that holds the file.
+std::string stagingDirOf(const PlainCopy& copy)
+{
+    const std::string staged = copy.staged;
+    return copy.cp != nullptr ? staged : staged.substr(0, staged.rfind('/') + 1);
+}
+
+}  // namespace
+
+bool copyPlain(const PlainCopy& copy)
+{
+    if (copy.missing != nullptr && ::access(devicePath(copy.source).c_str(), F_OK) == -1) {
+        CLONE_LOG(logSpecError, copy.missing, copy.source);
+        return false;
+    }
+    const std::string dir = stagingDirOf(copy);
+    // The directory must be one of the export tree's own: mkdir and xmkdir take a link where it
+    // belongs as made, and the copy would then write wherever the link leads.
+    struct stat st;
+    if (!makeStagingDir(dir.c_str(), copy.how) ||
+        ::lstat(withoutTrailingSlashes(devicePath(dir.c_str())).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        CLONE_LOG(logSpecError, copy.dirFailure, dir.c_str());
+        return false;
+    }
+    const bool copied = copy.cp == nullptr ? stageDeviceFile(copy.source, copy.staged)
+                                           : copyFolder({copy.source, copy.pattern, copy.staged, copy.cp}) == 0;
+    if (!copied) {
+        CLONE_LOG(logSpecInfo, "%s", copy.failure);
+        (void)::rmdir(devicePath(dir.c_str()).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool stagePlainCopy(const PlainCopy& copy, xmlNodePtr node)
+{
+    if (!copyPlain(copy)) {
+        return false;
+    }
+    const std::string named = copy.cp == nullptr && !copy.namesFolder ? std::string(copy.staged) : stagingDirOf(copy);
+    return setNodeText(node, named.substr(std::strlen(CLONE_EXPORT_TREE)).c_str());
 }
 
 unsigned commandTimeLimit()

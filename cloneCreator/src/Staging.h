@@ -19,6 +19,29 @@ enum class MakeDir {
 // Makes the fixed device directory DIR (mode 0755); false on failure.
 bool makeStagingDir(const char* dir, MakeDir how);
 
+// A capture that is a plain copy: one device file, or a folder copied by a cp command line
+// ("CP SOURCEPATTERN STAGED 2>/dev/null"), into its staging directory.
+struct PlainCopy {
+    const char* source;      // the device file, or the folder the command line names
+    const char* cp;          // null: SOURCE is one file, copied with its mode and times; else the cp and its options
+    const char* pattern;     // with CP: the names the shell's pattern takes from SOURCE; null: the whole tree
+    const char* staged;      // one file: where it lands; a folder: the staging directory
+    MakeDir how;             // how the staging directory is made
+    const char* dirFailure;  // ERROR format, with the staging directory, when it cannot be made
+    const char* failure;     // INFO when nothing was copied
+    const char* missing;     // null, or an ERROR format, with SOURCE, for a source that is not there at all
+    bool namesFolder;        // one file that its element names by its staging directory
+};
+
+// Makes COPY's staging directory (which must then be a directory of its own, no link) and copies.
+// A failed copy leaves nothing of its own and removes the staging directory when that is empty,
+// so one another capture shares stays. False, logged, when nothing was copied.
+bool copyPlain(const PlainCopy& copy);
+
+// copyPlain, then the copy's path below the export tree (its staging directory for a folder or
+// when the file is named by its folder) as the text of NODE. False when NODE does not name a copy.
+bool stagePlainCopy(const PlainCopy& copy, xmlNodePtr node);
+
 // Seconds a command may run before it is stopped. A build may set CLONE_COMMAND_TIME_LIMIT;
 // host builds also take $CLONE_COMMAND_TIME_LIMIT (whole seconds above 0), so tests can be quick.
 #ifdef CLONE_COMMAND_TIME_LIMIT

@@ -10,6 +10,7 @@
 #include "CloneGroupsProcessor.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
+#include "ElementTables.h"
 #include "XmlNodes.h"
 
 namespace {
@@ -262,7 +263,8 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
         return;
     }
     const auto create = [this, &doc](xmlNodePtr parent, const std::string& name) {
-        return name == "version" ? addPropAttributes(parent, name, doc) : addNodeAttributes(parent, name, doc);
+        return name == cloneutil::kNumberedElement ? addPropAttributes(parent, name, doc)
+                                                   : addNodeAttributes(parent, name, doc);
     };
 
     itvect = path.begin();
@@ -289,18 +291,14 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
         }
         markManifestChanged();
 
-        const char* companion = nullptr;
-        if (name == "ipsec") {
-            companion = "ipsecCertificates";
-        } else if (name == "addressbookData") {
-            companion = "addressBookCertificates";
-        }
-        if (companion != nullptr) {
-            const xmlNodePtr certificates = findOrCreate("Certificates", cloningData, cloningData, doc);
-            if (certificates != nullptr) {
-                findOrCreate(companion, cloningData, certificates, doc);
+        for (const cloneutil::CompanionRow& row : cloneutil::kCertificateCompanions) {
+            if (name == row.element) {
+                const xmlNodePtr certificates = findOrCreate("Certificates", cloningData, cloningData, doc);
+                if (certificates != nullptr) {
+                    findOrCreate(row.companion, cloningData, certificates, doc);
+                }
+                markManifestChanged();
             }
-            markManifestChanged();
         }
     }
 }

@@ -8,7 +8,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
-#include "SharedStagingDirs.h"
+#include "SharedPaths.h"
 #include "Staging.h"
 
 #define GET_SQL_DATA "/xpaths/nc_dlms/upgrade/apps/get_sql_data.sh"

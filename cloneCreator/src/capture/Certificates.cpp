@@ -13,15 +13,13 @@
 #include "CloneLog.h"
 #include "DevicePath.h"
 #include "Handles.h"
-#include "SharedStagingDirs.h"
+#include "SharedPaths.h"
 #include "Staging.h"
 #include "cert_hash.h"
 #include "xpaths.h"
 
 #define CERT_STORE "/xpaths/nc_var_etc/ssl/certstore/"
 
-#define WIRELESS_CERTS_DIR CLONE_EXPORT_DATA_DIR "wirelessCertificates/"
-#define EMAIL_CERTS_DIR ADDRESS_BOOK_DIR "email_certs/"
 #define IPSEC_TRUSTED_DIR IPSEC_DIR "trusted/"
 #define ROOT_CERTS_DIR CLONE_EXPORT_DATA_DIR "rootCertificates/"
 #define DOMAIN_CERTS_DIR CLONE_EXPORT_DATA_DIR "domainCertificates/"
@@ -32,59 +30,15 @@ const std::size_t kFriendlyNameSize = 180;
 const std::size_t kCertTypeSize = 10;
 const std::size_t kHashNameSize = 32;
 
-#define WIRELESS_CERTS_SOURCE "/xpaths/nc_dlms_data/http/data/"
-#define EMAIL_CERTS_SOURCE "/xpaths/temp/certs/encryptionfiles/"
 #define IPSEC_CERTS_SOURCE "/xpaths/nc_var_etc/ssl/trusted/"
 #define DOMAIN_CERTS_SOURCE "/xpaths/nc_var_etc/ssl/domain/"
 
-struct CertificateCopy {
-    cloneutil::FolderCopy copy;  // the command's status: a pattern that matched nothing fails too
-    cloneutil::MakeDir how;
-    const char* dirFailure;  // format, with the directory
-    const char* copyFailure;
-};
-
-const CertificateCopy kWireless = {
-    {WIRELESS_CERTS_SOURCE, "*.pem", WIRELESS_CERTS_DIR,
-     [] { return cloneutil::runDeviceCommand("cp -p " WIRELESS_CERTS_SOURCE "*.pem " WIRELESS_CERTS_DIR " 2>/dev/null"); }},
-    cloneutil::MakeDir::MakeNew, "Creating of %s is failed", "Wireless Certificates Cloning is failed"};
-// A single mkdir: the address book capture makes data/addressBook/ first.
-const CertificateCopy kAddressBook = {
-    {EMAIL_CERTS_SOURCE, "*", EMAIL_CERTS_DIR,
-     [] { return cloneutil::runDeviceCommand("cp -p " EMAIL_CERTS_SOURCE "* " EMAIL_CERTS_DIR " 2>/dev/null"); }},
-    cloneutil::MakeDir::MakeNew, "Creating %s is failed", "Address book certificates are not able to clone"};
-// Shares data/ipSec/ with the IPsec configuration, so either may come first.
-const CertificateCopy kIPSec = {
-    {IPSEC_CERTS_SOURCE, "*", IPSEC_TRUSTED_DIR,
-     [] { return cloneutil::runDeviceCommand("cp -p " IPSEC_CERTS_SOURCE "* " IPSEC_TRUSTED_DIR " 2>/dev/null"); }},
-    cloneutil::MakeDir::MakePath, "Creating %s is failed", "IPSec Certificates are not able to clone"};
-const cloneutil::FolderCopy kDomainCopy = {
-    DOMAIN_CERTS_SOURCE, "*", DOMAIN_CERTS_DIR,
-    [] { return cloneutil::runDeviceCommand("cp -p " DOMAIN_CERTS_SOURCE "* " DOMAIN_CERTS_DIR " 2>/dev/null"); }};
-
-// True when the fixed device directory DIR is a directory itself, not a file or a link in its place.
-bool isOwnDirectory(const char* dir)
-{
-    const std::string path = cloneutil::withoutTrailingSlashes(cloneutil::devicePath(dir));
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool copyCertificates(const CertificateCopy& c)
-{
-    // xmkdir takes a file or a link where the directory belongs as made; cp would then write
-    // over that file, or wherever the link leads.
-    if (!cloneutil::makeStagingDir(c.copy.dest, c.how) || !isOwnDirectory(c.copy.dest)) {
-        CLONE_LOG(logSpecError, c.dirFailure, c.copy.dest);
-        return false;
-    }
-    if (cloneutil::copyFolder(c.copy) != 0) {
-        CLONE_LOG(logSpecInfo, "%s", c.copyFailure);
-        (void)::rmdir(cloneutil::devicePath(c.copy.dest).c_str());
-        return false;
-    }
-    return true;
-}
+// Shares data/ipSec/ with the IPsec configuration, so either may come first. Copied as the plain
+// copies are, but named only when a certificate of its own is left (see below).
+const cloneutil::PlainCopy kIPSecCopy = {IPSEC_CERTS_SOURCE, "cp -p", "*", IPSEC_TRUSTED_DIR,
+                                         cloneutil::MakeDir::MakePath, "Creating %s is failed",
+                                         "IPSec Certificates are not able to clone", nullptr, false};
+const cloneutil::FolderCopy kDomainCopy = {DOMAIN_CERTS_SOURCE, "*", DOMAIN_CERTS_DIR, "cp -p"};
 
 // A link list of the certificate store: one entry "TARGET,LINK" per listed link.
 struct LinkList {
@@ -209,24 +163,20 @@ bool_t writeLinkList(DIR* store, const LinkList& l, xmlNodePtr node, Accept acce
 
 }  // namespace
 
+// Plain copies: their rows in ElementTables.cpp say what is copied where.
 bool_t CloneCreator::cloneWirelessCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    return copyCertificates(kWireless) && cloneutil::setNodeText(xmlCurrentGroupPtr, "data/wirelessCertificates/")
-               ? TRUE
-               : FALSE;
+    return stagePlainCopyOf(&CloneCreator::cloneWirelessCertificatesHelper, xmlCurrentGroupPtr);
 }
 
 bool_t CloneCreator::cloneAddressBookCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    return copyCertificates(kAddressBook) &&
-                   cloneutil::setNodeText(xmlCurrentGroupPtr, "data/addressBook/email_certs/")
-               ? TRUE
-               : FALSE;
+    return stagePlainCopyOf(&CloneCreator::cloneAddressBookCertificatesHelper, xmlCurrentGroupPtr);
 }
 
 bool_t CloneCreator::cloneIPSecCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    if (!copyCertificates(kIPSec)) {
+    if (!cloneutil::copyPlain(kIPSecCopy)) {
         return FALSE;
     }
     // The device's own TLS certificate is no trust anchor for another device.

@@ -16,7 +16,7 @@
 #include "DevicePath.h"
 #include "Handles.h"
 #include "InputFile.h"
-#include "SharedStagingDirs.h"
+#include "SharedPaths.h"
 #include "Staging.h"
 #include "xpaths.h"
 
@@ -173,9 +173,7 @@ bool_t CloneCreator::cloneMailboxHelper(xmlNodePtr xmlCurrentGroupPtr)
 namespace {
 
 #define SCAN_IMAGES "custom_scan_[1-9]*_*.png"
-const cloneutil::FolderCopy kScanImages = {CUSTOM_SCAN_IMAGES, SCAN_IMAGES, SINGLE_TOUCH_DIR, [] {
-    return cloneutil::runDeviceCommand("cp -p " CUSTOM_SCAN_IMAGES SCAN_IMAGES " " SINGLE_TOUCH_DIR " 2>/dev/null");
-}};
+const cloneutil::FolderCopy kScanImages = {CUSTOM_SCAN_IMAGES, SCAN_IMAGES, SINGLE_TOUCH_DIR, "cp -p"};
 
 }  // namespace
 
