@@ -16,6 +16,9 @@ targets=${FUZZ_TARGETS:-"groups manifest attribute_lists clonefile xfile"}
 EXTRA_PACKAGES="clang-14 libclang-rt-14-dev" "$src/scripts/install-deps.sh"
 cmake -S "$src/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+# The element tables' names first, then the rest of the dictionary.
+"$build/element_dict" > "$build/clone.dict"
+cat "$src/fuzz/clone.dict" >> "$build/clone.dict"
 # Scratch device roots on a memory file system when there is one: every input writes files.
 scratch=$build/scratch
 [ -d /dev/shm ] && [ -w /dev/shm ] && scratch=/dev/shm/clonefuzz-$(id -u)
@@ -26,7 +29,7 @@ for target in $targets; do
     echo "== fuzz $target for ${seconds}s"
     # -close_fd_mask=3: the targets' own output is noise; libFuzzer and the sanitizers still report.
     # shellcheck disable=SC2086
-    if ! TMPDIR=$scratch "$build/${target}_fuzzer" -dict="$src/fuzz/clone.dict" -max_total_time="$seconds" \
+    if ! TMPDIR=$scratch "$build/${target}_fuzzer" -dict="$build/clone.dict" -max_total_time="$seconds" \
         -timeout=10 -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$target-" ${FUZZ_ARGS:-} \
         "$corpus" "$src/fuzz/corpus/$target" 2>"$build/$target.log"; then

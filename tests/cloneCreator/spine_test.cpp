@@ -6,15 +6,20 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <map>
+#include <set>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <libxml/parser.h>
 
+#include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneFileTestUtil.h"
 #include "DevicePath.h"
 #include "DeviceTest.h"
+#include "ElementTables.h"
 #include "Handles.h"
 #include "XmlTree.h"
 
@@ -229,6 +234,106 @@ TEST_F(DeviceTest, RootTooLongOrMissingIsRefusedBeforeAnythingRuns)
     EXPECT_NE(log.find("cannot be used: it is longer than 1024 characters; no export runs"), std::string::npos)
         << log;
     EXPECT_FALSE(clonetest::exists(out + "/cloning.dlm"));
+}
+
+// What a table row of an element must agree with, each missing piece named: the schemas declare
+// the element (clonefile verify and the library refuse a manifest with an undeclared one), and a
+// plain copy reads inside the device's data trees and lands in the export data.
+std::vector<std::string> missingPieces(const std::string& element, const cloneutil::PlainCopy* copy = nullptr)
+{
+    std::string schemas;
+    for (const char* file : {"ManifestTypes.xsd", "CloningManifest.xsd", "ConfigurationManifest.xsd"}) {
+        schemas += clonetest::readFile(clonetest::sourceDir() + "/schemas/" + file);
+    }
+    std::vector<std::string> missing;
+    if (schemas.find("<xs:element name=\"" + element + "\"") == std::string::npos) {
+        missing.push_back(element + ": no declaration in schemas/");
+    }
+    if (copy != nullptr) {
+        const std::string source = copy->source;
+        if (std::none_of(std::begin(cloneutil::kDeviceDataTrees), std::end(cloneutil::kDeviceDataTrees),
+                         [&](const char* tree) { return source.rfind(tree, 0) == 0; })) {
+            missing.push_back(element + ": its source is in none of kDeviceDataTrees");
+        }
+        if (std::string(copy->staged).rfind(CLONE_EXPORT_DATA_DIR, 0) != 0) {
+            missing.push_back(element + ": it is not staged below " CLONE_EXPORT_DATA_DIR);
+        }
+    }
+    return missing;
+}
+
+// Every element of the tables is known wherever elements are listed, and belongs to one row only:
+// a second row of the same name would silently take the first one's place.
+TEST(ElementTablesTest, EveryElementIsKnownEverywhereAndOnce)
+{
+    std::vector<std::string> missing;
+    std::map<std::string, int> rows;
+    std::set<std::string> keys;
+    for (const cloneutil::HelperRow& row : cloneutil::kHelperTable) {
+        ++rows[row.element];
+    }
+    for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
+        ++rows[row.element];
+        const std::vector<std::string> more = missingPieces(row.element, &row.copy);
+        missing.insert(missing.end(), more.begin(), more.end());
+        for (const char* parent : row.parents) {
+            rows.emplace(parent, 0);
+        }
+        EXPECT_TRUE(row.key == nullptr || keys.insert(row.key).second) << row.key;
+    }
+    for (const cloneutil::MiscRow& row : cloneutil::kMiscRows) {
+        EXPECT_TRUE(keys.insert(row.key).second) << row.key;
+        for (const char* name : row.path) {
+            rows.emplace(name, 0);
+        }
+    }
+    for (const cloneutil::CompanionRow& row : cloneutil::kCertificateCompanions) {
+        rows.emplace(row.companion, 0);
+    }
+    for (const auto& [element, count] : rows) {
+        EXPECT_LE(count, 1) << element << " has more than one row";
+        if (count == 0) {
+            const std::vector<std::string> more = missingPieces(element);
+            missing.insert(missing.end(), more.begin(), more.end());
+        }
+    }
+    EXPECT_EQ(missing, std::vector<std::string>{});
+}
+
+// A new plain-copy element is one row: the walk reaches it without a helper of its own, stages the
+// file with its mode and times and names it, or logs the row's message and leaves nothing; and the
+// check above names what else it needs.
+TEST_F(DeviceTest, APlainCopyRowAloneCapturesItsElement)
+{
+    const cloneutil::PlainCopy fax = {"/xpaths/nc_nvram/fax_settings", nullptr, nullptr,
+                                      CLONE_EXPORT_DATA_DIR "fax/settings", cloneutil::MakeDir::MakeOrAccept,
+                                      "Creating %s is failed", "Fax settings are not able to clone", nullptr, false};
+    const char manifest[] = "<CloningManifest><cloningData><faxSettings/></cloningData></CloningManifest>";
+    for (const bool present : {true, false}) {
+        SCOPED_TRACE(present ? "present" : "missing");
+        clearLog();
+        std::filesystem::remove_all(path(CLONE_EXPORT_DATA_DIR));
+        clonetest::makeDirs(path(CLONE_EXPORT_DATA_DIR));
+        if (present) {
+            clonetest::makeDirs(path("/xpaths/nc_nvram"));
+            clonetest::writeFile(path(fax.source), "fax");
+            ASSERT_EQ(::chmod(path(fax.source).c_str(), 0640), 0);
+        } else {
+            std::filesystem::remove(path(fax.source));
+        }
+        cloneutil::XmlDoc doc(xmlReadMemory(manifest, sizeof manifest - 1, "m.xml", nullptr, XML_PARSE_NOBLANKS));
+        CloneCreator creator(const_cast<char*>("/tmp"));
+        creator.addPlainCopy("faxSettings", nullptr, fax);
+        creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
+        EXPECT_EQ(clonetest::xmlOutline(doc.get()), std::string("CloningManifest\n  cloningData\n    faxSettings") +
+                                                        (present ? ": data/fax/settings\n" : "\n"));
+        EXPECT_EQ(messages("INFO"), present ? std::vector<std::string>{}
+                                            : std::vector<std::string>{"Fax settings are not able to clone"});
+        struct stat st;
+        EXPECT_EQ(::stat(path(fax.staged).c_str(), &st) == 0 && (st.st_mode & 07777) == 0640, present);
+        EXPECT_EQ(clonetest::exists(path(CLONE_EXPORT_DATA_DIR "fax")), present);
+    }
+    EXPECT_EQ(missingPieces("faxSettings", &fax), std::vector<std::string>{"faxSettings: no declaration in schemas/"});
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 namespace clonetest {
 
 std::string samplePluginDir() { return CLONE_SAMPLE_PLUGIN_DIR; }
+std::string sourceDir() { return CLONE_SOURCE_DIR; }
 
 void DeviceTest::SetUp()
 {

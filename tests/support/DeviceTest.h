@@ -80,6 +80,8 @@ void makeDirs(const std::string& path);
 std::vector<std::string> lines(const std::string& text);
 // Where the simulated device's cloning plug-ins are built.
 std::string samplePluginDir();
+// The project's source tree.
+std::string sourceDir();
 
 }  // namespace clonetest
 
