@@ -47,9 +47,10 @@ void CloneCreator::addPlainCopy(const char* element, Helper helper, const cloneu
 
 bool_t CloneCreator::clonePlainCopyHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    const auto found = plainCopies_.find(reinterpret_cast<const char*>(xmlCurrentGroupPtr->name));
+    const char* element = reinterpret_cast<const char*>(xmlCurrentGroupPtr->name);
+    const auto found = plainCopies_.find(element);
     if (found == plainCopies_.end()) {
-        CLONE_LOG(logSpecError, "Element %s has no plain copy", reinterpret_cast<const char*>(xmlCurrentGroupPtr->name));
+        CLONE_LOG(logSpecError, "Element %s has no plain copy", element);
         return FALSE;
     }
     return cloneutil::stagePlainCopy(found->second, xmlCurrentGroupPtr) ? TRUE : FALSE;

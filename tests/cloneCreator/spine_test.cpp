@@ -305,10 +305,11 @@ TEST(ElementTablesTest, EveryElementIsKnownEverywhereAndOnce)
 // check above names what else it needs.
 TEST_F(DeviceTest, APlainCopyRowAloneCapturesItsElement)
 {
-    const cloneutil::PlainCopy fax = {"/xpaths/nc_nvram/fax_settings", nullptr, nullptr,
-                                      CLONE_EXPORT_DATA_DIR "fax/settings", cloneutil::MakeDir::MakeOrAccept,
-                                      "Creating %s is failed", "Fax settings are not able to clone", nullptr, false};
-    const char manifest[] = "<CloningManifest><cloningData><faxSettings/></cloningData></CloningManifest>";
+    const cloneutil::PlainCopy synthetic = {
+        "/xpaths/nc_nvram/synthetic", nullptr, nullptr, CLONE_EXPORT_DATA_DIR "synthetic/settings",
+        cloneutil::MakeDir::MakeOrAccept, "Creating %s is failed", "Synthetic settings are not able to clone",
+        nullptr, false};
+    const char manifest[] = "<CloningManifest><cloningData><syntheticCopy/></cloningData></CloningManifest>";
     for (const bool present : {true, false}) {
         SCOPED_TRACE(present ? "present" : "missing");
         clearLog();
@@ -316,24 +317,25 @@ TEST_F(DeviceTest, APlainCopyRowAloneCapturesItsElement)
         clonetest::makeDirs(path(CLONE_EXPORT_DATA_DIR));
         if (present) {
             clonetest::makeDirs(path("/xpaths/nc_nvram"));
-            clonetest::writeFile(path(fax.source), "fax");
-            ASSERT_EQ(::chmod(path(fax.source).c_str(), 0640), 0);
+            clonetest::writeFile(path(synthetic.source), "synthetic");
+            ASSERT_EQ(::chmod(path(synthetic.source).c_str(), 0640), 0);
         } else {
-            std::filesystem::remove(path(fax.source));
+            std::filesystem::remove(path(synthetic.source));
         }
         cloneutil::XmlDoc doc(xmlReadMemory(manifest, sizeof manifest - 1, "m.xml", nullptr, XML_PARSE_NOBLANKS));
         CloneCreator creator(const_cast<char*>("/tmp"));
-        creator.addPlainCopy("faxSettings", nullptr, fax);
+        creator.addPlainCopy("syntheticCopy", nullptr, synthetic);
         creator.processStubManifestXML(xmlDocGetRootElement(doc.get()));
-        EXPECT_EQ(clonetest::xmlOutline(doc.get()), std::string("CloningManifest\n  cloningData\n    faxSettings") +
-                                                        (present ? ": data/fax/settings\n" : "\n"));
+        EXPECT_EQ(clonetest::xmlOutline(doc.get()), std::string("CloningManifest\n  cloningData\n    syntheticCopy") +
+                                                        (present ? ": data/synthetic/settings\n" : "\n"));
         EXPECT_EQ(messages("INFO"), present ? std::vector<std::string>{}
-                                            : std::vector<std::string>{"Fax settings are not able to clone"});
+                                            : std::vector<std::string>{"Synthetic settings are not able to clone"});
         struct stat st;
-        EXPECT_EQ(::stat(path(fax.staged).c_str(), &st) == 0 && (st.st_mode & 07777) == 0640, present);
-        EXPECT_EQ(clonetest::exists(path(CLONE_EXPORT_DATA_DIR "fax")), present);
+        EXPECT_EQ(::stat(path(synthetic.staged).c_str(), &st) == 0 && (st.st_mode & 07777) == 0640, present);
+        EXPECT_EQ(clonetest::exists(path(CLONE_EXPORT_DATA_DIR "synthetic")), present);
     }
-    EXPECT_EQ(missingPieces("faxSettings", &fax), std::vector<std::string>{"faxSettings: no declaration in schemas/"});
+    EXPECT_EQ(missingPieces("syntheticCopy", &synthetic),
+              std::vector<std::string>{"syntheticCopy: no declaration in schemas/"});
 }
 
 }  // namespace
