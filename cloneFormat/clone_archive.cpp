@@ -166,7 +166,7 @@ std::uint32_t littleEndian32(const unsigned char* p)
 
 // Walks the tar members; true at a clean end of the tar reader. DATAEND is where the last
 // member's data (with its padding) ends in the decompressed stream.
-bool walkMembers(archive* tar, const MemberVisitor& visit, std::uint64_t& dataEnd, std::string& error)
+bool walkMembers(archive* tar, const MemberScanner& scan, bool& stopped, std::uint64_t& dataEnd, std::string& error)
 {
     for (std::uint64_t index = 1;; ++index) {
         archive_entry* e = nullptr;
@@ -199,8 +199,16 @@ bool walkMembers(archive* tar, const MemberVisitor& visit, std::uint64_t& dataEn
         member.size = member.isFile() ? static_cast<std::uint64_t>(archive_entry_size(e)) : 0;
 
         LibarchiveMemberData data(tar, member.size);
-        if (!visit(member, data, error)) {
+        const Scan next = scan(member, data, error);
+        if (next == Scan::Fail) {
             return false;
+        }
+        if (next == Scan::Stop) {
+            stopped = !data.failed();
+            if (!stopped) {
+                error = "member " + member.name + ": " + archiveError(tar, "the archive ends inside its data");
+            }
+            return stopped;
         }
         if (data.failed() || archive_read_data_skip(tar) != ARCHIVE_OK) {
             error = "member " + member.name + ": " + archiveError(tar, "the archive ends inside its data");
@@ -214,6 +222,19 @@ bool walkMembers(archive* tar, const MemberVisitor& visit, std::uint64_t& dataEn
 
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error)
 {
+    bool stopped = false;
+    return scanTarGz(
+        fd, offset, length,
+        [&visit](const TarMember& m, MemberData& data, std::string& err) {
+            return visit(m, data, err) ? Scan::Continue : Scan::Fail;
+        },
+        stopped, error);
+}
+
+bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberScanner& scan, bool& stopped,
+               std::string& error)
+{
+    stopped = false;
     // Each reader is freed before the source its callbacks read from.
     Region region{fd, offset, length};
     // Outer reader: gzip only, its output taken as one raw stream.
@@ -248,7 +269,7 @@ bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberV
         return false;
     }
     std::string walkError;
-    const bool walked = walkMembers(tar.get(), visit, dataEnd, walkError);
+    const bool walked = walkMembers(tar.get(), scan, stopped, dataEnd, walkError);
     if (plain.failed || region.failed) {
         error = region.failed ? "the archive bytes cannot be read"
                               : "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
@@ -257,6 +278,9 @@ bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberV
     if (!walked) {
         error = walkError;
         return false;
+    }
+    if (stopped) {
+        return true;
     }
     const std::uint64_t consumed = static_cast<std::uint64_t>(archive_filter_bytes(tar.get(), 0));
     if (!plain.drain()) {

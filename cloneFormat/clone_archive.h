@@ -45,6 +45,15 @@ using MemberVisitor = std::function<bool(const TarMember& member, MemberData& da
 // end-of-archive marker, nothing but zero padding after it) in one intact gzip member.
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error);
 
+// What a scan does after a member.
+enum class Scan { Continue, Stop, Fail };
+using MemberScanner = std::function<Scan(const TarMember& member, MemberData& data, std::string& error)>;
+
+// As walkTarGz, but SCAN may end the walk early with Stop (STOPPED is then true): a reader that has
+// found what it looks for does not decompress the rest. The members after it are neither read nor
+// checked, so only an archive already walked whole may be scanned this way and trusted.
+bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberScanner& scan, bool& stopped,
+               std::string& error);
 
 }  // namespace clonefmt
 

@@ -2,6 +2,7 @@
 // password verifier and signing key that the signing library needs.
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,17 +26,15 @@
 #include "clone_io.h"
 #include "clone_password.h"
 #include "clone_schema.h"
+#include "clonefile_common.h"
+#include "commands.h"
 
 namespace {
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kMisuse = 2;
+using namespace clonetool;
 
 constexpr std::size_t kMaxPassword = 1024;
-constexpr std::size_t kMaxManifest = 64u << 20;
 
-const char kSynopsis[] = "usage: clonefile COMMAND [OPTIONS] ARGS\n";
 const char kUsage[] =
     "usage: clonefile COMMAND [OPTIONS] ARGS\n"
     "       clonefile --help | --version\n"
@@ -46,6 +45,13 @@ const char kUsage[] =
     "  info FILE                        print the header of FILE (the signature is not checked)\n"
     "  manifest [--key PUBLIC.pem] FILE print the manifest XML inside FILE's archive\n"
     "  list [--key PUBLIC.pem] FILE     list the members of FILE's archive\n"
+    "  show [--key PUBLIC.pem] [--json] FILE\n"
+    "                                   summarize FILE: header, manifest elements and what each\n"
+    "                                   holds, certificates and their expiry, unnamed members\n"
+    "  diff [--key PUBLIC.pem] [--json] [--content] A B\n"
+    "                                   what differs between clone files A and B: elements, and\n"
+    "                                   members added, removed or changed (with --content, the\n"
+    "                                   changed lines of text members, secrets included)\n"
     "  extract [--key PUBLIC.pem] FILE DIR\n"
     "                                   unpack FILE's archive into DIR; an archive with members\n"
     "                                   that would land outside DIR or clash with each other or\n"
@@ -57,33 +63,12 @@ const char kUsage[] =
     "                                   make the device signing key ROOT/config/clone_signing_key.pem\n"
     "                                   and write its public key to PUBLIC.pem\n"
     "\n"
-    "With --key, manifest, list and extract verify the file first. ROOT defaults to\n"
-    "$CLONE_DEVICE_ROOT. Exit status: 0 success, 1 failed check or operation, 2 usage error.\n";
-
-int usageError(const std::string& message)
-{
-    std::fprintf(stderr, "clonefile: %s\n%sTry 'clonefile --help'.\n", message.c_str(), kSynopsis);
-    return kMisuse;
-}
-
-int failure(const std::string& message)
-{
-    std::fprintf(stderr, "clonefile: %s\n", message.c_str());
-    return kFailed;
-}
-
-// Options and operands of one command.
-struct Args {
-    std::string key;
-    std::string root;
-    std::string iterations;
-    bool force = false;
-    bool help = false;
-    std::vector<std::string> operands;
-};
+    "With --key, manifest, list, show, diff and extract verify the file first. ROOT defaults\n"
+    "to $CLONE_DEVICE_ROOT. Exit status: 0 success, 1 failed check or operation, 2 usage error;\n"
+    "diff: 0 the same, 1 different, 2 trouble (usage, unreadable or failed verification).\n";
 
 // OPTIONS lists the value options the command takes ("key", "root", "iterations") and FLAGS the
-// plain ones ("force").
+// plain ones ("force", "json", "content").
 bool parseArgs(int argc, char** argv, const std::set<std::string>& options, const std::set<std::string>& flags,
                Args& args, std::string& error)
 {
@@ -112,9 +97,7 @@ bool parseArgs(int argc, char** argv, const std::set<std::string>& options, cons
             haveValue = true;
         }
         if (flags.count(name) != 0 && !haveValue) {
-            if (name == "force") {
-                args.force = true;
-            }
+            (name == "force" ? args.force : name == "json" ? args.json : args.content) = true;
             continue;
         }
         if (options.count(name) == 0) {
@@ -137,24 +120,6 @@ bool parseArgs(int argc, char** argv, const std::set<std::string>& options, cons
     return true;
 }
 
-// Member names and link targets may hold any byte; control characters are shown as \ooo.
-std::string printable(const std::string& text)
-{
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c < 0x20 || c == 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\%03o", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info, std::string& error)
 {
     fd = clonefmt::openRegularFile(path, error);
@@ -166,78 +131,6 @@ bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::Cl
         return false;
     }
     return true;
-}
-
-// Opens FILE as openCloneFile does; with a key given, only once the file is known to be intact.
-bool openChecked(const Args& args, const std::string& file, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info,
-                 std::string& error)
-{
-    clonefmt::SigningKey key;
-    if (!args.key.empty() && !key.loadPublic(args.key, error)) {
-        return false;
-    }
-    // One descriptor for the check and all that is read after it: a file put in its place
-    // meanwhile is never read unchecked.
-    fd = clonefmt::openRegularFile(file, error);
-    const bool checked = fd.valid() && (args.key.empty() ? clonefmt::readCloneFileInfo(fd.get(), info, error)
-                                                         : clonefmt::verifyCloneFile(fd.get(), file, key, info, error));
-    if (!checked) {
-        error = !args.key.empty() ? file + ": verification failed: " + error : fd.valid() ? file + ": " + error : error;
-    }
-    return checked;
-}
-
-bool isManifestName(const std::string& relative)
-{
-    return relative == "CloningManifest.xml" || relative == "ConfigurationManifest.xml";
-}
-
-// The first manifest member of the archive into MANIFEST, its name into NAME (empty when there is
-// none).
-bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name, std::string& manifest,
-                  std::string& error)
-{
-    name.clear();
-    auto visit = [&](const clonefmt::TarMember& m, clonefmt::MemberData& data, std::string& err) {
-        std::string relative;
-        if (!name.empty() || !m.isFile() || !clonefmt::safeRelativePath(m.name, relative) ||
-            !isManifestName(relative)) {
-            return true;
-        }
-        if (m.size > kMaxManifest) {
-            err = "manifest " + m.name + " is larger than " + std::to_string(kMaxManifest) + " bytes";
-            return false;
-        }
-        manifest.resize(static_cast<std::size_t>(m.size));
-        std::size_t got = 0;
-        while (got < manifest.size()) {
-            const long n = data.read(&manifest[got], manifest.size() - got);
-            if (n <= 0) {
-                err = "cannot read " + m.name;
-                return false;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        name = relative;
-        return true;
-    };
-    return clonefmt::walkTarGz(fd, info.archiveOffset, info.archiveSize, visit, error);
-}
-
-// Where the schemas are: installed beside the command (the same relative place under any install
-// prefix), else in the source tree this command was built from.
-std::string schemaDir()
-{
-    char self[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = '\0';
-        const std::string installed = clonefmt::dirName(self) + "/" CLONE_SCHEMA_RELATIVE_DIR;
-        if (::access((installed + "/CloningManifest.xsd").c_str(), R_OK) == 0) {
-            return installed;
-        }
-    }
-    return CLONE_SCHEMA_SOURCE_DIR;
 }
 
 int cmdVerify(const Args& args)
@@ -817,6 +710,8 @@ struct Command {
 
 int main(int argc, char** argv)
 {
+    // A closed pipe on the standard output is a failed write, reported with the exit status.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         return usageError("no command given");
     }
@@ -835,6 +730,8 @@ int main(int argc, char** argv)
         {"info", cmdInfo, {}, {}},
         {"manifest", cmdManifest, {"key"}, {}},
         {"list", cmdList, {"key"}, {}},
+        {"show", cmdShow, {"key"}, {"json"}},
+        {"diff", cmdDiff, {"key"}, {"json", "content"}},
         {"extract", cmdExtract, {"key"}, {}},
         {"set-password", cmdSetPassword, {"root", "iterations"}, {}},
         {"keygen", cmdKeygen, {"root"}, {"force"}},
