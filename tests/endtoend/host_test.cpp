@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -14,7 +15,9 @@
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
 
+#include "CloneCreator.h"
 #include "ExportTest.h"
+#include "Handles.h"
 
 namespace {
 
@@ -280,6 +283,17 @@ TEST_F(HostTest, OverlappingExportsTakeTurns)
                 << name;
         }
     }
+    // An export that finds the device's lock held past the time limit touches nothing.
+    const cloneutil::Fd held(::open(path(CLONE_EXPORT_LOCK).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+    writeFile(path(CLONE_STAGING_DIR "earlier"), "kept");
+    const ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
+    std::string out = root() + "/locked", line = kGroups;
+    EXPECT_EQ(createCloneDLM(&out[0], kClonePassword, &line[0]), 1);
+    EXPECT_TRUE(logged("ERROR", "Another export still held " CLONE_EXPORT_LOCK " after 1 s; no export runs"))
+        << ::testing::PrintToString(messages("ERROR"));
+    EXPECT_EQ(readFile(path(CLONE_STAGING_DIR "earlier")), "kept");
+    EXPECT_FALSE(exists(out + "/cloning.dlm"));
 }
 
 }  // namespace
