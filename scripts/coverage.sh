@@ -22,8 +22,25 @@ find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure >"$build/coverage-ctest.log" 2>&1 ||
     { tail -n 40 "$build/coverage-ctest.log" >&2; echo "coverage: a test failed" >&2; exit 1; }
 if [ "${COVERAGE_SKIP_FAULTS:-0}" != 1 ]; then
-    sh "$src/tests/faults/faults.sh" "$build" >"$build/coverage-faults.log" 2>&1 ||
+    # Runs whose system calls are made to fail keep their profiles apart: the failure may hit the
+    # profile writes at exit, and a profile cut short would reset the counts it is merged into.
+    profiles=$build.syscall-profiles
+    rm -rf "$profiles" && mkdir -p "$profiles"
+    FAULT_GCOV_DIR=$profiles sh "$src/tests/faults/faults.sh" "$build" >"$build/coverage-faults.log" 2>&1 ||
         { tail -n 20 "$build/coverage-faults.log" >&2; echo "coverage: the fault suite failed" >&2; exit 1; }
+    merged=0 broken=0
+    for run in "$profiles"/*; do
+        [ -d "$run$build" ] || continue
+        rm -rf "$build.merging"
+        if gcov-tool merge "$build" "$run$build" -o "$build.merging" >/dev/null 2>&1; then
+            (cd "$build.merging" && find . -name '*.gcda' -exec cp --parents {} "$build" \;)
+            merged=$((merged + 1))
+        else
+            broken=$((broken + 1))
+        fi
+    done
+    rm -rf "$build.merging" "$profiles"
+    echo "coverage: fault suite: $(tail -n 1 "$build/coverage-faults.log"); $merged injected runs merged, $broken profiles cut by their injection"
 fi
 
 # Branches the compiler adds for exceptions and for what it proved unreachable are not the code's.
