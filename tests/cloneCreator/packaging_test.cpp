@@ -170,7 +170,8 @@ TEST_F(PackagingTest, ShellSyntaxInOutputDirectoryRunsNothing)
 enum class InTheWay {
     EmptyDirectoryNamedLikeCloneFile, DirectoryNamedLikeCloneFile, OldCloneFileInReadOnlyDirectory,
     OverlongOutputLocation, StaleArchiveWhereArchiveCommandDoesNotFit, StaleArchiveAndFailingArchiveCommand,
-    FullOutputDisk, FullStagingDisk, SerialNumberXmlCannotHold, ManifestOutsideNamespace, ManifestWithUnknownElement
+    FullOutputDisk, FullStagingDisk, SerialNumberXmlCannotHold, ManifestOutsideNamespace, ManifestWithUnknownElement,
+    EarlierCloneFilesAndNoManifest
 };
 
 struct InTheWayCase {
@@ -268,6 +269,12 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
                                               "</cloningData></CloningManifest>");
         schemaFault = "Element '{http://www.clonecreator.local/ConfigManifest}note': This element is not expected.";
         break;
+    // An export that fails before packaging leaves no earlier clone file either name.
+    case InTheWay::EarlierCloneFilesAndNoManifest:
+        writeFile(cloneFile(out), "an earlier export");
+        writeFile(cloneFile(out, "pclFonts"), "an earlier font export");
+        ASSERT_EQ(::unlink(path(CLONE_MANIFEST_CLONE).c_str()), 0);
+        break;
     }
 
     EXPECT_EQ(exportTo(out), c.result);
@@ -284,6 +291,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
         EXPECT_TRUE(verifies(cloneFile(out)));
     } else if (c.what != InTheWay::OldCloneFileInReadOnlyDirectory) {
         EXPECT_FALSE(::lstat(cloneFile(out).c_str(), &st) == 0 && S_ISREG(st.st_mode));
+        EXPECT_FALSE(exists(cloneFile(out, "pclFonts")));
     }
     EXPECT_TRUE(dotFiles(out).empty()) << "a temporary file was left";
     if (c.what < InTheWay::FullStagingDisk) {
@@ -316,7 +324,9 @@ INSTANTIATE_TEST_SUITE_P(
         InTheWayCase{"ManifestOutsideNamespace", InTheWay::ManifestOutsideNamespace, 1,
                      {"Manifest "}},
         InTheWayCase{"ManifestWithUnknownElement", InTheWay::ManifestWithUnknownElement, 1,
-                     {"Manifest "}}),
+                     {"Manifest "}},
+        InTheWayCase{"EarlierCloneFilesAndNoManifest", InTheWay::EarlierCloneFilesAndNoManifest, 1,
+                     {"Stub Manifest file is not created"}}),
     RowName());
 
 }  // namespace
