@@ -126,6 +126,9 @@ struct ChildSetup {
 // other descriptors. It starts the shell and ends as the shell ended, and never runs another
 // program itself: so it keeps sending no signal when it ends, which an exec would undo. A child
 // of a multi-threaded host, it calls only async-signal-safe functions.
+// Not in the coverage figures: the child ends with _exit, so its counts are never written (the
+// host tests show what it does: signals, descriptors, directory, the status it passes on).
+// GCOVR_EXCL_START
 [[noreturn]] void superviseCommand(const ChildSetup& s)
 {
     ::setpgid(0, 0);
@@ -173,6 +176,7 @@ struct ChildSetup {
     }
     ::_exit(shell > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 127);
 }
+// GCOVR_EXCL_STOP
 
 // Starts the child as fork does, but with no signal when it ends (where the system allows): a
 // host's SIGCHLD handler, reaping thread or ignored SIGCHLD can then neither take its status nor

@@ -182,7 +182,13 @@ struct InTheWayCase {
 };
 CLONE_PRINT_BY_NAME(InTheWayCase)
 
-class InTheWayTest : public PackagingTest, public ::testing::WithParamInterface<InTheWayCase> {};
+class InTheWayTest : public PackagingTest, public ::testing::WithParamInterface<InTheWayCase> {
+protected:
+    std::string schemaFault(const std::string& fault) const
+    {
+        return "Manifest " + path(CLONE_MANIFEST_CLONE) + " does not pass its schema: " + fault + "; no clone file is made";
+    }
+};
 
 TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
 {
@@ -191,7 +197,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     std::unique_ptr<TmpfsMount> mount;
     std::unique_ptr<ScopedTool> tar;
     placeExport();
-    std::string schemaFault;  // the whole ERROR record expected
+    std::string wholeError;  // an ERROR record expected whole
     switch (c.what) {
     case InTheWay::EmptyDirectoryNamedLikeCloneFile:
         makeDirs(cloneFile(out));
@@ -252,6 +258,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
                                                   "</CloningManifest>\n");
         ASSERT_NE(std::system(("dd if=/dev/zero of=" + quoted(staging + "fill") + " bs=4k 2>/dev/null").c_str()), 0)
             << "the disk should have filled up";
+        wholeError = "Manifest " + path(CLONE_MANIFEST_CLONE) + " cannot be saved";
         break;
     }
     case InTheWay::SerialNumberXmlCannotHold:
@@ -262,12 +269,14 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     // A caller's manifest that clonefile verify would refuse makes no clone file.
     case InTheWay::ManifestOutsideNamespace:
         writeFile(path(CLONE_MANIFEST_CLONE), "<CloningManifest><cloningData><version/></cloningData></CloningManifest>");
-        schemaFault = "Element 'CloningManifest': No matching global declaration available for the validation root.";
+        wholeError = schemaFault("Element 'CloningManifest': No matching global declaration available for the "
+                                 "validation root.");
         break;
     case InTheWay::ManifestWithUnknownElement:
         writeFile(path(CLONE_MANIFEST_CLONE), CLONE_TEST_MANIFEST_ROOT "<cloningData><version/><note>data/note.txt</note>"
                                               "</cloningData></CloningManifest>");
-        schemaFault = "Element '{http://www.clonecreator.local/ConfigManifest}note': This element is not expected.";
+        wholeError = schemaFault("Element '{http://www.clonecreator.local/ConfigManifest}note': This element is not "
+                                 "expected.");
         break;
     // An export that fails before packaging leaves no earlier clone file either name.
     case InTheWay::EarlierCloneFilesAndNoManifest:
@@ -278,10 +287,8 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     }
 
     EXPECT_EQ(exportTo(out), c.result);
-    if (!schemaFault.empty()) {
-        EXPECT_TRUE(logged("ERROR", "Manifest " + path(CLONE_MANIFEST_CLONE) + " does not pass its schema: " +
-                                        schemaFault + "; no clone file is made"))
-            << ::testing::PrintToString(messages("ERROR"));
+    if (!wholeError.empty()) {
+        EXPECT_TRUE(logged("ERROR", wholeError)) << ::testing::PrintToString(messages("ERROR"));
     }
     for (const std::string& error : c.errors) {
         EXPECT_TRUE(anyError(error)) << error << " in " << ::testing::PrintToString(messages("ERROR"));
