@@ -706,6 +706,12 @@ struct Command {
     std::set<std::string> flags;
 };
 
+// The usage on the standard output; a failed write fails the command, as for --version.
+int printUsage()
+{
+    return std::fputs(kUsage, stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -717,8 +723,7 @@ int main(int argc, char** argv)
     }
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        std::fputs(kUsage, stdout);
-        return kOk;
+        return printUsage();
     }
     if (name == "--version") {
         std::printf("clonefile %s (clone file format %u, %s)\n", CLONE_VERSION,
@@ -746,8 +751,7 @@ int main(int argc, char** argv)
             return usageError(error);
         }
         if (args.help) {
-            std::fputs(kUsage, stdout);
-            return kOk;
+            return printUsage();
         }
         return command.run(args);
     }
