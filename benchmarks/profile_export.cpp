@@ -23,16 +23,16 @@ double seconds(const timeval& t)
 
 double cpu(int who)
 {
-    rusage usage {};
-    getrusage(who, &usage);
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    rusage used {};
+    getrusage(who, &used);
+    return seconds(used.ru_utime) + seconds(used.ru_stime);
 }
 
 long peakRssKib()
 {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    rusage used {};
+    getrusage(RUSAGE_SELF, &used);
+    return used.ru_maxrss;
 }
 
 // Resident pages of libcrypto and libarchive: the host signing stand-in's, not the library's (the

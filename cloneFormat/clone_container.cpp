@@ -208,7 +208,7 @@ bool readCloneFileInfo(int fd, CloneFileInfo& info, std::string& error)
     }
     std::string type(typeLength, '\0');
     std::uint8_t len2[2];
-    if (!preadFully(fd, &type[0], typeLength, pos) || !preadFully(fd, len2, 2, pos + typeLength)) {
+    if (!preadFully(fd, type.data(), typeLength, pos) || !preadFully(fd, len2, 2, pos + typeLength)) {
         error = errnoText("cannot read the header");
         return false;
     }
@@ -220,7 +220,7 @@ bool readCloneFileInfo(int fd, CloneFileInfo& info, std::string& error)
     }
     std::string name(nameLength, '\0');
     std::uint8_t len8[8];
-    if (!preadFully(fd, &name[0], nameLength, pos) || !preadFully(fd, len8, 8, pos + nameLength)) {
+    if (!preadFully(fd, name.data(), nameLength, pos) || !preadFully(fd, len8, 8, pos + nameLength)) {
         error = errnoText("cannot read the header");
         return false;
     }
@@ -302,12 +302,12 @@ bool SigningKey::adopt(evp_pkey_st* key, bool isPrivate, std::string& error)
 bool SigningKey::loadPrivate(const std::string& pemPath, std::string& error)
 {
     std::string pem;
-    if (!readSmallFile(pemPath, 64 * 1024, pem, error)) {
+    if (!readSmallFile(pemPath, std::size_t{64} * 1024, pem, error)) {
         return false;
     }
     BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr) : nullptr;
-    OPENSSL_cleanse(&pem[0], pem.size());
+    OPENSSL_cleanse(pem.data(), pem.size());
     if (key == nullptr) {
         error = opensslError(pemPath + ": not a PEM private key");
         return false;
@@ -322,7 +322,7 @@ bool SigningKey::loadPrivate(const std::string& pemPath, std::string& error)
 bool SigningKey::loadPublic(const std::string& pemPath, std::string& error)
 {
     std::string pem;
-    if (!readSmallFile(pemPath, 64 * 1024, pem, error)) {
+    if (!readSmallFile(pemPath, std::size_t{64} * 1024, pem, error)) {
         return false;
     }
     BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
@@ -413,7 +413,7 @@ bool writeCloneFile(const std::string& archivePath, const std::string& clonePath
     if (!out.write(header.data(), header.size(), error)) {
         return false;
     }
-    std::vector<char> buf(64 * 1024);
+    std::vector<char> buf(std::size_t{64} * 1024);
     std::uint64_t copied = 0;
     for (;;) {
         const ssize_t n = ::read(in.get(), buf.data(), buf.size());
@@ -480,7 +480,7 @@ bool verifyCloneFile(int fd, const std::string& path, const SigningKey& key, Clo
         error = opensslError("cannot start the digest");
         return false;
     }
-    std::vector<char> buf(64 * 1024);
+    std::vector<char> buf(std::size_t{64} * 1024);
     for (std::uint64_t pos = 0; pos < covered;) {
         const std::size_t want = covered - pos < buf.size() ? static_cast<std::size_t>(covered - pos) : buf.size();
         if (!preadFully(fd, buf.data(), want, pos) || !digest.update(buf.data(), want)) {

@@ -165,7 +165,9 @@ std::string dirName(const std::string& path)
 
 std::string errnoText(const std::string& what)
 {
-    return what + ": " + std::strerror(errno);
+    // strerror_r: the text goes to this call's buffer, not to one all threads share.
+    char text[256];
+    return what + ": " + ::strerror_r(errno, text, sizeof text);
 }
 
 AtomicFile::~AtomicFile()
@@ -184,12 +186,12 @@ bool AtomicFile::open(const std::string& finalPath, std::string& error)
     const std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
     // A dot name, so directory listings and globs for "*.dlm" never pick up a half-written file.
     std::string templ = dir + "." + base + ".XXXXXX";
-    const int fd = ::mkostemp(&templ[0], O_CLOEXEC);
-    if (fd < 0) {
+    const int made = ::mkostemp(templ.data(), O_CLOEXEC);
+    if (made < 0) {
         error = errnoText("cannot create a temporary file beside " + finalPath);
         return false;
     }
-    fd_.reset(fd);
+    fd_.reset(made);
     tempPath_ = templ;
     return true;
 }

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -121,7 +121,7 @@ bool stageDeviceFile(const char* src, const char* dest)
         return false;
     }
     std::string to = devicePath(dest);
-    if (xcopyp(&from[0], &to[0]) == XFILE_OK) {
+    if (xcopyp(from.data(), to.data()) == XFILE_OK) {
         return true;
     }
     (void)::unlink(to.c_str());
@@ -242,7 +242,7 @@ public:
                 continue;
             }
             for (const std::string& name : names) {
-                const std::string relative = dir.empty() ? name : dir + "/" + name;
+                const std::string relative = dir.empty() ? name : std::string(dir).append("/").append(name);
                 if (consider(relative, plan)) {
                     pending.push_back(relative);
                 }
@@ -344,19 +344,15 @@ void keepModeAndTimes(const std::string& from, const std::string& to)
         return;
     }
     (void)::chmod(to.c_str(), st.st_mode & 07777);
-    struct timeval times[2];
-    times[0].tv_sec = st.st_atim.tv_sec;
-    times[0].tv_usec = 0;
-    times[1].tv_sec = st.st_mtim.tv_sec;
-    times[1].tv_usec = 0;
-    (void)::utimes(to.c_str(), times);
+    const struct timespec times[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
+    (void)::utimensat(AT_FDCWD, to.c_str(), times, 0);
 }
 
 bool copyFile(const std::string& from, const std::string& to)
 {
     std::string source = from;
     std::string dest = to;
-    return xcopyp(&source[0], &dest[0]) == XFILE_OK;
+    return xcopyp(source.data(), dest.data()) == XFILE_OK;
 }
 
 // Carries out PLAN from the folder ROOT into TARGET (a folder, made for a whole tree): what the

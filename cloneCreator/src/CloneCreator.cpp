@@ -86,7 +86,7 @@ std::string CloneCreator::createGroups(char* groupNameList)
     }
 
     for (std::string& group : selectedGroups(line)) {
-        processor.createListForGroups(&group[0], dlmType);
+        processor.createListForGroups(group.data(), dlmType);
     }
     if (processor.exportIncomplete) {
         exportIncomplete = true;
@@ -94,6 +94,7 @@ std::string CloneCreator::createGroups(char* groupNameList)
     return dlmType;
 }
 
+// NOLINTNEXTLINE(misc-no-recursion): manifests are read without XML_PARSE_HUGE, so at most 256 levels deep
 void CloneCreator::processStubManifestXML(xmlNodePtr xmlParentNode)
 {
     for (xmlNodePtr node = xmlParentNode; node != nullptr; node = node->next) {

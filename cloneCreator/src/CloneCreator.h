@@ -36,9 +36,9 @@ public:
     // Logo and blocking-screen capture (capture/CustomLogo.cpp), in this order the class's first
     // virtual operations, so that a device variant can replace any one of them.
     virtual std::string getBlockingScreenImageType();
-    virtual bool_t cloneBlockingScreenImageTypeConfigValue(std::string imageFileType);
+    virtual bool_t cloneBlockingScreenImageTypeConfigValue(const std::string& imageFileType);
     virtual bool_t cloneCustomerLogoImage();
-    virtual bool_t cloneBlockingScreenImage(std::string imageFileType);
+    virtual bool_t cloneBlockingScreenImage(const std::string& imageFileType);
 
     virtual ~CloneCreator();
     CloneCreator(const CloneCreator&) = delete;
@@ -50,7 +50,7 @@ public:
     void processCurrentNode(xmlNodePtr xmlCurrentGroupPtr);
 
     // Manifest pruning.
-    bool_t removeEmptyNodes(std::string cloningManifestXML);
+    bool_t removeEmptyNodes(const std::string& cloningManifestXML);
     bool_t removeEmptyNodesProcess(xmlNodePtr parentNode);
     // Prunes the manifest file to where repeated removeEmptyNodes passes end, with one read and
     // one write: every element that holds only elements pruned with it goes.
@@ -60,7 +60,7 @@ public:
     // Archive and clone file.
     void cleanUpCloneDirectory();
     void generateCompressedFile();
-    int generateCloneDLM(char* password, std::string dlmType);
+    int generateCloneDLM(char* password, const std::string& dlmType);
 
     // Clone helpers, one per manifest element (see the table in the constructor). Each subject
     // has a source file of its own in capture/.

@@ -271,7 +271,7 @@ void CloneGroupsProcessor::lookupTableOfAttributes()
     }
 }
 
-int CloneGroupsProcessor::createListForGroups(char* gName, std::string typeOfDLM)
+int CloneGroupsProcessor::createListForGroups(char* gName, const std::string& typeOfDLM)
 {
     CLONE_LOG(logSpecEnter, "%s()", "createListForGroups");
     int result = 1;
@@ -309,7 +309,7 @@ std::string CloneGroupsProcessor::processGroups(cloneutil::InputFile& groupStrea
     return header;
 }
 
-int CloneGroupsProcessor::processSubGroups(cloneutil::InputFile& groupStream, std::string /*dataName*/)
+int CloneGroupsProcessor::processSubGroups(cloneutil::InputFile& groupStream, const std::string& /*dataName*/)
 {
     CLONE_LOG(logSpecEnter, "%s()", "processSubGroups");
     // 1 until a subgroup of this group is found: a group that expands to nothing is reported.
@@ -449,8 +449,8 @@ void CloneGroupsProcessor::createListName(cloneutil::InputFile& subGroupStream, 
     addXmlNodes(subGroupStream, attrName, endTag, listFile);
 }
 
-void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag,
-                                       std::string outputFile)
+void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
+                                       const std::string& endTag, const std::string& outputFile)
 {
     cloneFile = CloningManifestFilePath();
     CLONE_LOG(logSpecLibEnter, "%s Called", "addXmlNodes");
@@ -484,7 +484,7 @@ void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std
         manifestDoc_ = cloneutil::parseManifest(manifest.c_str());
         manifestDocPath_ = manifest;
     }
-    const xmlNodePtr root = manifestDoc_ ? xmlDocGetRootElement(manifestDoc_.get()) : nullptr;
+    xmlNode* const root = manifestDoc_ ? xmlDocGetRootElement(manifestDoc_.get()) : nullptr;
     if (root == nullptr || root->children == nullptr || root->children->type != XML_ELEMENT_NODE) {
         // Rewriting the stub would silently drop what earlier sections added; leave the file alone,
         // so the export reports the broken manifest instead of a clone that lacks data.

@@ -33,13 +33,14 @@ public:
     void lookupTableOfAttributes();
 
     // Group definitions.
-    int createListForGroups(char* gName, std::string typeOfDLM);
+    int createListForGroups(char* gName, const std::string& typeOfDLM);
     std::string processGroups(cloneutil::InputFile& groupStream, char* gname);
-    int processSubGroups(cloneutil::InputFile& groupStream, std::string dataName);
+    int processSubGroups(cloneutil::InputFile& groupStream, const std::string& dataName);
     void insertAttributesInList(cloneutil::InputFile& groupStream, cloneutil::InputFile& subGroupStream, std::string attrName);
     int checkPrecondition(cloneutil::InputFile& subGroupStream, std::string& attrName);
     void createListName(cloneutil::InputFile& subGroupStream, std::string attrName);
-    void addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag, std::string outputFile);
+    void addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, const std::string& endTag,
+                     const std::string& outputFile);
     // Appends the section's lines, from ATTRNAME (already read) up to ENDTAG, to OUTPUTFILE.
     void appendAttributesToList(cloneutil::InputFile& subGroupStream, std::string& attrName, const std::string& endTag,
                                 const std::string& outputFile);
@@ -54,13 +55,13 @@ public:
     static int endElement(xmlTextWriterPtr writer);
     // Closes the root element and releases the writer, which completes the document.
     static int endDocument(cloneutil::XmlTextWriter& writer);
-    int processXmlCurrentNodes(std::string Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc);
-    xmlNodePtr addNodeAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc);
-    xmlNodePtr addPropAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc);
-    void addXmlCloningDataNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag,
-                                std::string outputFile, xmlDocPtr& doc);
-    void addXmlConfigurationManifestNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, std::string endTag,
-                                          std::string outFile, xmlDocPtr& doc);
+    int processXmlCurrentNodes(const std::string& Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc);
+    xmlNodePtr addNodeAttributes(xmlNodePtr currentNodePtr, const std::string& attrName, xmlDocPtr& doc);
+    xmlNodePtr addPropAttributes(xmlNodePtr currentNodePtr, const std::string& attrName, xmlDocPtr& doc);
+    void addXmlCloningDataNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, const std::string& endTag,
+                                const std::string& outputFile, xmlDocPtr& doc);
+    void addXmlConfigurationManifestNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
+                                          const std::string& endTag, const std::string& outFile, xmlDocPtr& doc);
     void addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc);
 
     ListMap cloneListMap;
@@ -71,7 +72,7 @@ public:
     MiscMap cloneMiscMap;
     MiscMap::iterator itMiscMap;
     std::vector<std::string> vect;
-    std::vector<std::string>::iterator itvect;
+    std::vector<std::string>::const_iterator itvect;
     std::string dlmType;
     std::string groupName;
 

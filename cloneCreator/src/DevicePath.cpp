@@ -187,6 +187,7 @@ bool deviceCommandLine(char (&buf)[kPathBufferSize], const std::string& line)
     return true;
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, checked by the format attribute
 bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)
 {
     va_list args;
@@ -196,6 +197,7 @@ bool deviceCommand(char (&buf)[kPathBufferSize], const char* format, ...)
     return ok;
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, checked by the format attribute
 bool formatPath(char (&buf)[kPathBufferSize], const char* format, ...)
 {
     va_list args;

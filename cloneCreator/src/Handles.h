@@ -32,7 +32,8 @@ struct XmlNodeDeleter {
 using XmlNode = std::unique_ptr<xmlNode, XmlNodeDeleter>;
 
 struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
+    // Only streams being abandoned end here: writers close through release() and check.
+    void operator()(FILE* file) const { (void)std::fclose(file); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 

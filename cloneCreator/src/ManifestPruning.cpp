@@ -10,6 +10,7 @@ namespace {
 
 // Post-order, so an element emptied by its children's removal goes in the same walk. Text,
 // comments and entity references are content and are never removed.
+// NOLINTNEXTLINE(misc-no-recursion): manifests are read without XML_PARSE_HUGE, so at most 256 levels deep
 void removeEmptyElements(xmlNodePtr first)
 {
     xmlNodePtr node = first;
@@ -36,7 +37,7 @@ void CloneCreator::pruneManifest(const std::string& cloningManifestXML)
     });
 }
 
-bool_t CloneCreator::removeEmptyNodes(std::string cloningManifestXML)
+bool_t CloneCreator::removeEmptyNodes(const std::string& cloningManifestXML)
 {
     return rewriteManifest(cloningManifestXML, [this](xmlNodePtr first) { return removeEmptyNodesProcess(first); });
 }
@@ -64,6 +65,7 @@ bool_t CloneCreator::rewriteManifest(const std::string& cloningManifestXML, cons
 
 // One pass over a sibling list: after the first removal in a list its remaining siblings are not
 // descended into, only removed themselves when empty; further passes catch the rest.
+// NOLINTNEXTLINE(misc-no-recursion): manifests are read without XML_PARSE_HUGE, so at most 256 levels deep
 bool_t CloneCreator::removeEmptyNodesProcess(xmlNodePtr parentNode)
 {
     bool_t result = FALSE;

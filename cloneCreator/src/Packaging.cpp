@@ -172,7 +172,7 @@ void CloneCreator::generateCompressedFile()
         return;
     }
 
-    if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(&outputLocationOfDLM[0], 0755) != 0) {
+    if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(outputLocationOfDLM.data(), 0755) != 0) {
         CLONE_LOG(logSpecError, "Output location %s cannot be created", outputLocationOfDLM.c_str());
     }
     const int status = cloneutil::runCommand(command, exportTree.c_str());
@@ -182,13 +182,13 @@ void CloneCreator::generateCompressedFile()
             CLONE_LOG(logSpecError, "Archive command did not finish; %s is not made", archive);
         }
         CLONE_LOG(logSpecInfo, "Clone file compression operation got failed");
-        std::remove(archive);
+        (void)std::remove(archive);  // best effort: archiveWritten stays false, so it is never signed
     } else {
         archiveWritten = true;
     }
 }
 
-int CloneCreator::generateCloneDLM(char* password, std::string dlmType)
+int CloneCreator::generateCloneDLM(char* password, const std::string& dlmType)
 {
     CloneMaker cloneMaker;
     CLONE_LOG(logSpecLibEnter, "generateCloneDLM");
@@ -214,7 +214,7 @@ int CloneCreator::generateCloneDLM(char* password, std::string dlmType)
         bool_t signedNow = FALSE;
         if (archiveWritten) {
             std::string outputLocation = outputLocationOfDLM;
-            signedNow = cloneMaker.cloneHandler(&outputLocation[0], dlmType.c_str(), nameOfDLM.c_str());
+            signedNow = cloneMaker.cloneHandler(outputLocation.data(), dlmType.c_str(), nameOfDLM.c_str());
         }
         // A clone file is this call's when the signing step says it wrote one and a regular file
         // of that name is there now (the stale one was removed above).

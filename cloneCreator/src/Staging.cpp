@@ -40,7 +40,7 @@ bool makeStagingDir(const char* dir, MakeDir how)
         return ::mkdir(path.c_str(), 0755) == 0 || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
     }
     case MakeDir::MakePath:
-        return xmkdir(&path[0], 0755) == 0;
+        return xmkdir(path.data(), 0755) == 0;
     }
     return false;
 }
@@ -109,7 +109,7 @@ unsigned commandTimeLimit()
 
 namespace {
 
-extern "C" char** environ;
+extern "C" char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 // What the child needs to become the command; made ready before it exists, since a child that
 // shares the caller's memory may call only async-signal-safe functions.
@@ -161,8 +161,9 @@ struct ChildSetup {
     if (s.dir != nullptr && ::chdir(s.dir) != 0) {
         ::_exit(127);
     }
-    ::sigprocmask(SIG_SETMASK, &s.empty, nullptr);
-    const pid_t shell = ::vfork();
+    ::sigprocmask(SIG_SETMASK, &s.empty, nullptr);  // NOLINT(concurrency-mt-unsafe): the child has one thread
+    // cppcheck-suppress vforkCalled ; this process has one thread and the shell's child only execs
+    const pid_t shell = ::vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork): as above
     if (shell == 0) {
         ::execve("/bin/sh", s.argv, s.envp);
         ::_exit(127);
@@ -271,7 +272,8 @@ int runCommand(const char* command, const char* dir)
     const Fd devNull(setup.devNull);
     const pid_t pid = startChild(setup);
     if (pid == -1) {
-        CLONE_LOG(logSpecError, "Command cannot be started (%s): %s", std::strerror(errno), command);
+        char text[256];  // strerror_r: this call's buffer, not one all of the host's threads share
+        CLONE_LOG(logSpecError, "Command cannot be started (%s): %s", ::strerror_r(errno, text, sizeof text), command);
         return -1;
     }
     const Fd notice = childEndNotice(pid);
@@ -298,7 +300,7 @@ int runCommand(const char* command, const char* dir)
     return -1;
 }
 
-int runDeviceCommand(const char* format, ...)
+int runDeviceCommand(const char* format, ...)  // NOLINT(cert-dcl50-cpp): printf-style, checked by the format attribute
 {
     PathBuffer command;
     va_list args;

@@ -151,7 +151,8 @@ xmlDocPtr CloneGroupsProcessor::createStubXmlFile()
     return doc.release();
 }
 
-int CloneGroupsProcessor::processXmlCurrentNodes(std::string Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc)
+// NOLINTNEXTLINE(misc-no-recursion): the stub manifest is built here, as deep as the group files' element paths
+int CloneGroupsProcessor::processXmlCurrentNodes(const std::string& Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc)
 {
     const xmlChar* name = xml(Nodestr.c_str());
     int found = 0;
@@ -167,12 +168,14 @@ int CloneGroupsProcessor::processXmlCurrentNodes(std::string Nodestr, xmlNodePtr
     return found;
 }
 
-xmlNodePtr CloneGroupsProcessor::addNodeAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& /*doc*/)
+xmlNodePtr CloneGroupsProcessor::addNodeAttributes(xmlNodePtr currentNodePtr, const std::string& attrName,
+                                                   xmlDocPtr& /*doc*/)
 {
     return cloneutil::appendElement(currentNodePtr, xml(attrName.c_str()));
 }
 
-xmlNodePtr CloneGroupsProcessor::addPropAttributes(xmlNodePtr currentNodePtr, std::string attrName, xmlDocPtr& doc)
+xmlNodePtr CloneGroupsProcessor::addPropAttributes(xmlNodePtr currentNodePtr, const std::string& attrName,
+                                                   xmlDocPtr& doc)
 {
     xmlNodePtr node = addNodeAttributes(currentNodePtr, attrName, doc);
     if (node != nullptr) {
@@ -203,15 +206,16 @@ void CloneGroupsProcessor::markManifestChanged()
 }
 
 void CloneGroupsProcessor::addXmlCloningDataNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
-                                                  std::string endTag, std::string outputFile, xmlDocPtr& doc)
+                                                  const std::string& endTag, const std::string& outputFile,
+                                                  xmlDocPtr& doc)
 {
-    const xmlNodePtr root = xmlDocGetRootElement(doc);
-    const xmlNodePtr cloningData = root != nullptr ? root->children : nullptr;
+    xmlNode* const root = xmlDocGetRootElement(doc);
+    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
     if (cloningData == nullptr) {
         return;
     }
     bool created = false;
-    const xmlNodePtr attributes = findOrCreate("cloningAttributes", cloningData, cloningData, doc, &created);
+    xmlNode* const attributes = findOrCreate("cloningAttributes", cloningData, cloningData, doc, &created);
     it = cloneTagMap.find(outputFile);
     if (it != cloneTagMap.end()) {
         if (created) {
@@ -226,7 +230,7 @@ void CloneGroupsProcessor::addXmlCloningDataNodes(cloneutil::InputFile& subGroup
 
     // The DLM list, once it exists, is captured through "dlmEnable" under "ipSettings".
     if (::access(cloneutil::devicePath(kDlmAttrList).c_str(), F_OK) == 0) {
-        const xmlNodePtr ipSettings = findOrCreate("ipSettings", cloningData, cloningData, doc);
+        xmlNode* const ipSettings = findOrCreate("ipSettings", cloningData, cloningData, doc);
         if (ipSettings != nullptr) {
             findOrCreate("dlmEnable", cloningData, ipSettings, doc);
         }
@@ -235,9 +239,10 @@ void CloneGroupsProcessor::addXmlCloningDataNodes(cloneutil::InputFile& subGroup
 }
 
 void CloneGroupsProcessor::addXmlConfigurationManifestNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
-                                                            std::string endTag, std::string outFile, xmlDocPtr& doc)
+                                                            const std::string& endTag, const std::string& outFile,
+                                                            xmlDocPtr& doc)
 {
-    const xmlNodePtr root = xmlDocGetRootElement(doc);
+    xmlNode* const root = xmlDocGetRootElement(doc);
     if (root == nullptr) {
         return;
     }
@@ -256,9 +261,9 @@ void CloneGroupsProcessor::addXmlConfigurationManifestNodes(cloneutil::InputFile
 
 void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc)
 {
-    const xmlNodePtr root = xmlDocGetRootElement(doc);
-    const xmlNodePtr cloningData = root != nullptr ? root->children : nullptr;
-    std::vector<std::string>& path = itMiscMap->second;
+    xmlNode* const root = xmlDocGetRootElement(doc);
+    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
+    const std::vector<std::string>& path = itMiscMap->second;
     if (cloningData == nullptr || path.empty()) {
         return;
     }
@@ -282,7 +287,7 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
     }
     for (++itvect; itvect != path.end() && current != nullptr; ++itvect) {
         const std::string& name = *itvect;
-        const xmlNodePtr start = pathFound ? cloningData : current;
+        xmlNode* const start = pathFound ? cloningData : current;
         if (processXmlCurrentNodes(name, start, doc) == 1) {
             current = retNode;
         } else {
@@ -293,7 +298,7 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
 
         for (const cloneutil::CompanionRow& row : cloneutil::kCertificateCompanions) {
             if (name == row.element) {
-                const xmlNodePtr certificates = findOrCreate("Certificates", cloningData, cloningData, doc);
+                xmlNode* const certificates = findOrCreate("Certificates", cloningData, cloningData, doc);
                 if (certificates != nullptr) {
                     findOrCreate(row.companion, cloningData, certificates, doc);
                 }

@@ -242,7 +242,7 @@ void expandListLine(const std::string& line, std::vector<std::string>& names)
 }
 
 // Export lines are gathered in a block of this size before each write.
-const std::size_t kWriteBlock = 64 * 1024;
+const std::size_t kWriteBlock = std::size_t{64} * 1024;
 
 }  // namespace
 

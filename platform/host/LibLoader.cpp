@@ -123,8 +123,10 @@ int LoadPlugins(const std::string& category, kel::LibLoader& loader)
         if (!dir) {
             // A device without plug-ins of the category is normal; an unreadable directory is not.
             const int error = errno;
+            char text[256];  // strerror_r: this call's buffer, not one all threads share
             Log_SpecEntry(error == ENOENT ? &logSpecInfo : &logSpecError, __FILE__, __LINE__,
-                          "Plug-in directory %s cannot be read: %s", directory.c_str(), std::strerror(error));
+                          "Plug-in directory %s cannot be read: %s", directory.c_str(),
+                          ::strerror_r(error, text, sizeof text));
             return 0;
         }
         while (const struct dirent* entry = ::readdir(dir.get())) {
@@ -137,7 +139,7 @@ int LoadPlugins(const std::string& category, kel::LibLoader& loader)
 
     int loaded = 0;
     for (const std::string& name : names) {
-        const std::string path = directory + "/" + name;
+        const std::string path = std::string(directory).append("/").append(name);
         // Anything else named like a library is tried, so a broken one shows up in the log.
         struct stat st;
         if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -29,6 +29,6 @@ extern "C" int get_certHashName(const char* certificatePath, char* name)
     if (!cert) {
         return -1;
     }
-    std::snprintf(name, 32, "%08lx", X509_subject_name_hash(cert.get()) & 0xffffffffUL);
+    (void)std::snprintf(name, 32, "%08lx", X509_subject_name_hash(cert.get()) & 0xffffffffUL);
     return 0;
 }

@@ -7,7 +7,7 @@
 class CloneMaker {
 public:
     CloneMaker();
-    ~CloneMaker();
+    ~CloneMaker();  // NOLINT(performance-trivially-destructible): the firmware library defines it
     CloneMaker(const CloneMaker&) = delete;
     CloneMaker& operator=(const CloneMaker&) = delete;
 

@@ -98,6 +98,7 @@ TEST_F(PackagingTest, RefusedPasswordSignsNothingAndNoPasswordIsKept)
     placeExport();
     ASSERT_EQ(exportTo(out_, secret.c_str()), 0);
     placeExport();
+    // cppcheck-suppress unreadVariable ; replaces the tool for as long as it lives
     ScopedTool tar(root() + "/failing", "tar", "exit 1");
     ASSERT_EQ(exportTo(out_, secret.c_str()), 1);
     EXPECT_EQ(filesContaining(root(), secret), std::vector<std::string>{});
@@ -111,6 +112,7 @@ TEST_F(PackagingTest, ArchiveCommandRunsInExportTreeWithFixedArguments)
     placeExport();
     const std::string record = root() + "/tar-args";
     ScopedEnv recordTo("TAR_RECORD", record);
+    // cppcheck-suppress unreadVariable ; replaces the tool for as long as it lives
     ScopedTool tar(root() + "/wrap", "tar",
                    "pwd -P > \"$TAR_RECORD.cwd\"; printf '%s\\n' \"$@\" > \"$TAR_RECORD\"; "
                    "PATH=${PATH#*:} exec tar \"$@\"");
@@ -129,6 +131,7 @@ TEST_F(PackagingTest, StoppedArchiveCommandIsSaidToBeStopped)
 {
     placeExport();
     ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
+    // cppcheck-suppress unreadVariable ; replaces the tool for as long as it lives
     ScopedTool tar(root() + "/hanging", "tar", "exec sleep 30");
     EXPECT_EQ(exportTo(out_), 1);
     EXPECT_TRUE(anyError("Command stopped after 1 s: tar -cz -b 64 -f "));

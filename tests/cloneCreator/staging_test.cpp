@@ -1,8 +1,10 @@
 // Staging primitives the clone helpers share: directory modes, device commands, element text.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,7 +79,7 @@ TEST_F(DeviceTest, CommandOverTheTimeLimitIsStoppedWithItsChildren)
         return stat.empty() || (state != std::string::npos && stat[state + 2] == 'Z');
     };
     for (int waited = 0; waited < 100 && !ended(); ++waited) {
-        ::usleep(50000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(ended()) << stat;
 

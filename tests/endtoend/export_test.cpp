@@ -365,13 +365,14 @@ protected:
                 writeFile(p, "not a device node");
             }
         } else if (what == "<socket>") {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
             struct sockaddr_un address = {};
             address.sun_family = AF_UNIX;
             ASSERT_LT(p.size(), sizeof address.sun_path) << where;
             std::copy(p.begin(), p.end(), address.sun_path);
-            ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << where;
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
             ::close(fd);
+            ASSERT_EQ(bound, 0) << where;
         } else if (what == "<dir>") {
             makeDirs(p);
         } else if (what == "<many>") {

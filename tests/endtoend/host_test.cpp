@@ -3,6 +3,7 @@
 // descriptors, descriptors and signal settings of its own, and exports that overlap. Each export
 // must still give a whole clone file, and the host must find its process as it left it.
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -154,7 +155,7 @@ TEST_F(HostTest, HostReapingItsChildrenTakesNoStatus)
     HostThread reaper([] {
         int status;
         ::waitpid(-1, &status, WNOHANG);
-        ::usleep(100);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
     });
     const std::vector<std::string> cloneFiles = exportRounds(3);
     reaper.stop();

@@ -15,6 +15,7 @@ using clonetest::exists;
 
 struct PluginCase {
     const char* name;
+    // cppcheck-suppress unusedStructMember ; read through GetParam()
     const char* staged;  // its export, in the export tree's data folder
 };
 

@@ -146,6 +146,7 @@ inline std::vector<std::string> dotFiles(const std::string& dir)
 inline bool verifiesWith(const std::string& keyPath, const std::string& file, clonefmt::CloneFileInfo* info = nullptr)
 {
     clonefmt::SigningKey key;
+    // cppcheck-suppress unassignedVariable ; verifyCloneFile fills it through its reference
     clonefmt::CloneFileInfo read;
     std::string error;
     return key.loadPublic(keyPath, error) &&

@@ -240,7 +240,8 @@ TEST_F(ClonefileTest, VerifyValidatesTheManifest)
     }
 }
 
-// 0 and the usage for help; 2, nothing on the standard output and a reason and the usage for misuse.
+// 0 and the usage for help (1 when it cannot be written); 2, nothing on the standard output and a reason and
+// the usage for misuse.
 TEST_F(ClonefileTest, ExitStatusAndStreams)
 {
     const std::string pub = signingPublicKey();
@@ -268,6 +269,13 @@ TEST_F(ClonefileTest, ExitStatusAndStreams)
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("clonefile ", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("libarchive"), std::string::npos) << version.out;
+    // Text that could not be written is a failure, not a success.
+    const std::vector<std::string> toFull = {"/bin/sh", "-c", "exec \"$0\" \"$@\" > /dev/full"};
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"verify", "--help"}, {"--version"}}) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        EXPECT_EQ(runClonefile(root() + "/io/command", args, "", false, 0, toFull).status, 1);
+    }
 }
 
 // The password comes from the standard input, without its line end; the root from --root or the

@@ -6,8 +6,8 @@
 #include <initializer_list>
 #include <string>
 #include <tuple>
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include "DeviceTest.h"
@@ -111,8 +111,8 @@ TEST_F(XfileTest, XcopyModesAndXcopypTimes)
     std::string src = p("src"), dest = p("dest"), plain = p("plain");
     writeFile(src, "payload");
     ::chmod(src.c_str(), 0751);
-    struct timeval times[2] = {{1000000000, 700000}, {1200000000, 900000}};
-    ASSERT_EQ(::utimes(src.c_str(), times), 0);
+    const struct timespec times[2] = {{1000000000, 700000000}, {1200000000, 900000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
     ::umask(027);
     ASSERT_EQ(xcopy(c(src), c(plain)), 0);
     EXPECT_EQ(modeOf(plain), 0640u);
@@ -148,8 +148,8 @@ TEST_F(XfileTest, Xmkdir)
     const std::pair<std::string, int> cases[] = {
         {"", -1}, {"/", -1}, {"file", 0}, {"file/sub", -1}, {"x//y/", 0}, {std::string(5000, 'a'), -1}};
     for (const auto& [relative, result] : cases) {
-        std::string path = (relative.empty() || relative == "/") ? relative : p(relative);
-        EXPECT_EQ(xmkdir(c(path), 0755), result) << relative.substr(0, 20);
+        std::string target = (relative.empty() || relative == "/") ? relative : p(relative);
+        EXPECT_EQ(xmkdir(c(target), 0755), result) << relative.substr(0, 20);
     }
 }
 

@@ -93,7 +93,7 @@ bool parseArgs(int argc, char** argv, const std::set<std::string>& options, cons
         const std::size_t eq = name.find('=');
         if (eq != std::string::npos) {
             value = name.substr(eq + 1);
-            name = name.substr(0, eq);
+            name.resize(eq);
             haveValue = true;
         }
         if (flags.count(name) != 0 && !haveValue) {
@@ -326,7 +326,7 @@ public:
         for (const auto& planned : entries_) {
             const std::string& relative = planned.first;
             const Entry& entry = planned.second;
-            const std::string path = dir + "/" + relative;
+            const std::string path = std::string(dir).append("/").append(relative);
             if (path.size() >= PATH_MAX) {
                 error = "refusing member " + printable(relative) + ": path too long for the file system";
                 return false;
@@ -608,8 +608,9 @@ bool readPassword(std::string& password, std::string& error)
     const bool tty = ::isatty(0) != 0;
     struct termios saved;
     if (tty) {
-        std::fprintf(stderr, "New clone password: ");
-        std::fflush(stderr);
+        // A prompt that cannot be shown changes nothing: the password is read all the same.
+        (void)std::fputs("New clone password: ", stderr);
+        (void)std::fflush(stderr);
         if (::tcgetattr(0, &saved) == 0) {
             struct termios quiet = saved;
             quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -632,7 +633,7 @@ bool readPassword(std::string& password, std::string& error)
     }
     if (tty) {
         ::tcsetattr(0, TCSAFLUSH, &saved);
-        std::fprintf(stderr, "\n");
+        (void)std::fputc('\n', stderr);
     }
     if (len > 0 && buf[len - 1] == '\r') {
         --len;
@@ -677,7 +678,7 @@ int cmdSetPassword(const Args& args)
     const bool ok = readPassword(password, error) &&
                     clonefmt::writePasswordFile(root + "/config/clone_password", password, iterations, error);
     if (!password.empty()) {
-        OPENSSL_cleanse(&password[0], password.size());
+        OPENSSL_cleanse(password.data(), password.size());
     }
     return ok ? kOk : failure(error);
 }
@@ -706,19 +707,24 @@ struct Command {
     std::set<std::string> flags;
 };
 
+// The usage on the standard output; a failed write fails the command, as for --version.
+int printUsage()
+{
+    return std::fputs(kUsage, stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     // A closed pipe on the standard output is a failed write, reported with the exit status.
-    std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGPIPE, SIG_IGN);  // cannot fail for SIGPIPE
     if (argc < 2) {
         return usageError("no command given");
     }
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        std::fputs(kUsage, stdout);
-        return kOk;
+        return printUsage();
     }
     if (name == "--version") {
         std::printf("clonefile %s (clone file format %u, %s)\n", CLONE_VERSION,
@@ -746,8 +752,7 @@ int main(int argc, char** argv)
             return usageError(error);
         }
         if (args.help) {
-            std::fputs(kUsage, stdout);
-            return kOk;
+            return printUsage();
         }
         return command.run(args);
     }

@@ -55,28 +55,29 @@ std::size_t utf8At(const std::string& text, std::size_t at, std::uint32_t& codeP
 void octalEscape(std::string& out, unsigned char c)
 {
     char buf[8];
-    std::snprintf(buf, sizeof buf, "\\%03o", c);
+    (void)std::snprintf(buf, sizeof buf, "\\%03o", c);  // at most 4 characters
     out += buf;
 }
 
 void unicodeEscape(std::string& out, std::uint32_t unit)
 {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(unit & 0xffff));
+    (void)std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(unit & 0xffff));  // 6 characters
     out += buf;
 }
 
 }  // namespace
 
+// A diagnostic that cannot be written has nowhere else to go; the exit status still tells.
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "clonefile: %s\n%sTry 'clonefile --help'.\n", printable(message).c_str(), kSynopsis);
+    (void)std::fprintf(stderr, "clonefile: %s\n%sTry 'clonefile --help'.\n", printable(message).c_str(), kSynopsis);
     return kMisuse;
 }
 
 int failure(const std::string& message)
 {
-    std::fprintf(stderr, "clonefile: %s\n", message.c_str());
+    (void)std::fprintf(stderr, "clonefile: %s\n", message.c_str());
     return kFailed;
 }
 
@@ -197,7 +198,7 @@ std::string schemaDir()
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n > 0) {
         self[n] = '\0';
-        const std::string installed = clonefmt::dirName(self) + "/" CLONE_SCHEMA_RELATIVE_DIR;
+        std::string installed = clonefmt::dirName(self) + "/" CLONE_SCHEMA_RELATIVE_DIR;
         if (::access((installed + "/CloningManifest.xsd").c_str(), R_OK) == 0) {
             return installed;
         }
@@ -345,10 +346,10 @@ void Sha256::update(const void* data, std::size_t size)
 bool Sha256::finish(std::array<std::uint8_t, 32>& digest)
 {
     unsigned int size = 0;
-    const bool ok = ctx_ != nullptr && !failed_ && EVP_DigestFinal_ex(ctx_, digest.data(), &size) == 1 &&
-                    size == digest.size();
+    const bool done = ctx_ != nullptr && !failed_ && EVP_DigestFinal_ex(ctx_, digest.data(), &size) == 1 &&
+                      size == digest.size();
     failed_ = ctx_ == nullptr || EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) != 1;
-    return ok;
+    return done;
 }
 
 }  // namespace clonetool

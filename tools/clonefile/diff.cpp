@@ -162,7 +162,7 @@ std::string shortSha(const MemberFacts& m)
 std::string octalMode(std::uint32_t mode)
 {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%04o", static_cast<unsigned>(mode));
+    (void)std::snprintf(buf, sizeof buf, "%04o", static_cast<unsigned>(mode));  // at most 11 digits
     return buf;
 }
 

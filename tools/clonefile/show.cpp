@@ -26,7 +26,9 @@ struct Holding {
 };
 
 struct CertificateFile {
+    // cppcheck-suppress unusedStructMember ; read as file.second.certificates
     std::vector<Certificate> certificates;
+    // cppcheck-suppress unusedStructMember ; read as file.second.namedBy
     std::vector<std::string> namedBy;  // "element: friendly name"
 };
 
@@ -213,7 +215,7 @@ void writeHuman(const Summary& s, Output& out)
     for (std::size_t i = 0; i < s.elements.size(); ++i) {
         const Element& e = s.elements[i];
         const Holding& h = s.holdings[i];
-        const std::string indent(2 * e.depth, ' ');
+        const std::string indent(std::size_t{2} * e.depth, ' ');
         out << indent << printable(e.name);
         for (const auto& a : e.attributes) {
             out << " " << printable(a.first) << "=\"" << printable(a.second) << "\"";

@@ -28,12 +28,12 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc != 3) {
-        std::fprintf(stderr, "%s", kUsage);
+        (void)std::fputs(kUsage, stderr);  // nowhere else to report it; the status tells
         return 2;
     }
     std::string password;
     if (!std::getline(std::cin, password)) {
-        std::fprintf(stderr, "clone_demo: no password on standard input\n");
+        (void)std::fputs("clone_demo: no password on standard input\n", stderr);
         return 2;
     }
     if (!password.empty() && password.back() == '\r') {
@@ -42,7 +42,7 @@ int main(int argc, char** argv)
     std::string output = argv[1];
     std::string groups = argv[2];
     const bool placed = groups == "--placed-manifest";
-    const int result = createCloneDLM(&output[0], password.c_str(), placed ? nullptr : &groups[0]);
+    const int result = createCloneDLM(output.data(), password.c_str(), placed ? nullptr : groups.data());
     std::printf("createCloneDLM returned %d\n", result);
     return result;
 }

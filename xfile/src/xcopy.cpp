@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -97,10 +96,6 @@ extern "C" status_t xcopyp(char* src, char* dest)
         return XFILE_ETIMES;
     }
     ::chmod(dest, st.st_mode);
-    struct timeval times[2];
-    times[0].tv_sec = st.st_atim.tv_sec;
-    times[0].tv_usec = 0;
-    times[1].tv_sec = st.st_mtim.tv_sec;
-    times[1].tv_usec = 0;
-    return ::utimes(dest, times) < 0 ? XFILE_ETIMES : XFILE_OK;
+    const struct timespec times[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
+    return ::utimensat(AT_FDCWD, dest, times, 0) < 0 ? XFILE_ETIMES : XFILE_OK;
 }

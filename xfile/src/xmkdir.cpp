@@ -23,10 +23,11 @@ extern "C" int xmkdir(char* path, mode_t mode)
         std::strcpy(built, "/");
     }
     // Longer paths are refused rather than cut: a cut path would create the wrong directory.
-    if (std::strlen(rest) >= kPathMax) {
+    const size_t restLen = std::strlen(rest);
+    if (restLen >= kPathMax) {
         return -1;
     }
-    std::strcpy(remaining, rest);
+    std::memcpy(remaining, rest, restLen + 1);
     if (remaining[0] == '\0') {
         return -1;
     }

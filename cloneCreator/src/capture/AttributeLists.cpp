@@ -75,7 +75,8 @@ cloneutil::InputFile openList(const char* file)
 
 void removeFile(const char* file)
 {
-    std::remove(cloneutil::devicePath(file).c_str());
+    // Best effort: files this export made itself; nothing more can be done if one stays.
+    (void)std::remove(cloneutil::devicePath(file).c_str());
 }
 
 // A list that could not be written whole is removed rather than left short: its absence is how

@@ -226,7 +226,7 @@ int CloneCreator::getCertificateType(char* certFriName, char* certType)
     const bool device = hashName[0] != '\0' && varEtc != nullptr &&
                         cloneutil::formatPath(key, "%s/%s%s", varEtc, "ssl/private/", hashName) &&
                         ::stat(key, &st) == 0;
-    std::snprintf(certType, kCertTypeSize, "%s", device ? "DEVICE" : "ROOT");
+    (void)std::snprintf(certType, kCertTypeSize, "%s", device ? "DEVICE" : "ROOT");  // either word fits
     return 0;
 }
 
@@ -240,7 +240,7 @@ bool_t CloneCreator::cloneRootCertificateHelper(xmlNodePtr xmlCurrentGroupPtr)
                                                                                   const std::string& target) {
             char friendlyName[kFriendlyNameSize];
             char certType[kCertTypeSize];
-            std::snprintf(friendlyName, sizeof friendlyName, "%s", name);
+            (void)std::snprintf(friendlyName, sizeof friendlyName, "%s", name);  // longer names were skipped
             std::memset(certType, 0, sizeof certType);
             getCertificateType(friendlyName, certType);
             // Domain certificates have a list of their own.

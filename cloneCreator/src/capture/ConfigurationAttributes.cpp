@@ -57,7 +57,8 @@ bool isRegularFile(const char* path)
 
 void removeFile(const char* path)
 {
-    std::remove(cloneutil::devicePath(path).c_str());
+    // Best effort: files this export made itself; nothing more can be done if one stays.
+    (void)std::remove(cloneutil::devicePath(path).c_str());
 }
 
 bool renameFile(const char* from, const char* to)

@@ -47,7 +47,7 @@ std::string CloneCreator::getBlockingScreenImageType()
     return getConfigValue(kImageTypeAttribute);
 }
 
-bool_t CloneCreator::cloneBlockingScreenImageTypeConfigValue(std::string imageFileType)
+bool_t CloneCreator::cloneBlockingScreenImageTypeConfigValue(const std::string& imageFileType)
 {
     if (!isFileNameExtension(imageFileType)) {
         return FALSE;
@@ -82,7 +82,7 @@ bool_t CloneCreator::cloneCustomerLogoImage()
     return TRUE;
 }
 
-bool_t CloneCreator::cloneBlockingScreenImage(std::string imageFileType)
+bool_t CloneCreator::cloneBlockingScreenImage(const std::string& imageFileType)
 {
     const std::string source = BLOCKING_IMAGE_SOURCE + imageFileType;
     struct stat st;

@@ -20,7 +20,8 @@ bool present(const char* file)
 
 void removeFile(const char* file)
 {
-    std::remove(cloneutil::devicePath(file).c_str());
+    // Best effort: files this export made itself; nothing more can be done if one stays.
+    (void)std::remove(cloneutil::devicePath(file).c_str());
 }
 
 // "1" and no line end; false when it did not reach the file.

@@ -71,7 +71,7 @@ bool copyDeviceFile(const char* src, const char* dest)
         return false;
     }
     std::string to = cloneutil::devicePath(dest);
-    return xcopy(&from[0], &to[0]) == XFILE_OK;
+    return xcopy(from.data(), to.data()) == XFILE_OK;
 }
 
 // Backs up the device's start file in PCLPATH and puts the uploaded one in its place.
@@ -132,7 +132,7 @@ bool_t CloneCreator::clonePCLFontsHelper(xmlNodePtr xmlCurrentGroupPtr)
         return FALSE;
     }
     std::string to = cloneutil::devicePath(PCL_STAGED);
-    if (refused || xcopy(&uploaded[0], &to[0]) != XFILE_OK) {
+    if (refused || xcopy(uploaded.data(), to.data()) != XFILE_OK) {
         CLONE_LOG(logSpecInfo, "Creation of pclFonts.dlm failed");
         // Neither a part copy nor the directories made for it reach the archive unnamed.
         removeStagedFonts();

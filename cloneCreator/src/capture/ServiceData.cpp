@@ -53,7 +53,8 @@ const char* const kPosAttributes[] = {
 
 void removeFile(const char* path)
 {
-    std::remove(cloneutil::devicePath(path).c_str());
+    // Best effort: files this export made itself; nothing more can be done if one stays.
+    (void)std::remove(cloneutil::devicePath(path).c_str());
 }
 
 void removeDir(const char* path)

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -89,8 +89,8 @@ protected:
         makeDirs(file.substr(0, file.rfind('/')));
         writeFile(file, content);
         ::chmod(file.c_str(), 0640);
-        const struct timeval times[2] = {{kSourceTime, 500000}, {kSourceTime, 500000}};
-        ::utimes(file.c_str(), times);
+        const struct timespec times[2] = {{kSourceTime, 500000000}, {kSourceTime, 500000000}};
+        ::utimensat(AT_FDCWD, file.c_str(), times, 0);
     }
 
     // The staged file has the bytes and mode of a file that writeSource made, and its times to the

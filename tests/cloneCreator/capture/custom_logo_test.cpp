@@ -38,12 +38,12 @@ struct RecordingCreator : CloneCreator {
     {
         return calls.push_back("type"), CloneCreator::getBlockingScreenImageType();
     }
-    bool_t cloneBlockingScreenImageTypeConfigValue(std::string t) override
+    bool_t cloneBlockingScreenImageTypeConfigValue(const std::string& t) override
     {
         return calls.push_back("value " + t), CloneCreator::cloneBlockingScreenImageTypeConfigValue(t);
     }
     bool_t cloneCustomerLogoImage() override { return calls.push_back("logo"), CloneCreator::cloneCustomerLogoImage(); }
-    bool_t cloneBlockingScreenImage(std::string t) override
+    bool_t cloneBlockingScreenImage(const std::string& t) override
     {
         return calls.push_back("image " + t), CloneCreator::cloneBlockingScreenImage(t);
     }
