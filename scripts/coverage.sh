@@ -22,25 +22,33 @@ find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure >"$build/coverage-ctest.log" 2>&1 ||
     { tail -n 40 "$build/coverage-ctest.log" >&2; echo "coverage: a test failed" >&2; exit 1; }
 if [ "${COVERAGE_SKIP_FAULTS:-0}" != 1 ]; then
-    # Runs whose system calls are made to fail keep their profiles apart: the failure may hit the
-    # profile writes at exit, and a profile cut short would reset the counts it is merged into.
-    profiles=$build.syscall-profiles
-    rm -rf "$profiles" && mkdir -p "$profiles"
+    # Each run of the fault suite writes its profiles to a folder of its own: a failure injected
+    # into its system calls may cut them, and a cut profile merged into the build's would reset
+    # the counts of every run before it. Whole runs are merged, one at a time; a cut one is left out.
+    profiles=$build.fault-profiles
+    rm -rf "$profiles" "$build.merged" && mkdir -p "$profiles"
     FAULT_GCOV_DIR=$profiles sh "$src/tests/faults/faults.sh" "$build" >"$build/coverage-faults.log" 2>&1 ||
         { tail -n 20 "$build/coverage-faults.log" >&2; echo "coverage: the fault suite failed" >&2; exit 1; }
-    merged=0 broken=0
+    merged=0 cut=0
     for run in "$profiles"/*; do
         [ -d "$run$build" ] || continue
-        rm -rf "$build.merging"
-        if gcov-tool merge "$build" "$run$build" -o "$build.merging" >/dev/null 2>&1; then
-            (cd "$build.merging" && find . -name '*.gcda' -exec cp --parents {} "$build" \;)
-            merged=$((merged + 1))
+        if [ ! -d "$build.merged" ]; then
+            mv "$run$build" "$build.merged"
+        elif gcov-tool merge "$build.merged" "$run$build" -o "$build.merging" >/dev/null 2>&1; then
+            rm -rf "$build.merged" && mv "$build.merging" "$build.merged"
         else
-            broken=$((broken + 1))
+            rm -rf "$build.merging"
+            cut=$((cut + 1))
+            continue
         fi
+        merged=$((merged + 1))
     done
-    rm -rf "$build.merging" "$profiles"
-    echo "coverage: fault suite: $(tail -n 1 "$build/coverage-faults.log"); $merged injected runs merged, $broken profiles cut by their injection"
+    if [ -d "$build.merged" ]; then
+        gcov-tool merge "$build" "$build.merged" -o "$build.merging" >/dev/null
+        (cd "$build.merging" && find . -name '*.gcda' -exec cp --parents {} "$build" \;)
+    fi
+    rm -rf "$build.merging" "$build.merged" "$profiles"
+    echo "coverage: $(tail -n 1 "$build/coverage-faults.log"); $merged runs' profiles merged, $cut cut by their injected failure"
 fi
 
 # Branches the compiler adds for exceptions and for what it proved unreachable are not the code's.

@@ -49,7 +49,12 @@ run_one() {
     cp -a "$template" "$root"
     mkdir -p "$out" "$w/tmp"
     staging=$root/xpaths/tmp_cloningData
-    limit= trace= profile=
+    limit= trace=
+    # A coverage build's profiles of this run go to a folder of its own, for scripts/coverage.sh
+    # to merge: an injected failure may cut them, and they never meet another run's.
+    if [ -n "${FAULT_GCOV_DIR:-}" ]; then
+        export GCOV_PREFIX="$FAULT_GCOV_DIR/${w##*/}" GCOV_PREFIX_STRIP=0
+    fi
     case $fault in
         baseline) ;;
         staging-size) mount -t tmpfs -o "size=$arg" tmpfs "$staging" ;;
@@ -61,10 +66,7 @@ run_one() {
         # SYSCALL=ERRNO@N: the export's Nth call of SYSCALL fails with ERRNO (its own process only;
         # the commands it runs are not traced).
         syscall) call=${arg%%=*} failure=${arg#*=}
-            trace="strace -o /dev/null -e signal=none -e trace=$call -e inject=$call:error=${failure%@*}:when=${failure#*@}"
-            # The injected failure may hit a coverage build's own profile writes at exit: those
-            # go to a folder of this run's, for scripts/coverage.sh to merge.
-            [ -n "${FAULT_GCOV_DIR:-}" ] && profile="GCOV_PREFIX=$FAULT_GCOV_DIR/${w##*/} GCOV_PREFIX_STRIP=0" ;;
+            trace="strace -o /dev/null -e signal=none -e trace=$call -e inject=$call:error=${failure%@*}:when=${failure#*@}" ;;
         command-hang) printf '#!/bin/sh\nwhile :; do sleep 1; done\n' > "$root/bin/$arg" && chmod +x "$root/bin/$arg"
             limit=1 ;;
         tool-missing) rm -f "$root/$arg" ;;
@@ -91,7 +93,7 @@ run_one() {
     status=0
     # A hang is stopped at the command time limit, one second here.
     (cd "$w" && echo clone-demo | TMPDIR=$w/tmp CLONE_DEVICE_ROOT=$root PATH=$root/bin:$PATH \
-        env ${limit:+CLONE_COMMAND_TIME_LIMIT=$limit} $profile \
+        env ${limit:+CLONE_COMMAND_TIME_LIMIT=$limit} \
         timeout -k 5 60 setpriv --bounding-set=-dac_override,-dac_read_search \
         $trace "$demo" "$out" "$groups" > "$w/demo.out" 2>&1) || status=$?
     problem=$(check "$status")
