@@ -10,9 +10,6 @@ namespace clonefmt {
 
 namespace {
 
-struct DocFree {
-    void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
-};
 struct ParserFree {
     void operator()(xmlSchemaParserCtxt* c) const { xmlSchemaFreeParserCtxt(c); }
 };
@@ -49,21 +46,21 @@ public:
 
 }  // namespace
 
+XmlDocument readUntrustedXml(const std::string& text, std::string& detail)
+{
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        detail = "too large";
+        return XmlDocument();
+    }
+    const ParserErrors capture(&detail);
+    return XmlDocument(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, XML_PARSE_NONET));
+}
+
 bool validateManifest(const std::string& text, const std::string& schemaDir, const std::string& expectedRoot,
                       std::string& error)
 {
     std::string detail;
-    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
-        error = "manifest too large";
-        return false;
-    }
-    std::unique_ptr<xmlDoc, DocFree> doc;
-    {
-        const ParserErrors capture(&detail);
-        // No entity expansion, no DTD loading, no network: the manifest comes from a file of
-        // unknown origin.
-        doc.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, XML_PARSE_NONET));
-    }
+    const XmlDocument doc = readUntrustedXml(text, detail);
     const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (root == nullptr) {
         error = "not well-formed XML" + (detail.empty() ? std::string() : ": " + detail);

@@ -3,9 +3,21 @@
 #ifndef CLONE_FORMAT_CLONE_SCHEMA_H
 #define CLONE_FORMAT_CLONE_SCHEMA_H
 
+#include <memory>
 #include <string>
 
+#include <libxml/tree.h>
+
 namespace clonefmt {
+
+struct XmlDocFree {
+    void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+using XmlDocument = std::unique_ptr<xmlDoc, XmlDocFree>;
+
+// TEXT parsed as XML of unknown origin (no entity substitution, no DTD loading, no network); null
+// when it is no well-formed XML (or too large), with libxml2's first message and its line in DETAIL.
+XmlDocument readUntrustedXml(const std::string& text, std::string& detail);
 
 // True when TEXT is a manifest whose root is EXPECTEDROOT (either manifest when empty) and which
 // validates against SCHEMADIR/ROOT.xsd. ERROR holds the first fault otherwise.

@@ -13,6 +13,7 @@
 #include <openssl/x509.h>
 
 #include "clone_member.h"
+#include "clone_schema.h"
 #include "clonefile_common.h"
 
 namespace clonetool {
@@ -62,24 +63,6 @@ private:
     std::uint64_t hash_ = kFnvOffset;
     bool open_ = false;
 };
-
-struct DocFree {
-    void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
-};
-
-void firstError(void* context, xmlErrorPtr err)
-{
-    std::string& out = *static_cast<std::string*>(context);
-    if (out.empty() && err != nullptr && err->message != nullptr) {
-        out = err->message;
-        while (!out.empty() && out.back() == '\n') {
-            out.pop_back();
-        }
-        if (err->line > 0) {
-            out = "line " + std::to_string(err->line) + ": " + out;
-        }
-    }
-}
 
 std::string trimmed(const std::string& text)
 {
@@ -407,17 +390,8 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
 bool parseManifest(const std::string& xml, std::vector<Element>& elements, std::string& error)
 {
     elements.clear();
-    if (xml.size() > static_cast<std::size_t>(INT_MAX)) {
-        error = "manifest too large";
-        return false;
-    }
     std::string detail;
-    std::unique_ptr<xmlDoc, DocFree> doc;
-    xmlSetStructuredErrorFunc(&detail, firstError);
-    // No entity substitution, no DTD loading, no network: the manifest comes from a file of unknown
-    // origin.
-    doc.reset(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET));
-    xmlSetStructuredErrorFunc(nullptr, nullptr);
+    const clonefmt::XmlDocument doc = clonefmt::readUntrustedXml(xml, detail);
     const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (root == nullptr) {
         error = "not well-formed XML" + (detail.empty() ? std::string() : ": " + detail);
