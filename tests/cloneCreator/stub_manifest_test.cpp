@@ -146,4 +146,18 @@ TEST_F(StubTest, BrokenManifestSkipsTheSectionAndMakesTheExportIncomplete)
     }
 }
 
+// An export whose expansion left an attribute list unwritten becomes no clone file, even when
+// everything after it works: the clone would silently lack what the list held.
+TEST_F(StubTest, AnUnwrittenListMakesNoCloneFile)
+{
+    writeGroups("G_GROUP\nM1\n");
+    writeAttrib(misc("M1", "not.a.key"));
+    std::string out = root() + "/out", line = "G_GROUP ";
+    EXPECT_EQ(createCloneDLM(&out[0], kClonePassword, &line[0]), 1);
+    EXPECT_TRUE(logged("ERROR", "The manifest or an attribute list of this export could not be written or read back "
+                                "whole; no clone file is made"))
+        << ::testing::PrintToString(messages("ERROR"));
+    EXPECT_FALSE(clonetest::exists(out + "/cloning.dlm"));
+}
+
 }  // namespace
