@@ -6,7 +6,7 @@
 #include "clone_archive.h"
 #include "clonefile_common.h"
 #include "commands.h"
-#include "inspect.h"
+#include "contents.h"
 
 namespace clonetool {
 

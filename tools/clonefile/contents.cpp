@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "contents.h"
 
 #include <algorithm>
 #include <climits>

@@ -2,8 +2,8 @@
 // few facts per member (never a whole member), the manifest's elements, the certificate store's
 // link lists and the certificates of PEM members, and the line changes between two versions of a
 // text member.
-#ifndef CLONE_TOOLS_CLONEFILE_INSPECT_H
-#define CLONE_TOOLS_CLONEFILE_INSPECT_H
+#ifndef CLONE_TOOLS_CLONEFILE_CONTENTS_H
+#define CLONE_TOOLS_CLONEFILE_CONTENTS_H
 
 #include <array>
 #include <cstdint>
