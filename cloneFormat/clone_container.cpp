@@ -456,7 +456,8 @@ bool writeCloneFile(const std::string& archivePath, const std::string& clonePath
     if (!key.sign(signedMessage(hash), signature, error) || !out.write(signature.data(), signature.size(), error)) {
         return false;
     }
-    return out.commit(0644, error);
+    // A clone file holds secrets (mailbox passwords, accounting data): its owner's alone.
+    return out.commit(0600, error);
 }
 
 bool verifyCloneFile(const std::string& path, const SigningKey& key, CloneFileInfo& info, std::string& error)

@@ -4,6 +4,7 @@
 
 #include "CloneGroupsProcessor.h"
 #include "CloneLog.h"
+#include "CloneMaker.h"
 #include "DevicePath.h"
 #include "ElementTables.h"
 
@@ -53,14 +54,14 @@ bool_t CloneCreator::clonePlainCopyHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecError, "Element %s has no plain copy", element);
         return FALSE;
     }
-    return cloneutil::stagePlainCopy(found->second, xmlCurrentGroupPtr) ? TRUE : FALSE;
+    return cloneutil::stagePlainCopy(deviceFolders, found->second, xmlCurrentGroupPtr) ? TRUE : FALSE;
 }
 
 bool_t CloneCreator::stagePlainCopyOf(Helper helper, xmlNodePtr xmlCurrentGroupPtr)
 {
     for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
         if (row.helper == helper) {
-            return cloneutil::stagePlainCopy(row.copy, xmlCurrentGroupPtr) ? TRUE : FALSE;
+            return cloneutil::stagePlainCopy(deviceFolders, row.copy, xmlCurrentGroupPtr) ? TRUE : FALSE;
         }
     }
     return FALSE;

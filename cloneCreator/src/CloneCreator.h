@@ -5,11 +5,13 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <libxml/tree.h>
 
+#include "CaptureBoundary.h"
 #include "Staging.h"
 #include "bool_t.h"
 #include "cloneCreator.h"
@@ -26,6 +28,8 @@ constexpr const char* kFontCloneFileName = "pclFonts";
 #define CLONE_EXPORT_DATA_DIR "/xpaths/tmp_cloningData/cloningExport/data/"
 #define CLONE_MANIFEST_CLONE "/xpaths/tmp_cloningData/cloningExport/CloningManifest.xml"
 #define CLONE_MANIFEST_CLONESELF "/xpaths/tmp_cloningData/cloningExport/ConfigurationManifest.xml"
+
+class CloneMaker;
 
 class CloneCreator {
 public:
@@ -59,6 +63,8 @@ public:
 
     // Archive and clone file.
     void cleanUpCloneDirectory();
+    // Removes the export tree, which lives only within one call.
+    void removeExportTree();
     void generateCompressedFile();
     int generateCloneDLM(char* password, const std::string& dlmType);
 
@@ -144,6 +150,16 @@ public:
     // Removes clone files (cloning.dlm, pclFonts.dlm) left in the output directory, so that a call
     // which makes none leaves none; false, logged, when one is there and stays.
     bool removeStaleCloneFile();
+    // Removes the archives (cloning.tar, pclFonts.tar) from the output directory: nothing unsigned is
+    // ever left there. False, logged, when one stays.
+    bool removeUnsignedArchives();
+
+    // Makes the staging directory, or corrects it, owner-only (0700); false, logged, when it cannot
+    // be, or belongs to another user: then no export runs.
+    bool prepareStagingDirectory();
+    // Checks PASSWORD with the signing library before anything is captured; the same signing object
+    // then makes the clone file. False, logged as the refusal, when it is refused.
+    bool authenticate(const char* password);
 
     // Fills ELEMENT by the plain copy COPY, through HELPER (null: clonePlainCopyHelper). The
     // constructor adds every row of the plain-copy table this way.
@@ -164,7 +180,13 @@ public:
     // libxml2 cannot parse back: that alone does not make the manifest broken.
     bool manifestEmptied = false;
 
+    // This export's descriptors of the device: what the captures read is reached through them.
+    cloneutil::DeviceFolders deviceFolders;
+
 private:
+    std::unique_ptr<CloneMaker> signer_;
+    bool passwordAccepted_ = false;
+
     // The plain copy of the table row whose named helper is HELPER, into NODE.
     bool_t stagePlainCopyOf(Helper helper, xmlNodePtr xmlCurrentGroupPtr);
     std::map<std::string, cloneutil::PlainCopy> plainCopies_;

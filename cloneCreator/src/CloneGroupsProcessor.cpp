@@ -15,6 +15,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "ConfigValue.h"
+#include "Descriptors.h"
 #include "DevicePath.h"
 #include "ElementTables.h"
 #include "XmlNodes.h"
@@ -163,12 +164,8 @@ bool definitionFilePath(cloneutil::PathBuffer& path, const char* name)
 bool openDefinitionFile(cloneutil::InputFile& stream, const char* name)
 {
     cloneutil::PathBuffer path;
-    struct stat st;
-    // Only a regular file: opening a FIFO or a device node in its place would block the export.
-    if (definitionFilePath(path, name) && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-        stream.open(path);
-    }
-    return stream.is_open();
+    // The device's own files, where the path service says they are.
+    return definitionFilePath(path, name) && stream.open(path, cloneutil::InputFile::Links::Follow);
 }
 
 // Attribute lists are only ever written inside the clone staging directory.
@@ -523,7 +520,7 @@ void CloneGroupsProcessor::appendAttributesToList(cloneutil::InputFile& subGroup
 {
     cloneutil::File out;
     if (isStagingFile(outputFile)) {
-        out.reset(std::fopen(cloneutil::devicePath(outputFile.c_str()).c_str(), "ae"));
+        out = cloneutil::openForWriting(cloneutil::devicePath(outputFile.c_str()), cloneutil::WriteMode::Append);
     }
     if (!out) {
         CLONE_LOG(logSpecError, "cannot open output file");

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <string>
 #include <sys/stat.h>
@@ -56,7 +57,7 @@ std::string stagingDirOf(const PlainCopy& copy)
 
 }  // namespace
 
-bool copyPlain(const PlainCopy& copy)
+bool copyPlain(DeviceFolders& folders, const PlainCopy& copy)
 {
     if (copy.missing != nullptr && ::access(devicePath(copy.source).c_str(), F_OK) == -1) {
         CLONE_LOG(logSpecError, copy.missing, copy.source);
@@ -71,8 +72,8 @@ bool copyPlain(const PlainCopy& copy)
         CLONE_LOG(logSpecError, copy.dirFailure, dir.c_str());
         return false;
     }
-    const bool copied = copy.cp == nullptr ? stageDeviceFile(copy.source, copy.staged)
-                                           : copyFolder({copy.source, copy.pattern, copy.staged, copy.cp}) == 0;
+    const bool copied = copy.cp == nullptr ? stageDeviceFile(folders, copy.source, copy.staged)
+                                           : copyFolder(folders, {copy.source, copy.pattern, copy.staged, copy.cp}) == 0;
     if (!copied) {
         CLONE_LOG(logSpecInfo, "%s", copy.failure);
         (void)::rmdir(devicePath(dir.c_str()).c_str());
@@ -81,9 +82,9 @@ bool copyPlain(const PlainCopy& copy)
     return true;
 }
 
-bool stagePlainCopy(const PlainCopy& copy, xmlNodePtr node)
+bool stagePlainCopy(DeviceFolders& folders, const PlainCopy& copy, xmlNodePtr node)
 {
-    if (!copyPlain(copy)) {
+    if (!copyPlain(folders, copy)) {
         return false;
     }
     const std::string named = copy.cp == nullptr && !copy.namesFolder ? std::string(copy.staged) : stagingDirOf(copy);
@@ -119,7 +120,17 @@ struct ChildSetup {
     const char* dir;  // its working directory; null: the caller's
     int devNull;      // /dev/null, above the standard descriptors, close-on-exec
     sigset_t empty;
+    pid_t parent;     // the host process
 };
+
+// What the child is sent when the thread that started it dies (the host killed, say).
+constexpr int kParentGone = SIGHUP;
+
+// The child's whole process group (itself, the shell, the tool) ends with the host.
+extern "C" void stopCommandGroup(int)
+{
+    ::kill(0, SIGKILL);
+}
 
 // The child: a process group of its own, default signal dispositions and an empty mask, /dev/null
 // for each standard descriptor the host does not hand over, none of the host's or the library's
@@ -139,6 +150,16 @@ struct ChildSetup {
             action.sa_flags = 0;
             (void)::sigaction(sig, &action, nullptr);
         }
+    }
+    // A command outliving a killed host would go on writing into the staging area and the output
+    // directory: the group is stopped when the host goes, also when it went before this point.
+    struct sigaction gone;
+    std::memset(&gone, 0, sizeof gone);
+    gone.sa_handler = stopCommandGroup;
+    (void)::sigaction(kParentGone, &gone, nullptr);
+    (void)::prctl(PR_SET_PDEATHSIG, kParentGone);
+    if (::getppid() != s.parent) {
+        stopCommandGroup(0);
     }
     for (int fd = 0; fd <= 2; ++fd) {
         const int flags = ::fcntl(fd, F_GETFD);
@@ -262,7 +283,7 @@ int runCommand(const char* command, const char* dir)
     char shell[] = "sh";
     char option[] = "-c";
     char* const argv[] = {shell, option, const_cast<char*>(command), nullptr};
-    ChildSetup setup = {argv, environ, dir, -1, {}};
+    ChildSetup setup = {argv, environ, dir, -1, {}, ::getpid()};
     sigemptyset(&setup.empty);
     {
         // Above the standard descriptors, which the host may have closed.

@@ -9,6 +9,8 @@
 
 namespace cloneutil {
 
+class DeviceFolders;
+
 // How a staging directory is made, which decides whether an existing one is accepted.
 enum class MakeDir {
     MakeOrAccept,  // mkdir; an existing directory is fine, a missing parent is not
@@ -36,11 +38,11 @@ struct PlainCopy {
 // Makes COPY's staging directory (which must then be a directory of its own, no link) and copies.
 // A failed copy leaves nothing of its own and removes the staging directory when that is empty,
 // so one another capture shares stays. False, logged, when nothing was copied.
-bool copyPlain(const PlainCopy& copy);
+bool copyPlain(DeviceFolders& folders, const PlainCopy& copy);
 
 // copyPlain, then the copy's path below the export tree (its staging directory for a folder or
 // when the file is named by its folder) as the text of NODE. False when NODE does not name a copy.
-bool stagePlainCopy(const PlainCopy& copy, xmlNodePtr node);
+bool stagePlainCopy(DeviceFolders& folders, const PlainCopy& copy, xmlNodePtr node);
 
 // Seconds a command may run before it is stopped. A build may set CLONE_COMMAND_TIME_LIMIT;
 // host builds also take $CLONE_COMMAND_TIME_LIMIT (whole seconds above 0), so tests can be quick.

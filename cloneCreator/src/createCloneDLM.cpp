@@ -82,8 +82,14 @@ class DeviceExportLock {
 public:
     bool take()
     {
-        fd_.reset(::open(cloneutil::devicePath(CLONE_EXPORT_LOCK).c_str(),
-                         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+        const std::string path = cloneutil::devicePath(CLONE_EXPORT_LOCK);
+        fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+        struct stat st;
+        if (fd_.valid() && (::fstat(fd_.get(), &st) != 0 || st.st_uid != ::geteuid())) {
+            // One another user left could be held by them for ever: it is made anew.
+            (void)::unlink(path.c_str());
+            fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+        }
         if (!fd_.valid()) {
             // No staging directory yet: nothing else can be using it, and the group expansion says so.
             if (errno == ENOENT) {
@@ -120,11 +126,21 @@ int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootPro
                   cloneutil::deviceRoot().c_str(), rootProblem.c_str());
         return 1;
     }
-    if (!stagingDirUsable()) {
+    if (!stagingDirUsable() || !creator.prepareStagingDirectory()) {
         return 1;
     }
     DeviceExportLock deviceLock;
     if (!deviceLock.take()) {
+        return 1;
+    }
+    // The export tree lives only within one call, whichever step ends it (a killed export's too).
+    struct ExportTreeGone {
+        CloneCreator& creator;
+        ~ExportTreeGone() { creator.removeExportTree(); }
+    } exportTreeGone{creator};
+    // Whatever an earlier export left in the output directory is not this one's; and a refused
+    // password captures nothing at all.
+    if (!creator.removeStaleCloneFile() || !creator.removeUnsignedArchives() || !creator.authenticate(password)) {
         return 1;
     }
     const std::string dlmType = creator.createGroups(groupNameLine);
@@ -194,8 +210,10 @@ extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outpu
     CloneCreator creator(outputLocation);
     const int status = runExport(creator, rootUsable, rootProblem, password, groupNameLine);
     if (status != 0) {
-        // Whatever is in the output directory under the clone file's name is not this export's.
+        // Whatever is in the output directory under the clone file's name is not this export's, and
+        // nothing unsigned is left there.
         creator.removeStaleCloneFile();
+        creator.removeUnsignedArchives();
     }
     CLONE_LOG(logSpecLibReturn, "createCloneDLM");
     return status;

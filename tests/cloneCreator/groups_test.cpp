@@ -2,6 +2,9 @@
 // attribute lists, including what happens with malformed definition files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -214,14 +217,14 @@ TEST_F(GroupFixture, ListThatCannotBeWrittenKeepsTheElements)
     writeGroups("G_GROUP\nNV1\n");
     writeAttrib(kNv1);
     const std::pair<const char*, const char*> traps[] = {{"directory", "cannot open output file"},
-                                                         {"/dev/full", "cannot write output file"}};
+                                                         {"device node", "cannot open output file"}};
     for (const auto& [trap, error] : traps) {
         SCOPED_TRACE(trap);
         ASSERT_EQ(std::system(("rm -rf '" + path(kNvramList) + "'").c_str()), 0);
         if (std::string(trap) == "directory") {
             clonetest::makeDirs(path(kNvramList));
-        } else if (!clonetest::exists(trap) || ::symlink(trap, path(kNvramList).c_str()) != 0) {
-            continue;
+        } else if (::mknod(path(kNvramList).c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+            continue;  // /dev/full's numbers: a list is never written into anything but its own file
         }
         clearLog();
         EXPECT_EQ(expand("G_GROUP"), 0);

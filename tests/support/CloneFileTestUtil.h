@@ -14,6 +14,7 @@
 #include <numeric>
 #include <optional>
 #include <string>
+#include <fstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,6 +226,14 @@ public:
     bool remountReadOnly()
     {
         return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    // Takes every byte left, as a full disk: the next write of a file there fails.
+    void fill() const
+    {
+        std::ofstream filler(dir_ + "/.filler", std::ios::binary);
+        const std::string page(4096, 'f');
+        while (filler.write(page.data(), static_cast<std::streamsize>(page.size())) && filler.flush()) {
+        }
     }
 
 private:

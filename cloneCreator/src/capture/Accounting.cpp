@@ -70,12 +70,10 @@ bool_t captureDump(DumpRow row, xmlNodePtr node)
     const int status = d.run();
     if (status != 0) {
         CLONE_LOG(logSpecInfo, "%s", d.dumpFailure);
-        if (status == -1) {
-            // Stopped at the time limit: nothing of it is kept.
-            discard(d);
-        } else {
-            // The shell made the dump file before the tool ran, so the directory stays, with the
-            // partial dump in it, unnamed: the address book certificates are staged below it.
+        // What the shell's redirection began is no dump. The address book's folder stays: its
+        // certificates are staged below it.
+        (void)std::remove(cloneutil::devicePath(d.dump).c_str());
+        if (row != kAddressBook) {
             (void)::rmdir(cloneutil::devicePath(d.dir).c_str());
         }
         return FALSE;

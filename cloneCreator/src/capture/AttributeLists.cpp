@@ -12,6 +12,7 @@
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "InputFile.h"
@@ -32,7 +33,7 @@ const std::string_view kProfile = "<profile/>";
 class ListWriter {
 public:
     explicit ListWriter(const char* file)
-        : file_(std::fopen(cloneutil::devicePath(file).c_str(), "we")), ok_(file_ != nullptr)
+        : file_(cloneutil::openForWriting(cloneutil::devicePath(file))), ok_(file_ != nullptr)
     {
     }
 

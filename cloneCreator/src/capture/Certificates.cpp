@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "CaptureBoundary.h"
+#include "Descriptors.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
@@ -57,10 +60,11 @@ const LinkList kDomainList = {DOMAIN_CERTS_DIR, DOMAIN_CERTS_DIR "domainCertific
                               "data/domainCertificates/domainCertificates.ln", "", "Domain Certificates are not available",
                               "%s cannot be written; domain certificates are not cloned"};
 
-cloneutil::Dir openStore()
+// The store by descriptor, with no link on the way: its entries are read from it, never by name.
+cloneutil::Fd openStore(cloneutil::DeviceFolders& folders)
 {
-    cloneutil::Dir store(::opendir(cloneutil::devicePath(CERT_STORE).c_str()));
-    if (!store) {
+    cloneutil::Fd store = folders.openFromRoot(CERT_STORE, O_RDONLY | O_DIRECTORY);
+    if (!store.valid()) {
         CLONE_LOG(logSpecError, " %s is not accessible", CERT_STORE);
     }
     return store;
@@ -69,14 +73,10 @@ cloneutil::Dir openStore()
 enum class TargetRead { Read, Unreadable, MayBeCut };
 
 // The target of the store link NAME, as the link holds it.
-TargetRead readTarget(const char* name, std::string& target)
+TargetRead readTarget(int store, const char* name, std::string& target)
 {
-    cloneutil::PathBuffer link;
     char buf[cloneutil::kPathBufferSize];
-    if (!cloneutil::formatPath(link, "%s%s", cloneutil::devicePath(CERT_STORE).c_str(), name)) {
-        return TargetRead::Unreadable;
-    }
-    const ssize_t n = ::readlink(link, buf, sizeof buf - 1);
+    const ssize_t n = ::readlinkat(store, name, buf, sizeof buf - 1);
     if (n < 0) {
         return TargetRead::Unreadable;
     }
@@ -96,23 +96,25 @@ bool hasLineBreak(const std::string& text)
 // when it holds an entry and the node names it. Without an entry, or when the list cannot be
 // written whole, the list file and (when empty) its directory are removed.
 template <typename Accept>
-bool_t writeLinkList(DIR* store, const LinkList& l, xmlNodePtr node, Accept accept)
+bool_t writeLinkList(cloneutil::DeviceFolders& folders, int store, const LinkList& l, xmlNodePtr node, Accept accept)
 {
     const std::string dir = cloneutil::devicePath(l.dir);
     const std::string file = cloneutil::devicePath(l.file);
-    cloneutil::File list(std::fopen(file.c_str(), "we"));
+    cloneutil::File list = cloneutil::openForWriting(file);
     if (!list) {
         CLONE_LOG(logSpecError, l.writeFailure, l.file);
         (void)::rmdir(dir.c_str());
         return FALSE;
     }
     std::string entries;
-    for (struct dirent* e = ::readdir(store); e != nullptr; e = ::readdir(store)) {
-        // Only links: "." and "..", other entries and those whose type readdir does not know are left out.
-        if (e->d_type != DT_LNK) {
+    std::vector<cloneutil::FolderEntry> storeEntries;
+    (void)cloneutil::listFolder(store, storeEntries);
+    for (const cloneutil::FolderEntry& e : storeEntries) {
+        // Only links: other entries and those whose type the folder does not tell are left out.
+        if (e.type != DT_LNK) {
             continue;
         }
-        const char* name = e->d_name;
+        const char* name = e.name.c_str();
         std::string target;
         if (std::strlen(name) >= kFriendlyNameSize) {
             // Cut to fit, the name would stand for another link.
@@ -120,7 +122,7 @@ bool_t writeLinkList(DIR* store, const LinkList& l, xmlNodePtr node, Accept acce
                       static_cast<unsigned>(kFriendlyNameSize - 1));
             continue;
         }
-        const TargetRead read = readTarget(name, target);
+        const TargetRead read = readTarget(store, name, target);
         if (read == TargetRead::MayBeCut) {
             CLONE_LOG(logSpecError, "Target of certificate store entry %s is too long; it is skipped", name);
         }
@@ -135,8 +137,9 @@ bool_t writeLinkList(DIR* store, const LinkList& l, xmlNodePtr node, Accept acce
                       name);
             continue;
         }
-        // An installing device would make the link again in its own store, wherever it leads.
-        if (target.empty() || !cloneutil::certificateInsideTrees(target, CERT_STORE)) {
+        // An installing device would make the link again in its own store, wherever it leads: only a
+        // target that is a certificate file as it stands, with nothing on the way to resolve, is listed.
+        if (!cloneutil::certificateInsideTrees(folders, target)) {
             CLONE_LOG(logSpecError, "Certificate store entry %s does not lead to a certificate file of the "
                       "certificate folders; it is skipped", name);
             continue;
@@ -176,7 +179,7 @@ bool_t CloneCreator::cloneAddressBookCertificatesHelper(xmlNodePtr xmlCurrentGro
 
 bool_t CloneCreator::cloneIPSecCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    if (!cloneutil::copyPlain(kIPSecCopy)) {
+    if (!cloneutil::copyPlain(deviceFolders, kIPSecCopy)) {
         return FALSE;
     }
     // The device's own TLS certificate is no trust anchor for another device.
@@ -233,10 +236,10 @@ int CloneCreator::getCertificateType(char* certFriName, char* certType)
 bool_t CloneCreator::cloneRootCertificateHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
     bool_t result = FALSE;
-    cloneutil::Dir store = openStore();
-    if (store) {
+    const cloneutil::Fd store = openStore(deviceFolders);
+    if (store.valid()) {
         (void)::mkdir(cloneutil::devicePath(ROOT_CERTS_DIR).c_str(), 0755);
-        result = writeLinkList(store.get(), kRootList, xmlCurrentGroupPtr, [this](const char* name,
+        result = writeLinkList(deviceFolders, store.get(), kRootList, xmlCurrentGroupPtr, [this](const char* name,
                                                                                   const std::string& target) {
             char friendlyName[kFriendlyNameSize];
             char certType[kCertTypeSize];
@@ -255,13 +258,13 @@ bool_t CloneCreator::cloneDomainCertificatesHelper(xmlNodePtr xmlCurrentGroupPtr
 {
     (void)::mkdir(cloneutil::devicePath(DOMAIN_CERTS_DIR).c_str(), 0755);
     // Whatever the copy gives, the list of the store decides.
-    (void)cloneutil::copyFolder(kDomainCopy);
-    cloneutil::Dir store = openStore();
-    if (!store) {
+    (void)cloneutil::copyFolder(deviceFolders, kDomainCopy);
+    const cloneutil::Fd store = openStore(deviceFolders);
+    if (!store.valid()) {
         return FALSE;
     }
     // Root certificates have a list of their own.
-    return writeLinkList(store.get(), kDomainList, xmlCurrentGroupPtr, [](const char*, const std::string& target) {
+    return writeLinkList(deviceFolders, store.get(), kDomainList, xmlCurrentGroupPtr, [](const char*, const std::string& target) {
         return target.find("/ssl/trusted") == std::string::npos;
     });
 }

@@ -10,6 +10,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "CloningExportPortal.h"
+#include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "InputFile.h"
@@ -95,7 +96,7 @@ void forEachLine(const char* path, Each each)
 // disk is seen; what happens to a file that failed is the caller's decision.
 class LineFile {
 public:
-    explicit LineFile(const char* path) : file_(std::fopen(cloneutil::devicePath(path).c_str(), "we")), ok_(file_) {}
+    explicit LineFile(const char* path) : file_(cloneutil::openForWriting(cloneutil::devicePath(path))), ok_(file_) {}
 
     void write(const char* prefix, const std::string& text)
     {

@@ -9,6 +9,7 @@
 #include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "Staging.h"
@@ -53,7 +54,7 @@ bool_t CloneCreator::cloneBlockingScreenImageTypeConfigValue(const std::string& 
         return FALSE;
     }
     const std::string path = cloneutil::devicePath(CONFIG_VALUE_FILE);
-    cloneutil::File file(std::fopen(path.c_str(), "w+e"));
+    cloneutil::File file = cloneutil::openForWriting(path, cloneutil::WriteMode::Update);
     if (!file) {
         CLONE_LOG(logSpecError, "Blocking screen image type config value unable to be cloned - cannot create file.");
         return FALSE;
@@ -75,7 +76,7 @@ bool_t CloneCreator::cloneCustomerLogoImage()
     if (dir == nullptr || xpaths_access(dir, "uploaded_logo.png", 0) == -1) {
         return TRUE;  // no logo uploaded
     }
-    if (!cloneutil::stageDeviceFile(LOGO_SOURCE, LOGO_STAGED)) {
+    if (!cloneutil::stageDeviceFile(deviceFolders, LOGO_SOURCE, LOGO_STAGED)) {
         CLONE_LOG(logSpecError, "Customer logo is unable to be cloned - logo image copy failed.");
         return FALSE;
     }
@@ -85,15 +86,14 @@ bool_t CloneCreator::cloneCustomerLogoImage()
 bool_t CloneCreator::cloneBlockingScreenImage(const std::string& imageFileType)
 {
     const std::string source = BLOCKING_IMAGE_SOURCE + imageFileType;
-    struct stat st;
-    if (::lstat(cloneutil::devicePath(source.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (deviceFolders.isLink(source.c_str())) {
         // The device links the image to its default one: there is nothing of the customer's.
         CLONE_LOG(logSpecInfo, "Symlink found - nothing to clone - using the default blocking screen image.");
         return TRUE;
     }
     const std::string staged = "data/customLogo/" BLOCKING_IMAGE_NAME + imageFileType;
     CLONE_LOG(logSpecInfo, "Cloning %s to %s.", source.c_str(), staged.c_str());
-    if (!cloneutil::stageDeviceFile(source.c_str(), (CUSTOM_LOGO_DIR BLOCKING_IMAGE_NAME + imageFileType).c_str())) {
+    if (!cloneutil::stageDeviceFile(deviceFolders, source.c_str(), (CUSTOM_LOGO_DIR BLOCKING_IMAGE_NAME + imageFileType).c_str())) {
         CLONE_LOG(logSpecError, "Unable to clone blocking screen background image - image copy failed.");
         return FALSE;
     }

@@ -64,7 +64,7 @@ bool_t CloneCreator::cloneIPTablesRulesHelper(xmlNodePtr xmlCurrentGroupPtr)
     };
     bool_t result = FALSE;
     for (const auto& rule : kRules) {
-        if (inNvram(rule.file) && cloneutil::copyPlain(rule.copy)) {
+        if (inNvram(rule.file) && cloneutil::copyPlain(deviceFolders, rule.copy)) {
             const std::string named = std::string(rule.copy.staged).substr(std::strlen(CLONE_EXPORT_TREE));
             xmlNodePtr child = addChildNode(xmlCurrentGroupPtr, rule.element);
             result = cloneutil::setNodeText(child, named.c_str()) ? TRUE : FALSE;

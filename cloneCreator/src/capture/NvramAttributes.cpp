@@ -6,6 +6,7 @@
 #include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "NvramFiles.h"
@@ -27,7 +28,7 @@ void removeFile(const char* file)
 // "1" and no line end; false when it did not reach the file.
 bool writeRebootMarker()
 {
-    cloneutil::File marker(std::fopen(cloneutil::devicePath(REBOOT_MARKER).c_str(), "we"));
+    cloneutil::File marker = cloneutil::openForWriting(cloneutil::devicePath(REBOOT_MARKER));
     if (!marker) {
         return false;
     }
@@ -108,9 +109,7 @@ bool_t CloneCreator::cloneSelfNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
         }
     }
     // A self-clone carries the description of the device's NVRAM defaults beside its values.
-    std::string defaults;
-    if (cloneutil::namedSource(DEFAULT_NVM_XML, defaults) == cloneutil::Source::Refused ||
-        cloneutil::runDeviceCommand("cp -p " DEFAULT_NVM_XML "  " NVM_XML " 2>/dev/null") != 0) {
+    if (!cloneutil::stageDeviceFile(deviceFolders, DEFAULT_NVM_XML, NVM_XML)) {
         CLONE_LOG(logSpecError, "unable to copy NVM.xml file to clone file");
         removeFile(NVM_XML);
         result = FALSE;

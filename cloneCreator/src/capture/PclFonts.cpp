@@ -53,52 +53,32 @@ std::string pclDataDirectory()
     return std::string();
 }
 
-bool isRegularFile(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Copies the device file SRC over the device file DEST (device paths). xcopy opens the destination
-// before it finds that a directory cannot be read, so only a regular file is copied: a device file
-// must never be emptied by a copy that cannot succeed. It is read only from inside the device's
-// data, and never written through a link.
-bool copyDeviceFile(const char* src, const char* dest)
-{
-    std::string from;
-    if (cloneutil::namedSource(src, from) != cloneutil::Source::Inside || !isRegularFile(from) ||
-        !cloneutil::writableDeviceFile(dest)) {
-        return false;
-    }
-    std::string to = cloneutil::devicePath(dest);
-    return xcopy(from.data(), to.data()) == XFILE_OK;
-}
-
-// Backs up the device's start file in PCLPATH and puts the uploaded one in its place.
-void replaceStartFile(const std::string& pclPath)
+// Backs up the device's start file in PCLPATH and puts the uploaded one (UPLOADED, read once) in its
+// place. Each file is written into a new one beside it and renamed over it: never through a link,
+// and a file with other names is left alone.
+void replaceStartFile(cloneutil::DeviceFolders& folders, const std::string& pclPath, const cloneutil::DeviceFile& uploaded)
 {
     cloneutil::PathBuffer originalPCLFile;
     cloneutil::PathBuffer backupPCLFile;
-    cloneutil::PathBuffer uploadedPCLFile;
     cloneutil::PathBuffer replacePCLFile;
     if (!cloneutil::formatPath(originalPCLFile, "%s/%s", pclPath.c_str(), "start.pcl") ||
         !cloneutil::formatPath(backupPCLFile, "%s/start_pcl.orig", pclPath.c_str()) ||
-        !cloneutil::formatPath(uploadedPCLFile, "%s/%s", UPLOAD_DIR, "start.pcl") ||
         !cloneutil::formatPath(replacePCLFile, "%s/start.pcl", pclPath.c_str())) {
         CLONE_LOG(logSpecError, "Start file paths in %s are too long; the start file is not replaced", pclPath.c_str());
         return;
     }
-    // The uploaded file is written where the device's own one is: never through a link.
-    if (!cloneutil::writableDeviceFile(replacePCLFile)) {
+    if (!cloneutil::writableDeviceFile(folders, replacePCLFile)) {
         CLONE_LOG(logSpecError, "Start file %s is not replaced", replacePCLFile);
         return;
     }
     // Without its backup the device's own start file would be lost for good.
-    if (isRegularFile(cloneutil::devicePath(originalPCLFile)) && !copyDeviceFile(originalPCLFile, backupPCLFile)) {
+    const cloneutil::DeviceFile original = folders.openFile(originalPCLFile);
+    if (original.state == cloneutil::DeviceFile::Refused ||
+        (original.state == cloneutil::DeviceFile::Open && !cloneutil::replaceDeviceFile(folders, original, backupPCLFile))) {
         CLONE_LOG(logSpecError, "Start file %s cannot be backed up; it is not replaced", originalPCLFile);
         return;
     }
-    (void)copyDeviceFile(uploadedPCLFile, replacePCLFile);
+    (void)cloneutil::replaceDeviceFile(folders, uploaded, replacePCLFile);
 }
 
 void removeStagedFonts()
@@ -112,15 +92,17 @@ void removeStagedFonts()
 
 bool_t CloneCreator::clonePCLFontsHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    // An uploaded start file that leads out of the device's data is neither installed nor staged.
-    std::string uploaded;
-    const bool refused = cloneutil::namedSource(UPLOADED_START_FILE, uploaded) == cloneutil::Source::Refused;
+    // Read once: what is installed and what is staged are the same bytes. An uploaded start file
+    // the boundary refuses is neither installed nor staged.
+    const cloneutil::DeviceFile uploaded = deviceFolders.openFile(UPLOADED_START_FILE);
+    const bool refused = uploaded.state == cloneutil::DeviceFile::Refused;
     if (!refused) {
         const std::string pclPath = pclDataDirectory();
         if (!pclPath.empty()) {
-            replaceStartFile(pclPath);
+            replaceStartFile(deviceFolders, pclPath, uploaded);
         }
-        (void)copyDeviceFile(SUM_TOOL, SUM_INSTALLED);
+        const cloneutil::DeviceFile sum = deviceFolders.openFile(SUM_TOOL);
+        (void)cloneutil::replaceDeviceFile(deviceFolders, sum, SUM_INSTALLED);
         // Found through PATH. Only a shell that cannot be started counts; the tool's status does not.
         if (cloneutil::runDeviceCommand("dmpr " UPLOADED_START_FILE) == -1) {
             CLONE_LOG(logSpecInfo, "Installation of pcl font failed!");
@@ -131,8 +113,7 @@ bool_t CloneCreator::clonePCLFontsHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecError, "Creating %s is failed", PCL_STAGING_DIR);
         return FALSE;
     }
-    std::string to = cloneutil::devicePath(PCL_STAGED);
-    if (refused || xcopy(uploaded.data(), to.data()) != XFILE_OK) {
+    if (!cloneutil::stageOpenFile(deviceFolders, uploaded, PCL_STAGED)) {
         CLONE_LOG(logSpecInfo, "Creation of pclFonts.dlm failed");
         // Neither a part copy nor the directories made for it reach the archive unnamed.
         removeStagedFonts();

@@ -13,6 +13,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "ConfigValue.h"
+#include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "InputFile.h"
@@ -86,7 +87,7 @@ bool nonEmptyFile(const char* path)
 
 bool writeWhole(const char* path, const std::string& text)
 {
-    cloneutil::File file(std::fopen(cloneutil::devicePath(path).c_str(), "we"));
+    cloneutil::File file = cloneutil::openForWriting(cloneutil::devicePath(path));
     if (!file) {
         return false;
     }
@@ -188,7 +189,7 @@ bool_t CloneCreator::cloneSingleTouchScanSettingsHelper(xmlNodePtr xmlCurrentGro
     if (presentUnder("nc_dlms", "http/data/htdocs/images/customscan/")) {
         if (!cloneutil::makeStagingDir(SINGLE_TOUCH_DIR, cloneutil::MakeDir::MakeNew)) {
             CLONE_LOG(logSpecError, "Creating %s is failed", SINGLE_TOUCH_DIR);
-        } else if (cloneutil::copyFolder(kScanImages) != 0) {
+        } else if (cloneutil::copyFolder(deviceFolders, kScanImages) != 0) {
             CLONE_LOG(logSpecInfo, "Single Touch Image directory is not accessible");
             // A copy that failed half-way leaves no images that the manifest does not name.
             removeFlatDir(SINGLE_TOUCH_DIR);
@@ -263,7 +264,7 @@ bool_t CloneCreator::clonePosAttributesHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecReturn, "clonePosAttributesHelper");
         return FALSE;
     }
-    cloneutil::File file(std::fopen(cloneutil::devicePath(POS_FILE).c_str(), "w+e"));
+    cloneutil::File file = cloneutil::openForWriting(cloneutil::devicePath(POS_FILE), cloneutil::WriteMode::Update);
     if (!file) {
         CLONE_LOG(logSpecError, "POS config settings unable to be cloned - cannot create file.");
     } else {

@@ -55,7 +55,7 @@ bool_t CloneCreator::cloneTemplatePoolHelper(xmlNodePtr xmlCurrentGroupPtr)
     };
     bool_t result = TRUE;
     for (const PoolPart& part : kParts) {
-        if (cloneutil::copyFolder(part.copy) != 0) {
+        if (cloneutil::copyFolder(deviceFolders, part.copy) != 0) {
             CLONE_LOG(logSpecInfo, "%s", part.failure);
             if (part.required) {
                 result = FALSE;

@@ -130,10 +130,13 @@ TEST_F(AttributeListTest, FullDiskDropsTheList)
         {"convertNVRamAttributeFormat", [](CloneCreator& c) { c.convertNVRamAttributeFormat(kList); }},
         {"expandConnectionNames", [](CloneCreator& c) { c.expandConnectionNames(kList, FALSE); }},
         {"removeStaticAddressCloning", [](CloneCreator& c) { c.removeStaticAddressCloning(); }}};
+    const TmpfsMount full(path("/xpaths/tmp_cloningData"), "size=16k");
+    CLONE_SKIP_UNLESS_MOUNTED(full);
     for (const auto& [name, op] : ops) {
         clearLog();
-        ASSERT_EQ(::symlink("/dev/full", path(kWorkFiles[0]).c_str()), 0);
+        ::unlink((path("/xpaths/tmp_cloningData") + "/.filler").c_str());
         writeFile(path(kList), "a:b\n");
+        full.fill();
         op(creator);
         EXPECT_FALSE(exists(path(kList))) << name;
         EXPECT_EQ(messages("ERROR"),

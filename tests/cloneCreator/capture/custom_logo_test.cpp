@@ -127,7 +127,9 @@ TEST_F(CaptureTest, AValueFileNotWrittenWholeIsAFailureAndLeftOut)
     makeDirs(path(kStaged + kValues));
     EXPECT_FALSE(creator.cloneBlockingScreenImageTypeConfigValue("png"));
     ::rmdir(path(kStaged + kValues).c_str());
-    ASSERT_EQ(::symlink("/dev/full", path(kStaged + kValues).c_str()), 0);
+    const TmpfsMount full(path(kStaged), "size=16k");
+    CLONE_SKIP_UNLESS_MOUNTED(full);
+    full.fill();
     EXPECT_FALSE(creator.cloneBlockingScreenImageTypeConfigValue("png"));
     EXPECT_FALSE(exists(path(kStaged + kValues)));
     const std::string failed = "Blocking screen image type config value unable to be cloned - cannot ";

@@ -18,7 +18,7 @@ const std::string kPcl5c = "/xpaths/nc_dlms/pcl5c-dmn/data/", kPcl = "/xpaths/nc
 const std::string kStaged = "/xpaths/tmp_cloningData/cloningExport/data/pclFonts";
 const std::string kNotStaged = "Creation of pclFonts.dlm failed";
 const std::string kSumInstalled = "/xpaths/nc_dlms/http/apps/sum";
-const std::string kNotWritten = " is a link or not a regular file; it is not written";
+const std::string kNotWritten = " is a link, has other names or is not a regular file; it is not written";
 // A link to a file outside the device (see PclFontTest::outside).
 const std::string kToOutside = "<link to outside>";
 
@@ -73,7 +73,7 @@ const PclCase kPclCases[] = {
      {kPcl6 + "start.pcl" + kNotWritten, "Start file " + kPcl6 + "start.pcl is not replaced"}, {}},
     {"InstalledSumIsALink", {{kSumInstalled, kToOutside}}, "", {}, TRUE, {kSumInstalled + kNotWritten}, {}},
     {"UploadedLeadsOutside", {{kUpload, kToOutside}, {kPcl6 + "start.pcl", "pcl6"}}, "", {}, FALSE,
-     {kUpload + " leads outside the device's data; it is not captured"}, {kNotStaged}},
+     {kUpload + " is a link; it is not read"}, {kNotStaged}},
     {"NoUploadedStartFile", {{kUpload, "<gone>"}, {kPcl6 + "start.pcl", "pcl6"}}, "",
      {{kPcl6 + "start_pcl.orig", "pcl6"}}, FALSE, {}, {kNotStaged}},
     {"UploadedIsDirectory", {{kUpload, "<dir>"}, {kPcl6 + "start.pcl", "pcl6"}}, "",

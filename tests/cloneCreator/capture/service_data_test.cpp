@@ -135,9 +135,12 @@ TEST_P(DlmEnableTest, StatesInListOrder)
     }
     if (c.trap == Trap::IpTablesIsAFile) {
         writeFile(path(kData + "ipTables"), "");
-    } else if (c.trap == Trap::DiskFull) {
-        makeDirs(path(kData + "ipTables"));
-        ASSERT_EQ(::symlink("/dev/full", path(kDlmFile).c_str()), 0);
+    }
+    const std::unique_ptr<TmpfsMount> full(c.trap == Trap::DiskFull ? new TmpfsMount(path(kData + "ipTables"), "size=16k")
+                                                                    : nullptr);
+    if (full) {
+        CLONE_SKIP_UNLESS_MOUNTED(*full);
+        full->fill();
     }
     EXPECT_EQ(creator.cloneDLMEnableHelper(node()), c.staged != nullptr ? TRUE : FALSE);
     EXPECT_EQ(outline(), c.staged != nullptr ? "node: data/ipTables/dlmEnableClone\n" : "node\n");
