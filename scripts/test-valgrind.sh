@@ -11,7 +11,8 @@ EXTRA_PACKAGES=valgrind "$src/scripts/install-deps.sh"
 cmake --build "$build" -j"$(nproc)"
 mkdir -p "$build/test-tmp"
 export TMPDIR="$build/test-tmp"
-# program:filter — the suites that run whole exports, and the capture helpers.
+# program:filter — the suites that run whole exports, and the capture helpers (the attack rows of
+# races and other processes aside: they try timing, not memory, and run many exports).
 runs="cloneCreator/packaging_test:PackagingTest.*
 cloneCreator/capture/attribute_lists_test:*
 cloneCreator/capture/nvram_attributes_test:*
@@ -24,7 +25,7 @@ cloneCreator/capture/network_files_test:*
 cloneCreator/capture/custom_logo_test:*
 cloneCreator/capture/pcl_fonts_test:*
 cloneCreator/plugin_helpers_test:*
-endtoend/export_test:*"
+endtoend/export_test:*-*EntriesSwappedForLinksOut:*KilledHost:*AnotherUserWritesDuringTheExport"
 status=0
 for run in $runs; do
     program=$build/tests/${run%%:*}

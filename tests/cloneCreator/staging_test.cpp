@@ -1,7 +1,9 @@
 // Staging primitives the clone helpers share: directory modes, device commands, element text.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 
 #include "CloneFileTestUtil.h"
 #include "DeviceTest.h"
+#include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "Staging.h"
@@ -117,6 +120,45 @@ TEST_F(DeviceTest, SetNodeTextTakesXmlTextRefusesTheRest)
         EXPECT_EQ(node->children, node->last) << "one text node";
         EXPECT_EQ(messages("ERROR").size(), c.taken ? 0u : 1u);
     }
+}
+
+// A path below a folder descriptor resolves the same through openat2 and through the walk: links
+// and ".." only where allowed, never out of the folder.
+TEST_F(DeviceTest, PathsBelowAFolderNeverLeaveIt)
+{
+    const std::string f = root() + "/folder";
+    clonetest::makeDirs(f + "/a");
+    clonetest::writeFile(f + "/a/file", "inside");
+    const std::pair<const char*, const char*> links[] = {{"a/up", "../a/file"}, {"out", "../xpaths"},
+                                                         {"abs", "/etc/passwd"}, {"loop", "loop"},
+                                                         {"dirlink", "a"},       {"a/deep", "../../x"}};
+    for (const auto& [name, target] : links) {
+        ASSERT_EQ(::symlink(target, (f + "/" + name).c_str()), 0);
+    }
+    const cloneutil::Fd dir(::open(f.c_str(), O_PATH | O_DIRECTORY));
+    const struct {
+        const char* path;
+        int none;     // 0: opens the file; else the errno without links
+        int beneath;  // the same with links below the folder
+    } cases[] = {{"a/file", 0, 0},        {"a/up", ELOOP, 0},       {"out", ELOOP, EXDEV},
+                 {"abs", ELOOP, EXDEV},   {"loop", ELOOP, ELOOP},   {"dirlink/file", ELOOP, 0},
+                 {"a/../a/file", EXDEV, 0}, {"..", EXDEV, EXDEV},  {"a/deep", ELOOP, EXDEV},
+                 {"gone", ENOENT, ENOENT}, {"/etc/passwd", EXDEV, EXDEV}};
+    for (const bool walk : {false, true}) {
+        cloneutil::resolveByWalkOnly(walk);
+        for (const auto& c : cases) {
+            for (const auto links : {cloneutil::Links::None, cloneutil::Links::Beneath}) {
+                SCOPED_TRACE(std::string(c.path) + (walk ? " walked" : "") + (links == cloneutil::Links::None ? "" : " beneath"));
+                const int expected = links == cloneutil::Links::None ? c.none : c.beneath;
+                errno = 0;
+                const cloneutil::Fd fd = cloneutil::openBelow(dir.get(), c.path, O_RDONLY, links);
+                EXPECT_EQ(fd.valid() ? 0 : errno, expected);
+                char byte = 0;
+                EXPECT_TRUE(!fd.valid() || (::read(fd.get(), &byte, 1) == 1 && byte == 'i'));
+            }
+        }
+    }
+    cloneutil::resolveByWalkOnly(false);
 }
 
 }  // namespace
