@@ -116,6 +116,58 @@ void BM_RemoveDuplicates(benchmark::State& state)
 }
 BENCHMARK(BM_RemoveDuplicates)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// A flat folder of N stored jobs captured by descriptor (each file opened, checked and copied with
+// its mode, owner and times), beside cp -a of the same folder: the capture should stay within twice
+// what cp takes.
+const char kJobs[] = "/usr/ui/pum/nvm/data/copy/CopySvcUI/CopyStoredJob/";
+
+std::string flatFolder(int files)
+{
+    const std::string root = makeDevice("flat", false);
+    const std::string jobs = root + kJobs;
+    if (std::system(("mkdir -p '" + jobs + "' && cd '" + jobs + "' && seq -f 'job_%06g.xml' 1 " + std::to_string(files) +
+                     " | xargs sh -c 'for f; do echo \"<job>$f</job>\" > \"$f\"; done' sh")
+                        .c_str()) != 0) {
+        std::abort();
+    }
+    return root;
+}
+
+void BM_FlatFolderCapture(benchmark::State& state)
+{
+    const std::string root = flatFolder(static_cast<int>(state.range(0)));
+    xmlNodePtr node = xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("saveJob"));
+    for (auto _ : state) {
+        state.PauseTiming();
+        (void)std::system(("rm -rf '" + root + "/xpaths/tmp_cloningData/cloningExport' && mkdir -p '" + root +
+                           "/xpaths/tmp_cloningData/cloningExport/data'")
+                              .c_str());
+        CloneCreator creator(const_cast<char*>("/tmp"));
+        state.ResumeTiming();
+        if (!creator.cloneCopySaveJobHelper(node)) {
+            state.SkipWithError("capture failed");
+            break;
+        }
+    }
+    xmlFreeNode(node);
+}
+void BM_FlatFolderCpA(benchmark::State& state)
+{
+    const std::string root = flatFolder(static_cast<int>(state.range(0)));
+    const std::string copy = "cp -a '" + root + kJobs + "' '" + root + "/copy'";
+    for (auto _ : state) {
+        state.PauseTiming();
+        (void)std::system(("rm -rf '" + root + "/copy'").c_str());
+        state.ResumeTiming();
+        if (std::system(copy.c_str()) != 0) {
+            state.SkipWithError("cp failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_FlatFolderCapture)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FlatFolderCpA)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // What the command time limit costs a command: the runner polls for the shell's end, system()
 // blocks on it. Arg: how long the command runs, in milliseconds (0: "true").
 void runFor(benchmark::State& state, int (*run)(const char*))

@@ -1,7 +1,7 @@
 #!/bin/bash
 # The export of large device profiles side by side with what it cannot avoid (its floor): the
-# commands it runs (device tools, copies), "tar -cz -b 64" of the same staged tree, and the signing
-# library's password check. Prints one table row per profile, the library's own instruction count
+# device tools it runs, "cp -rp" of the device files it captures, "tar -cz -b 64" of the same staged
+# tree, and the signing library's password check. Prints one table row per profile, the library's own instruction count
 # (callgrind, commands and the platform's stand-ins left out) and peak memory (with the pages of
 # the signing stand-in's libcrypto and libarchive shown apart), and draws
 # docs/profile-overhead.svg.
@@ -54,8 +54,8 @@ value() { sed -n "s/^$1 //p" "$2" | tail -n 1; }
 
 figures=$build/profile-figures.txt
 : > "$figures"
-printf '| profile | export | commands | tar alone | password check | floor | export / floor | signing | export / (floor + signing) | own overhead | own instructions | peak RSS above load-only (of it the signing stand-in) |\n'
-printf '|---|---|---|---|---|---|---|---|---|---|---|---|\n'
+printf '| profile | export | commands | cp alone | tar alone | password check | floor | export / floor | signing | export / (floor + signing) | own overhead | own instructions | peak RSS above load-only (of it the signing stand-in) |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|---|---|\n'
 for scale in $scales; do
     root=$build/profile-$scale
     if [ ! -f "$root/.complete" ]; then
@@ -75,14 +75,23 @@ for scale in $scales; do
         CLONE_COMMAND_TIMES=$work/commands.$i PRELOAD=$timer run_driver export "$out" "$groups" "$password" \
             > "$work/export.$i" || { echo "export of profile x$scale failed" >&2; exit 1; }
         # The same staged tree, archived alone the way the export does.
-        rm -rf "$work/tree" && mkdir -p "$work/tree"
-        tar -xzf "$out/cloning.tar" -C "$work/tree"
+        rm -rf "$work/tree"
+        "$host/tools/clonefile/clonefile" extract "$out/cloning.dlm" "$work/tree" >/dev/null
         ( cd "$work/tree" && /usr/bin/time -f "tar_alone_s %e" -o "$work/tar.$i" tar -cz -b 64 -f "$work/alone.tar" . )
+        # What the profile's captures copy (the template pool, the scan-to-home templates, the IPsec
+        # configuration), as cp copies it.
+        rm -rf "$work/cp" && mkdir -p "$work/cp"
+        ( cd "$root/xpaths" && /usr/bin/time -f "cp_alone_s %e" -o "$work/cp.$i" sh -c '
+            for s in temp/template/pool/system temp/template/pool/web temp/template/pool/mailbox \
+                     temp/template/pool/usb temp/template/pool/s2home ipsec/cfgipsec.xml; do
+                [ -e "$s" ] && cp -rp "$s" "$1/$(echo "$s" | tr / _)"
+            done; :' sh "$work/cp" )
     done
     exp=$(for i in $(seq "$runs"); do value export_s "$work/export.$i"; done | median)
     cmds=$(for i in $(seq "$runs"); do value commands_s "$work/commands.$i"; done | median)
     tarin=$(for i in $(seq "$runs"); do value tar_s "$work/commands.$i"; done | median)
     tar=$(for i in $(seq "$runs"); do value tar_alone_s "$work/tar.$i"; done | median)
+    cp=$(for i in $(seq "$runs"); do value cp_alone_s "$work/cp.$i"; done | median)
     pass=$(for i in $(seq "$runs"); do value password_s "$work/commands.$i"; done | median)
     sign=$(for i in $(seq "$runs"); do value sign_s "$work/commands.$i"; done | median)
     rss=$(for i in $(seq "$runs"); do value peak_rss_kib "$work/export.$i"; done | median)
@@ -102,14 +111,14 @@ for scale in $scales; do
             "$driver" export "$out" "$groups" "$password" > /dev/null 2> "$work/callgrind.log"
         instructions=$(sed -n 's/^summary: //p' "$work/callgrind.out")
     fi
-    awk -v s="$scale" -v e="$exp" -v c="$cmds" -v ti="$tarin" -v t="$tar" -v p="$pass" -v g="$sign" \
+    awk -v s="$scale" -v e="$exp" -v c="$cmds" -v k="$cp" -v ti="$tarin" -v t="$tar" -v p="$pass" -v g="$sign" \
         -v ir="$instructions" -v r="$rss" -v b="$base" -v cr="$crypto" -v cb="$basecrypto" -v fig="$figures" 'BEGIN {
-        floor = c + t + p; own = e - c - ti - p - g
+        floor = c + k + t + p; own = e - c - ti - p - g
         # Under qemu the process is the emulator, whose memory says nothing of the library.
-        printf "| x%s | %.2f s | %.2f s | %.2f s | %.2f s | %.2f s | %.3f | %.2f s | %.3f | %.3f s | %s | %s |\n",
-            s, e, c, t, p, floor, e / floor, g, e / (floor + g), own, (ir == "-" ? "-" : sprintf("%.1f M", ir / 1e6)),
+        printf "| x%s | %.2f s | %.2f s | %.2f s | %.2f s | %.2f s | %.2f s | %.3f | %.2f s | %.3f | %.3f s | %s | %s |\n",
+            s, e, c, k, t, p, floor, e / floor, g, e / (floor + g), own, (ir == "-" ? "-" : sprintf("%.1f M", ir / 1e6)),
             (ir == "-" ? "-" : sprintf("%.1f MiB (%.1f)", (r - b) / 1024, (cr - cb) / 1024))
-        printf "%s %.4f %.4f %.4f %.4f %.4f %.4f %s %d %d %d %d\n", s, e, c, t, p, g, own, ir, r, b, cr, cb >> fig
+        printf "%s %.4f %.4f %.4f %.4f %.4f %.4f %s %d %d %d %d %.4f\n", s, e, c, t, p, g, own, ir, r, b, cr, cb, k >> fig
     }'
 done
 echo "(figures: $figures; export, commands and tar are medians of $runs runs)"
@@ -124,7 +133,7 @@ set ylabel "seconds"
 set key top left
 set grid
 plot "$figures" using 1:2 with linespoints title "whole export", \
-     "$figures" using 1:(\$3+\$4+\$5) with linespoints title "floor (commands, tar alone, password check)", \
+     "$figures" using 1:(\$3+\$4+\$5+\$13) with linespoints title "floor (commands, cp, tar alone, password check)", \
      "$figures" using 1:(\$7 > 0.001 ? \$7 : 0.001) with linespoints title "library's own overhead"
 GNUPLOT
     echo "chart: $src/docs/profile-overhead.svg"

@@ -4,14 +4,14 @@
 # every run:
 #   exit 0 only with one clone file that verifies, unpacks with clonefile extract into an empty
 #   folder, holds no byte from outside the device, and whose manifest names only members it holds;
-#   exit 1 otherwise, with no clone file; never another status, a signal or a hang; no temporary
-#   or half-written file in the output directory; nothing written outside the staging area,
-#   the output directory and the device log.
+#   exit 1 otherwise, with no clone file; never another status, a signal or a hang; nothing but
+#   the owner-only clone file in the output directory (no archive, no temporary file); nothing
+#   written outside the staging area, the output directory and the device log.
 # Faults (one per run): a full file system under the staging area and, separately, under the
 # output directory (tmpfs, size stepped a page at a time, so each page the export takes is in turn
 # the one that is refused, then the inode count stepped, so file creations fail too); each device
 # tool failing, writing nothing, writing garbage, never ending, or missing; each shell command the
-# export runs by name (tar, cp, sort, rm) never ending; each plug-in refusing its export;
+# export runs by name (tar, sort) never ending; each plug-in refusing its export;
 # each file the export reads from the device unreadable, a directory, or a dangling link; the
 # signing key missing or damaged; links from each captured file, folder and certificate store out of
 # the device, FIFOs in captured folders and a tree too deep to unpack; each write, sync, close (of
@@ -141,15 +141,10 @@ check() {
         echo "left running: $running"
         return
     fi
-    # No temporary file, and an archive left behind is a whole one.
+    # Nothing unsigned and no temporary file beside the clone file; the clone file is owner-only.
     left=$(cd "$out" && ls -A | grep -v '\.dlm$' | grep -v '^lost+found$' || true)
-    for f in $left; do
-        case $f in
-            *.tar) gzip -t "$out/$f" 2>/dev/null && tar -tzf "$out/$f" > /dev/null 2>&1 ||
-                { echo "half-written archive $f left"; return; } ;;
-            *) echo "stray file $f in the output directory"; return ;;
-        esac
-    done
+    [ -z "$left" ] || { echo "left in the output directory: $left"; return; }
+    [ -z "$dlms" ] || [ "$(stat -c %a "$out/$dlms")" = 600 ] || { echo "$dlms is not owner-only"; return; }
     # Written since the start: only the staging area, the output, the log and the export's
     # scratch files (TMPDIR) may be; a folder counts when something in it changed.
     changed=$(find "$w" -newer "$w/marker" ! -path "$root/xpaths/tmp_cloningData*" ! -path "$out" ! -path "$out/*" \
@@ -183,7 +178,7 @@ fault_table() {
     done
     echo "tool dmpr=fail"
     echo "tool dmpr=hang"
-    for c in tar cp sort rm; do echo "command-hang $c"; done
+    for c in tar sort; do echo "command-hang $c"; done
     # Each of the export's own writes, syncs, closes and renames failing in turn, at any byte.
     awk '{ print "syscall " $1 "=" ($1 == "write" ? "ENOSPC" : "EIO") "@" $2 }' "$work/syscalls"
     grep -v '^#' "$src/device/tools/installed-at" | awk 'NF == 2 { print "tool-missing " $1 }'
