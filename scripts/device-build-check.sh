@@ -20,7 +20,8 @@ if "$nm" -D --undefined-only "$lib" | grep -qw getenv; then
     fail=1
 fi
 for text in "/xpaths/tmp_cloningData/" "/xpaths/tmp_cloningData/cloningExport/CloningManifest.xml" \
-            "rm -rf /xpaths/tmp_cloningData//*" "/xpaths/tmp_cloningData/cfg_attr_list"; do
+            "/xpaths/tmp_cloningData/.cloneCreator.lock" "/xpaths/tmp_cloningData/cfg_attr_list" \
+            "/xpaths/nc_var_etc/ssl/trusted/"; do
     if ! strings -a "$lib" | grep -qF -- "$text"; then
         echo "device build: $lib lacks the device path \"$text\"" >&2
         fail=1
