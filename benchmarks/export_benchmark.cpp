@@ -10,6 +10,7 @@
 #include <libxml/parser.h>
 
 #include "CloneCreator.h"
+#include "Command.h"
 #include "DevicePath.h"
 #include "Staging.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "AttributeListFiles.h"
+#include "StagingPaths.h"
 #include "CloneCreator.h"
 #include "FuzzDevice.h"
 

@@ -11,10 +11,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "CloneCreator.h"
 #include "CloneLog.h"
 #include "Descriptors.h"
 #include "DevicePath.h"
+#include "StagingPaths.h"
 #include "clone_member.h"
 
 namespace cloneutil {

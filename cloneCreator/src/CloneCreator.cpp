@@ -8,8 +8,6 @@
 #include "DevicePath.h"
 #include "ElementTables.h"
 
-std::string srtCloneSelfType __attribute__((visibility("default")));
-
 namespace {
 
 const char kSelfGroup[] = "CLONE_TO_SELF_GROUP";
@@ -38,33 +36,13 @@ CloneCreator::CloneCreator(char* outputLocation)
     CLONE_LOG(logSpecLibReturn, "CloneCreator");
 }
 
-CloneCreator::~CloneCreator() = default;
-
 void CloneCreator::addPlainCopy(const char* element, Helper helper, const cloneutil::PlainCopy& copy)
 {
     plainCopies_[element] = copy;
+    if (helper != nullptr) {
+        namedCopies_.emplace_back(helper, copy);
+    }
     mapOfHelpers[element] = helper != nullptr ? helper : &CloneCreator::clonePlainCopyHelper;
-}
-
-bool_t CloneCreator::clonePlainCopyHelper(xmlNodePtr xmlCurrentGroupPtr)
-{
-    const char* element = reinterpret_cast<const char*>(xmlCurrentGroupPtr->name);
-    const auto found = plainCopies_.find(element);
-    if (found == plainCopies_.end()) {
-        CLONE_LOG(logSpecError, "Element %s has no plain copy", element);
-        return FALSE;
-    }
-    return cloneutil::stagePlainCopy(deviceFolders, found->second, xmlCurrentGroupPtr) ? TRUE : FALSE;
-}
-
-bool_t CloneCreator::stagePlainCopyOf(Helper helper, xmlNodePtr xmlCurrentGroupPtr)
-{
-    for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
-        if (row.helper == helper) {
-            return cloneutil::stagePlainCopy(deviceFolders, row.copy, xmlCurrentGroupPtr) ? TRUE : FALSE;
-        }
-    }
-    return FALSE;
 }
 
 std::string CloneCreator::createGroups(char* groupNameList)

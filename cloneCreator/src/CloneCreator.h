@@ -12,7 +12,9 @@
 #include <libxml/tree.h>
 
 #include "CaptureBoundary.h"
+#include "CloneMaker.h"
 #include "Staging.h"
+#include "StagingPaths.h"
 #include "bool_t.h"
 #include "cloneCreator.h"
 
@@ -20,16 +22,6 @@
 constexpr const char* kCloneFileName = "cloning";
 constexpr const char* kFontCloneFileName = "pclFonts";
 
-// Fixed locations of the clone staging area.
-#define CLONE_STAGING_DIR "/xpaths/tmp_cloningData/"
-#define CLONE_EXPORT_TREE "/xpaths/tmp_cloningData/cloningExport/"
-// Held by the export that runs; the clean-up's pattern leaves it (it starts with a dot).
-#define CLONE_EXPORT_LOCK "/xpaths/tmp_cloningData/.cloneCreator.lock"
-#define CLONE_EXPORT_DATA_DIR "/xpaths/tmp_cloningData/cloningExport/data/"
-#define CLONE_MANIFEST_CLONE "/xpaths/tmp_cloningData/cloningExport/CloningManifest.xml"
-#define CLONE_MANIFEST_CLONESELF "/xpaths/tmp_cloningData/cloningExport/ConfigurationManifest.xml"
-
-class CloneMaker;
 
 class CloneCreator {
 public:
@@ -44,7 +36,8 @@ public:
     virtual bool_t cloneCustomerLogoImage();
     virtual bool_t cloneBlockingScreenImage(const std::string& imageFileType);
 
-    virtual ~CloneCreator();
+    // Inline: the vtable, kept with the first virtual function (a capture), then calls no file above it.
+    virtual ~CloneCreator() = default;
     CloneCreator(const CloneCreator&) = delete;
     CloneCreator& operator=(const CloneCreator&) = delete;
 
@@ -54,10 +47,8 @@ public:
     void processCurrentNode(xmlNodePtr xmlCurrentGroupPtr);
 
     // Manifest pruning.
-    bool_t removeEmptyNodes(const std::string& cloningManifestXML);
-    bool_t removeEmptyNodesProcess(xmlNodePtr parentNode);
-    // Prunes the manifest file to where repeated removeEmptyNodes passes end, with one read and
-    // one write: every element that holds only elements pruned with it goes.
+    // Prunes the manifest file with one read and one write: every element that holds only
+    // elements pruned with it goes.
     void pruneManifest(const std::string& cloningManifestXML);
     xmlNodePtr addChildNode(xmlNodePtr currentNode, xmlChar* nodeName);
 
@@ -190,10 +181,7 @@ private:
     // The plain copy of the table row whose named helper is HELPER, into NODE.
     bool_t stagePlainCopyOf(Helper helper, xmlNodePtr xmlCurrentGroupPtr);
     std::map<std::string, cloneutil::PlainCopy> plainCopies_;
-
-    // Reads the manifest, prunes it from its first node with PRUNE and saves it; PRUNE's result,
-    // or FALSE when the manifest could not be read or saved.
-    bool_t rewriteManifest(const std::string& cloningManifestXML, const std::function<bool_t(xmlNodePtr)>& prune);
+    std::vector<std::pair<Helper, cloneutil::PlainCopy>> namedCopies_;
 };
 
 // The group names of a group line, in line order: tokens followed by a space that end in "GROUP".

@@ -11,7 +11,7 @@
 
 #include <libxml/parser.h>
 
-#include "AttributeListFiles.h"
+#include "StagingPaths.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "ConfigValue.h"
@@ -21,10 +21,6 @@
 #include "XmlNodes.h"
 #include "cfg_attr.h"
 #include "xpaths.h"
-
-std::string subgroupName;
-std::string cloneFile;
-xmlNodePtr retNode = nullptr;
 
 namespace {
 
@@ -449,7 +445,7 @@ void CloneGroupsProcessor::createListName(cloneutil::InputFile& subGroupStream, 
 void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
                                        const std::string& endTag, const std::string& outputFile)
 {
-    cloneFile = CloningManifestFilePath();
+    const std::string cloneFile = CloningManifestFilePath();
     CLONE_LOG(logSpecLibEnter, "%s Called", "addXmlNodes");
     if (cloneFile == "NULL") {
         CLONE_LOG(logSpecError, "Error creating path to clone files");
@@ -495,12 +491,16 @@ void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std
         if (itMiscMap != cloneMiscMap.end()) {
             addXmlMiscNodes(itMiscMap, doc);
         } else if (groupName == kSelfGroup) {
-            addXmlConfigurationManifestNodes(subGroupStream, attrName, endTag, outputFile, doc);
+            if (addXmlConfigurationManifestNodes(outputFile, doc)) {
+                appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
+            }
         } else {
-            addXmlCloningDataNodes(subGroupStream, attrName, endTag, outputFile, doc);
+            addXmlCloningDataNodes(outputFile, doc);
+            appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
+            addXmlDlmEnableNodes(doc);
         }
     }
-    retNode = nullptr;
+    found_ = nullptr;
 }
 
 void CloneGroupsProcessor::saveGroupManifest()
@@ -512,7 +512,7 @@ void CloneGroupsProcessor::saveGroupManifest()
     manifestChanged_ = false;
     // Its document is gone; never leave a dangling pointer behind. libxml2 itself stays as it
     // is: the host may be using it.
-    retNode = nullptr;
+    found_ = nullptr;
 }
 
 void CloneGroupsProcessor::appendAttributesToList(cloneutil::InputFile& subGroupStream, std::string& attrName,

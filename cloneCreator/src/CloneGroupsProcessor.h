@@ -58,10 +58,12 @@ public:
     int processXmlCurrentNodes(const std::string& Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc);
     xmlNodePtr addNodeAttributes(xmlNodePtr currentNodePtr, const std::string& attrName, xmlDocPtr& doc);
     xmlNodePtr addPropAttributes(xmlNodePtr currentNodePtr, const std::string& attrName, xmlDocPtr& doc);
-    void addXmlCloningDataNodes(cloneutil::InputFile& subGroupStream, std::string& attrName, const std::string& endTag,
-                                const std::string& outputFile, xmlDocPtr& doc);
-    void addXmlConfigurationManifestNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
-                                          const std::string& endTag, const std::string& outFile, xmlDocPtr& doc);
+    // The elements of a section under "cloningData"; its list lines are the caller's to append.
+    void addXmlCloningDataNodes(const std::string& outputFile, xmlDocPtr& doc);
+    // "ipSettings"/"dlmEnable", once the DLM list exists.
+    void addXmlDlmEnableNodes(xmlDocPtr& doc);
+    // The elements of a section of the self-clone manifest; true when its lines go to OUTFILE.
+    bool addXmlConfigurationManifestNodes(const std::string& outFile, xmlDocPtr& doc);
     void addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc);
 
     ListMap cloneListMap;
@@ -75,6 +77,8 @@ public:
     std::vector<std::string>::const_iterator itvect;
     std::string dlmType;
     std::string groupName;
+    // The subgroup whose section is being expanded.
+    std::string subgroupName;
 
     // Set when a manifest save or an attribute-list write failed, or a section was skipped for a
     // broken manifest: this export no longer holds all that was selected.
@@ -92,11 +96,8 @@ private:
     cloneutil::XmlDoc manifestDoc_;
     std::string manifestDocPath_;
     bool manifestChanged_ = false;
+    // The element the latest successful name search found; never outlives manifestDoc_.
+    xmlNodePtr found_ = nullptr;
 };
-
-// Shared by every processor of the process (one group expansion at a time).
-extern std::string subgroupName;  // subgroup whose section is being processed
-extern std::string cloneFile;     // manifest path (device path) of the section being processed
-extern xmlNodePtr retNode;        // element of the latest successful name search
 
 #endif

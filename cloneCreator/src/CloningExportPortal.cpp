@@ -1,6 +1,6 @@
 #include "CloningExportPortal.h"
 
-#include "AttributeListFiles.h"
+#include "StagingPaths.h"
 
 #include "CloneCreator.h"
 #include "CloneLog.h"

@@ -17,6 +17,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "CloneMaker.h"
+#include "Command.h"
 #include "DevicePath.h"
 #include "Descriptors.h"
 #include "Handles.h"

@@ -1,5 +1,5 @@
-// What every clone helper does to stage data: make its directory under the export tree, run a
-// device tool, record the staged path in its manifest element.
+// What every clone helper does to stage data: make its directory under the export tree, copy
+// into it, record the staged path in its manifest element.
 #ifndef CLONE_STAGING_H
 #define CLONE_STAGING_H
 
@@ -44,32 +44,23 @@ bool copyPlain(DeviceFolders& folders, const PlainCopy& copy);
 // when the file is named by its folder) as the text of NODE. False when NODE does not name a copy.
 bool stagePlainCopy(DeviceFolders& folders, const PlainCopy& copy, xmlNodePtr node);
 
-// Seconds a command may run before it is stopped. A build may set CLONE_COMMAND_TIME_LIMIT;
-// host builds also take $CLONE_COMMAND_TIME_LIMIT (whole seconds above 0), so tests can be quick.
-#ifdef CLONE_COMMAND_TIME_LIMIT
-constexpr unsigned kCommandTimeLimit = CLONE_COMMAND_TIME_LIMIT;
-#else
-constexpr unsigned kCommandTimeLimit = 600;
-#endif
-static_assert(kCommandTimeLimit > 0, "a command needs some time to run");
+// A device tool's output captured into one staged file, and what counts as captured.
+struct ToolOutput {
+    const char* dir;         // its staging directory
+    MakeDir how;             // how that directory is made
+    const char* staged;      // the device path the tool writes
+    const char* dirFailure;  // ERROR format, with DIR, when the directory cannot be made
+    const char* failure;     // INFO when nothing was captured
+    bool statusDecides;      // true: exit status 0 means captured; false: only non-empty output does
+    bool keepFolder;         // on failure the directory stays (other captures stage below it)
+    mode_t mode;             // 0: as the tool left it; else the staged file's mode after capture
+};
 
-// The time limit commands run under now (see kCommandTimeLimit).
-unsigned commandTimeLimit();
-
-// Runs COMMAND with "/bin/sh -c", as system() does, but only for the command time limit: a device
-// tool that hangs must not hang the export. The shell and all it starts form a process group of
-// their own; at the limit the whole group gets SIGTERM, a second later SIGKILL, and that is
-// logged. The shell's wait status; -1 when it was stopped, could not be started or its end was
-// taken by another waiter (logged too).
-// Nothing of the host's process is changed or handed over: the shell starts with default signal
-// dispositions, an empty signal mask, /dev/null for standard descriptors the host has closed and
-// no other descriptor, in DIR when one is given (the caller's working directory stays), and it
-// sends no SIGCHLD when it ends, so a host that reaps its children cannot take its status.
-int runCommand(const char* command, const char* dir = nullptr);
-
-// Runs a command line of fixed device paths (see deviceCommand) with runCommand; its result, or
-// -1 when the command could not be formed.
-int runDeviceCommand(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Makes OUT's directory, runs RUN (a command's result, see runCommand) and decides by OUT's
+// policy. A tool that was stopped or never started has captured nothing, whatever it wrote.
+// What was not captured is removed (a partial output never reaches a clone file), and so is the
+// directory unless the policy keeps it; false then, logged.
+bool captureToolOutput(const ToolOutput& out, int (*run)());
 
 // True when TEXT is UTF-8 made only of characters that XML 1.0 allows in a document.
 bool isXmlText(const char* text);

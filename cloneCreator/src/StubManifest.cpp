@@ -5,7 +5,7 @@
 
 #include <libxml/parser.h>
 
-#include "AttributeListFiles.h"
+#include "StagingPaths.h"
 #include "CloneCreator.h"
 #include "CloneGroupsProcessor.h"
 #include "CloneLog.h"
@@ -159,7 +159,7 @@ int CloneGroupsProcessor::processXmlCurrentNodes(const std::string& Nodestr, xml
     for (xmlNodePtr node = currentNode; node != nullptr; node = node->next) {
         if (node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, name)) {
             // A later sibling with the same name replaces an earlier match.
-            retNode = node;
+            found_ = node;
             found = 1;
         } else if (found == 0) {
             found = processXmlCurrentNodes(Nodestr, node->children, doc);
@@ -191,7 +191,7 @@ xmlNodePtr CloneGroupsProcessor::findOrCreate(const std::string& name, xmlNodePt
         if (created != nullptr) {
             *created = false;
         }
-        return retNode;
+        return found_;
     }
     if (created != nullptr) {
         *created = true;
@@ -205,9 +205,7 @@ void CloneGroupsProcessor::markManifestChanged()
     manifestChanged_ = true;
 }
 
-void CloneGroupsProcessor::addXmlCloningDataNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
-                                                  const std::string& endTag, const std::string& outputFile,
-                                                  xmlDocPtr& doc)
+void CloneGroupsProcessor::addXmlCloningDataNodes(const std::string& outputFile, xmlDocPtr& doc)
 {
     xmlNode* const root = xmlDocGetRootElement(doc);
     xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
@@ -225,11 +223,14 @@ void CloneGroupsProcessor::addXmlCloningDataNodes(cloneutil::InputFile& subGroup
         }
     }
     markManifestChanged();
+}
 
-    appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
-
+void CloneGroupsProcessor::addXmlDlmEnableNodes(xmlDocPtr& doc)
+{
+    xmlNode* const root = xmlDocGetRootElement(doc);
+    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
     // The DLM list, once it exists, is captured through "dlmEnable" under "ipSettings".
-    if (::access(cloneutil::devicePath(kDlmAttrList).c_str(), F_OK) == 0) {
+    if (cloningData != nullptr && ::access(cloneutil::devicePath(kDlmAttrList).c_str(), F_OK) == 0) {
         xmlNode* const ipSettings = findOrCreate("ipSettings", cloningData, cloningData, doc);
         if (ipSettings != nullptr) {
             findOrCreate("dlmEnable", cloningData, ipSettings, doc);
@@ -238,25 +239,24 @@ void CloneGroupsProcessor::addXmlCloningDataNodes(cloneutil::InputFile& subGroup
     }
 }
 
-void CloneGroupsProcessor::addXmlConfigurationManifestNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
-                                                            const std::string& endTag, const std::string& outFile,
-                                                            xmlDocPtr& doc)
+bool CloneGroupsProcessor::addXmlConfigurationManifestNodes(const std::string& outFile, xmlDocPtr& doc)
 {
     xmlNode* const root = xmlDocGetRootElement(doc);
     if (root == nullptr) {
-        return;
+        return false;
     }
     it = cloneSelfTagMap.find(outFile);
-    if (it != cloneSelfTagMap.end()) {
+    const bool listed = it != cloneSelfTagMap.end();
+    if (listed) {
         // The capture helper adds "configServer" and "nvRAM" itself.
         findOrCreate("configurationAttributes", root, root, doc);
         markManifestChanged();
-        appendAttributesToList(subGroupStream, attrName, endTag, outFile);
     }
     if (subgroupName == "WIRELESS_CERTS") {
         findOrCreate("wirelessCertificates", root, root, doc);
         markManifestChanged();
     }
+    return listed;
 }
 
 void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc)
@@ -278,7 +278,7 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
     // built in one line below its first element.
     bool pathFound;
     if (processXmlCurrentNodes(*itvect, cloningData, doc) == 1) {
-        current = retNode;
+        current = found_;
         pathFound = true;
     } else {
         current = create(cloningData, *itvect);
@@ -289,10 +289,10 @@ void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPt
         const std::string& name = *itvect;
         xmlNode* const start = pathFound ? cloningData : current;
         if (processXmlCurrentNodes(name, start, doc) == 1) {
-            current = retNode;
+            current = found_;
         } else {
             current = create(current, name);
-            retNode = current;
+            found_ = current;
         }
         markManifestChanged();
 

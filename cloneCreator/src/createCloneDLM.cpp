@@ -14,6 +14,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "CloningExportPortal.h"
+#include "Command.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "Loader.h"

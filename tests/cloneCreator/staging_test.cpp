@@ -15,6 +15,7 @@
 #include "CloneFileTestUtil.h"
 #include "DeviceTest.h"
 #include "Descriptors.h"
+#include "Command.h"
 #include "DevicePath.h"
 #include "Handles.h"
 #include "Staging.h"
@@ -52,11 +53,14 @@ TEST_F(DeviceTest, MakeStagingDirAcceptsWhatItsModeAccepts)
     }
 }
 
+// A tool's own 127 is its status; a child that could not become the shell says which step failed.
 TEST_F(DeviceTest, DeviceCommandGivesTheStatus)
 {
-    const int status = cloneutil::runDeviceCommand("exit 3");
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    const int status = cloneutil::runDeviceCommand("exit 127");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 127) << status;
     EXPECT_EQ(cloneutil::runDeviceCommand("echo %s", std::string(5000, 'x').c_str()), -1) << "never cut";
+    EXPECT_EQ(cloneutil::runCommand("true", path("/no/such/folder").c_str()), -1);
+    EXPECT_TRUE(anyError("Command cannot be started (working directory: No such file or directory): true"));
 }
 
 // A command that outlives the time limit is stopped with all it started, even what ignores

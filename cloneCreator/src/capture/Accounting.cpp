@@ -7,6 +7,7 @@
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Command.h"
 #include "DevicePath.h"
 #include "SharedPaths.h"
 #include "Staging.h"
@@ -24,67 +25,43 @@
 
 namespace {
 
+using cloneutil::MakeDir;
+
 struct DatabaseDump {
-    const char* dir;
-    int (*run)();  // the dump's command line, a literal so that its paths are rooted and its format checked
-    const char* dump;
-    const char* staged;      // the dump as the manifest names it
-    const char* dirFailure;  // format, with the directory
-    const char* dumpFailure;
+    // The dump: its command line is a literal, so that its paths are rooted and its format
+    // checked; exit status 0 means the dump was written. A directory that is already there
+    // belongs to an earlier capture: it is not taken over. Dumps are staged with mode 0755
+    // whatever the umask.
+    cloneutil::ToolOutput out;
+    int (*run)();
+    const char* staged;  // the dump as the manifest names it
 };
 
 enum DumpRow { kAddressBook, kQTM, kQTMExceptions, kJBAExceptions };
 
+// The address book's folder stays after a failed dump: its certificates are staged below it.
 const DatabaseDump kDumps[] = {
-    {ADDRESS_BOOK_DIR,
+    {{ADDRESS_BOOK_DIR, MakeDir::MakeNew, DAB_CLONE, "Creating %s is failed", "Address book data are not able to cloned",
+      true, true, 0755},
      [] { return cloneutil::runDeviceCommand(GET_SQL_DATA " --dab_contacts > " DAB_CLONE); },
-     DAB_CLONE, "data/addressBook/dab_clone", "Creating %s is failed", "Address book data are not able to cloned"},
-    {QTM_DIR,
+     "data/addressBook/dab_clone"},
+    {{QTM_DIR, MakeDir::MakeNew, QTM_CLONE, "Creating of %s is failed", "QTM Cloning is failed", true, false, 0755},
      [] { return cloneutil::runDeviceCommand(GET_SQL_DATA " --accounts --attributes --maps --roles > " QTM_CLONE); },
-     QTM_CLONE, "data/qtm/qtm_clone", "Creating of %s is failed", "QTM Cloning is failed"},
-    {QTM_EXCEPTION_DIR,
+     "data/qtm/qtm_clone"},
+    {{QTM_EXCEPTION_DIR, MakeDir::MakeNew, QTM_EXCEPTION_CLONE, "Creating of %s is failed",
+      "QTM Exception Cloning is failed", true, false, 0755},
      [] { return cloneutil::runDeviceCommand(GET_SQL_DATA " --qtm_print_exceptions > " QTM_EXCEPTION_CLONE); },
-     QTM_EXCEPTION_CLONE, "data/qtmException/qtm_exception_clone", "Creating of %s is failed",
-     "QTM Exception Cloning is failed"},
-    {JBA_EXCEPTION_DIR,
+     "data/qtmException/qtm_exception_clone"},
+    {{JBA_EXCEPTION_DIR, MakeDir::MakeNew, JBA_EXCEPTION_CLONE, "Creating of %s is failed",
+      "JBA Exception Cloning is failed", true, false, 0755},
      [] { return cloneutil::runDeviceCommand(GET_SQL_DATA " --jba_print_exceptions > " JBA_EXCEPTION_CLONE); },
-     JBA_EXCEPTION_CLONE, "data/jbaException/jba_exception_clone", "Creating of %s is failed",
-     "JBA Exception Cloning is failed"},
+     "data/jbaException/jba_exception_clone"},
 };
-
-// Removes the dump and its directory.
-void discard(const DatabaseDump& d)
-{
-    (void)std::remove(cloneutil::devicePath(d.dump).c_str());
-    (void)::rmdir(cloneutil::devicePath(d.dir).c_str());
-}
 
 bool_t captureDump(DumpRow row, xmlNodePtr node)
 {
     const DatabaseDump& d = kDumps[row];
-    // A directory that is already there belongs to an earlier capture: it is not taken over.
-    if (!cloneutil::makeStagingDir(d.dir, cloneutil::MakeDir::MakeNew)) {
-        CLONE_LOG(logSpecError, d.dirFailure, d.dir);
-        return FALSE;
-    }
-    const int status = d.run();
-    if (status != 0) {
-        CLONE_LOG(logSpecInfo, "%s", d.dumpFailure);
-        // What the shell's redirection began is no dump. The address book's folder stays: its
-        // certificates are staged below it.
-        (void)std::remove(cloneutil::devicePath(d.dump).c_str());
-        if (row != kAddressBook) {
-            (void)::rmdir(cloneutil::devicePath(d.dir).c_str());
-        }
-        return FALSE;
-    }
-    // Dumps are staged with mode 0755 whatever the umask; one that keeps its mode is still whole.
-    (void)::chmod(cloneutil::devicePath(d.dump).c_str(), 0755);
-    if (!cloneutil::setNodeText(node, d.staged)) {
-        discard(d);
-        return FALSE;
-    }
-    return TRUE;
+    return cloneutil::captureToolOutput(d.out, d.run) && cloneutil::setNodeText(node, d.staged) ? TRUE : FALSE;
 }
 
 }  // namespace

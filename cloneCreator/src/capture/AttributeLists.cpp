@@ -12,6 +12,7 @@
 
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Command.h"
 #include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"

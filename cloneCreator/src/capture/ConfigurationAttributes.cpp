@@ -10,6 +10,7 @@
 #include "CloneCreator.h"
 #include "CloneLog.h"
 #include "CloningExportPortal.h"
+#include "Command.h"
 #include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"

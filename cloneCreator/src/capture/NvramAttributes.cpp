@@ -6,6 +6,7 @@
 #include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Command.h"
 #include "Descriptors.h"
 #include "DevicePath.h"
 #include "Handles.h"

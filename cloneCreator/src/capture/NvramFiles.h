@@ -2,7 +2,7 @@
 #ifndef CLONE_CAPTURE_NVRAMFILES_H
 #define CLONE_CAPTURE_NVRAMFILES_H
 
-#include "AttributeListFiles.h"
+#include "StagingPaths.h"
 
 // The one-line question to saveCnConfig about the automatic-addressing mode, and its answer.
 #define AUTO_ADDRESS_IN CLONE_STAGING_DIR "auto_address.in"

@@ -7,6 +7,7 @@
 #include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
+#include "Command.h"
 #include "DevicePath.h"
 #include "Staging.h"
 #include "xfile.h"

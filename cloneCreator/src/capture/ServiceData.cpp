@@ -8,7 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "AttributeListFiles.h"
+#include "Command.h"
+#include "StagingPaths.h"
 #include "CaptureBoundary.h"
 #include "CloneCreator.h"
 #include "CloneLog.h"
@@ -37,6 +38,9 @@
 #define SINGLE_TOUCH_CLONE "/xpaths/nc_dlms/clone/apps/singleTouchClone"
 #define CUSTOM_SCAN_IMAGES "/xpaths/nc_dlms_data/http/data/htdocs/images/customscan/"
 
+// The clone type of the export under way; the service registry's tool reads it differently.
+std::string srtCloneSelfType __attribute__((visibility("default")));
+
 namespace {
 
 const char kCloneSelf[] = "cloneSelf";
@@ -58,11 +62,6 @@ void removeFile(const char* path)
     (void)std::remove(cloneutil::devicePath(path).c_str());
 }
 
-void removeDir(const char* path)
-{
-    ::rmdir(cloneutil::devicePath(path).c_str());
-}
-
 // Removes the directory DIR and the files in it (it holds no directories of its own).
 void removeFlatDir(const char* dir)
 {
@@ -78,13 +77,6 @@ void removeFlatDir(const char* dir)
     ::rmdir(path.c_str());
 }
 
-bool nonEmptyFile(const char* path)
-{
-    // Only a regular file: reading a FIFO left in its place would block the export.
-    struct stat st;
-    return ::stat(cloneutil::devicePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-}
-
 bool writeWhole(const char* path, const std::string& text)
 {
     cloneutil::File file = cloneutil::openForWriting(cloneutil::devicePath(path));
@@ -95,41 +87,16 @@ bool writeWhole(const char* path, const std::string& text)
     return std::fclose(file.release()) == 0 && written;
 }
 
-struct ToolCapture {
-    const char* dir;
-    const char* staged;
-    const char* dirFailure;
-    const char* failure;
-};
+using cloneutil::MakeDir;
+using cloneutil::ToolOutput;
 
-const ToolCapture kServiceRegistry = {SERVICE_REGISTRY_DIR, SRT_FILE, "Creating %s is failed",
-                                      "Service Registry Attributes are not able to clone"};
-const ToolCapture kMailbox = {MAILBOX_DIR, MAILBOX_FILE, "Creating %s is failed",
-                              "MailBox passwords are not able to retrieve"};
-const ToolCapture kSingleTouch = {SINGLE_TOUCH_DIR, SINGLE_TOUCH_FILE, "Creating %s is failed2",
-                                  "Single Touch Scan Settings are not able to clone"};
-
-// RUN runs the tool; whatever status it ended with, only a non-empty staged file counts as captured.
-template <typename Run>
-bool captureToolOutput(const ToolCapture& c, Run run)
-{
-    if (!cloneutil::makeStagingDir(c.dir, cloneutil::MakeDir::MakeOrAccept)) {
-        CLONE_LOG(logSpecError, c.dirFailure, c.dir);
-        return false;
-    }
-    // A tool stopped at the time limit (or never started) left at most part of its output.
-    if (run() == -1) {
-        removeFile(c.staged);
-    }
-    if (nonEmptyFile(c.staged)) {
-        return true;
-    }
-    CLONE_LOG(logSpecInfo, "%s", c.failure);
-    removeFile(c.staged);
-    // Fails, as it should, when the images of the single-touch capture are in it.
-    removeDir(c.dir);
-    return false;
-}
+// Only non-empty output counts, whatever status the tool ended with.
+const ToolOutput kServiceRegistry = {SERVICE_REGISTRY_DIR, MakeDir::MakeOrAccept, SRT_FILE, "Creating %s is failed",
+                                     "Service Registry Attributes are not able to clone", false, false, 0};
+const ToolOutput kMailbox = {MAILBOX_DIR, MakeDir::MakeOrAccept, MAILBOX_FILE, "Creating %s is failed",
+                             "MailBox passwords are not able to retrieve", false, false, 0};
+const ToolOutput kSingleTouch = {SINGLE_TOUCH_DIR, MakeDir::MakeOrAccept, SINGLE_TOUCH_FILE, "Creating %s is failed2",
+                                 "Single Touch Scan Settings are not able to clone", false, false, 0};
 
 // True when NAME is there under the directory of the location KEY.
 bool presentUnder(const char* key, const char* name)
@@ -156,7 +123,7 @@ std::string CloneCreator::getConfigValue(const char* name)
 
 bool_t CloneCreator::cloneServiceRegistryAttributesHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    const bool captured = captureToolOutput(kServiceRegistry, [] {
+    const bool captured = cloneutil::captureToolOutput(kServiceRegistry, [] {
         if (srtCloneSelfType == kCloneSelf) {
             return cloneutil::runDeviceCommand(SRT_CLONE " " SRT_FILE " -read cloneSelf");
         }
@@ -167,7 +134,7 @@ bool_t CloneCreator::cloneServiceRegistryAttributesHelper(xmlNodePtr xmlCurrentG
 
 bool_t CloneCreator::cloneMailboxHelper(xmlNodePtr xmlCurrentGroupPtr)
 {
-    const bool captured = captureToolOutput(
+    const bool captured = cloneutil::captureToolOutput(
         kMailbox, [] { return cloneutil::runDeviceCommand(SCAN_TO_MAIL_CLONE " get " MAILBOX_FILE); });
     return captured && cloneutil::setNodeText(xmlCurrentGroupPtr, "data/mailbox/cfg_clone_mailbox") ? TRUE : FALSE;
 }
@@ -198,7 +165,7 @@ bool_t CloneCreator::cloneSingleTouchScanSettingsHelper(xmlNodePtr xmlCurrentGro
         }
     }
 
-    if (captureToolOutput(kSingleTouch, [] {
+    if (cloneutil::captureToolOutput(kSingleTouch, [] {
             return cloneutil::runDeviceCommand(SINGLE_TOUCH_CLONE " " SINGLE_TOUCH_FILE " -read");
         }) &&
         cloneutil::setNodeText(addChildNode(xmlCurrentGroupPtr, settingName), "data/singleTouch/single_touch_clone")) {

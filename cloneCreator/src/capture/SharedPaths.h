@@ -4,7 +4,7 @@
 #ifndef CLONE_SHAREDPATHS_H
 #define CLONE_SHAREDPATHS_H
 
-#include "CloneCreator.h"
+#include "StagingPaths.h"
 
 // Address book dump and address book certificates.
 #define ADDRESS_BOOK_DIR CLONE_EXPORT_DATA_DIR "addressBook/"
