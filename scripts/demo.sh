@@ -51,7 +51,7 @@ records=$(wc -l < "$log" 2>/dev/null || echo 0)
 errors=$(grep -c '^ERROR' "$log" 2>/dev/null || true)
 if [ "$status" -ne 0 ]; then
     echo "== no clone file; the last errors of the device log:"
-    grep '^ERROR' "$log" | tail -n 5 | cut -f3
+    grep '^ERROR' "$log" | tail -n 5 | cut -f4-
     echo "device log: $log ($records records, ${errors:-0} errors)"
     exit "$status"
 fi
