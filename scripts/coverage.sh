@@ -13,7 +13,7 @@ case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 EXTRA_PACKAGES="gcovr" "$src/scripts/install-deps.sh"
 
 # No optimisation, so that every line and branch of the source stands in the report as written.
-cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Debug ${CLONE_WERROR:+-DCLONE_WERROR=$CLONE_WERROR} -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
     -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage -DCMAKE_MODULE_LINKER_FLAGS=--coverage \
     >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null

@@ -4,21 +4,24 @@
 # log, the manifest and the member list are kept in files whose paths it prints.
 # Installs and builds what it needs first.
 #   scripts/demo.sh [GROUPS]     (GROUPS: names each followed by a space)
+#   CLONE_BUILD_DIR=DIR scripts/demo.sh ...   (another build folder than build/)
 #   scripts/demo.sh --pcl-fonts  (places a manifest with a "pclFont" element in the export tree
 #                                 and exports it with a null group line: pclFonts.dlm)
 case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
-build=$src/build
+build=${CLONE_BUILD_DIR:-$src/build}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 # Together these groups fill every clone helper's element but the PCL fonts'. The scan group comes
 # first so that the address book is staged before its certificates, which go into its folder; with
 # CLONE_TO_SELF_GROUP the export is a clone of this device for itself, which also carries what only
 # the device itself may take back (serial number, wireless certificates, its own configuration).
 groups=${1:-"SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP CLONE_TO_SELF_GROUP "}
 "$src/scripts/install-deps.sh"
-cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CLONE_WERROR:+-DCLONE_WERROR=$CLONE_WERROR} >/dev/null
 cmake --build "$build" -j"$(nproc)" --target clone_demo clonefile simulated-device >/dev/null
-export CLONE_DEVICE_ROOT="$build/device"
+CLONE_DEVICE_ROOT=$(sed -n 's/^CLONE_DEFAULT_DEVICE_ROOT:PATH=//p' "$build/CMakeCache.txt")
+export CLONE_DEVICE_ROOT
 export PATH="$CLONE_DEVICE_ROOT/bin:$PATH"
 clonefile=$build/tools/clonefile/clonefile
 out="$build/demo-output"
@@ -48,7 +51,7 @@ records=$(wc -l < "$log" 2>/dev/null || echo 0)
 errors=$(grep -c '^ERROR' "$log" 2>/dev/null || true)
 if [ "$status" -ne 0 ]; then
     echo "== no clone file; the last errors of the device log:"
-    grep '^ERROR' "$log" | tail -n 5 | cut -f3
+    grep '^ERROR' "$log" | tail -n 5 | cut -f4-
     echo "device log: $log ($records records, ${errors:-0} errors)"
     exit "$status"
 fi

@@ -9,6 +9,6 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
 case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 EXTRA_PACKAGES="strace util-linux procps" "$src/scripts/install-deps.sh"
-cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CLONE_WERROR:+-DCLONE_WERROR=$CLONE_WERROR} >/dev/null
 cmake --build "$build" -j"$(nproc)" --target clone_demo clonefile sample_plugins >/dev/null
 exec "$src/tests/faults/faults.sh" "$build"

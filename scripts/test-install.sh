@@ -22,8 +22,13 @@ for f in "$libdir/libcloneCreator.so" "$libdir/libclonehost.so" "$prefix/include
     [ -e "$f" ] || fail "not installed: ${f#"$prefix"/}"
 done
 readelf -d "$libdir/libcloneCreator.so" | grep -q 'SONAME.*\[libcloneCreator\.so\.1\]' || fail "no SONAME libcloneCreator.so.1"
+readelf -d "$libdir/libcloneCreator.so" | grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW' || fail "libcloneCreator.so is not bound at load time"
+# The header names the version the package has.
+version=$(printf '#include <cloneCreator.h>\nCLONECREATOR_VERSION\n' | cc -E -P -I"$prefix/include" -x c - | tail -n 1)
+[ "$version" = "\"$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --modversion cloneCreator)\"" ] ||
+    fail "cloneCreator.h names version $version, the package $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --modversion cloneCreator)"
 
-cmake -S "$src/examples/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >"$work/consumer.log"
+cmake -S "$src/examples/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS=-Werror >"$work/consumer.log"
 cmake --build "$work/cmake" >>"$work/consumer.log"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046

@@ -12,7 +12,7 @@ case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 toolchain=$src/cmake/toolchains/powerpc-linux-gnu.cmake
 "$src/scripts/install-deps.sh"
 bash "$src/scripts/ppc-deps.sh"
-cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CLONE_WERROR:+-DCLONE_WERROR=$CLONE_WERROR}
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure
 "$src/scripts/device-build-check.sh" "$build-device" -DCMAKE_TOOLCHAIN_FILE="$toolchain"

@@ -7,7 +7,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-asan}
 case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 "$src/scripts/install-deps.sh"
-cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCLONE_SANITIZE=ON
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Debug ${CLONE_WERROR:+-DCLONE_WERROR=$CLONE_WERROR} -DCLONE_SANITIZE=ON
 cmake --build "$build" -j"$(nproc)"
 # Leaks are errors; a sanitizer report stops the test that made it.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \

@@ -97,7 +97,9 @@ void CloneCreator::processCurrentNode(xmlNodePtr xmlCurrentGroupPtr)
     }
     const auto found = mapOfHelpers.find(reinterpret_cast<const char*>(xmlCurrentGroupPtr->name));
     if (found != mapOfHelpers.end()) {
+        cloneutil::captureStarts();
         (this->*(found->second))(xmlCurrentGroupPtr);
+        cloneutil::captureEnded(xmlCurrentGroupPtr);
     }
 }
 

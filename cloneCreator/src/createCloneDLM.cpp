@@ -53,6 +53,7 @@ bool fillManifest(CloneCreator& creator, const std::string& manifestPath)
         return false;
     }
     xmlNodePtr root = xmlDocGetRootElement(doc.get());
+    cloneutil::noteStubManifest(root);
     cloneutil::makeStagingDir(CLONE_EXPORT_DATA_DIR, cloneutil::MakeDir::MakeOrAccept);
     creator.processStubManifestXML(root);
     return cloneutil::saveManifest(manifestPath.c_str(), doc.get());
@@ -154,6 +155,8 @@ int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootPro
         return 1;
     }
     creator.pruneManifest(manifestPath);
+    // For the technician: what the clone file holds, and why the rest is not in it.
+    cloneutil::logExportSummary(creator.manifestEmptied ? nullptr : manifestPath.c_str());
     if (creator.exportIncomplete) {
         CLONE_LOG(logSpecError, "The manifest or an attribute list of this export could not be written or read "
                                 "back whole; no clone file is made");

@@ -7,7 +7,7 @@
 #
 #   cmake -S . -B build-ppc \
 #     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/powerpc-linux-gnu.cmake \
-#     [-DCLONE_PPC_SYSROOT=/path/to/sysroot]
+#     [-DCLONE_PPC_SYSROOT=/path/to/prefix] [-DCMAKE_SYSROOT=/path/to/sysroot]
 
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR powerpc)
@@ -16,6 +16,9 @@ set(_clone_ppc_triplet powerpc-linux-gnu)
 # Debian's cross toolchain keeps the target's libc, libstdc++ and dynamic
 # loader (/lib/ld.so.1 -> lib/ld.so.1) here; qemu needs it as its -L prefix.
 set(CLONE_PPC_TARGET_ROOT /usr/${_clone_ppc_triplet})
+if(CMAKE_SYSROOT)
+  set(CLONE_PPC_TARGET_ROOT "${CMAKE_SYSROOT}")
+endif()
 
 set(CMAKE_C_COMPILER ${_clone_ppc_triplet}-gcc)
 set(CMAKE_CXX_COMPILER ${_clone_ppc_triplet}-g++)
@@ -37,26 +40,45 @@ endif()
 # try_compile() projects re-read this file without our cache; pass it along.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CLONE_PPC_SYSROOT)
 
-if(NOT EXISTS "${CLONE_PPC_SYSROOT}/lib")
+if(NOT CMAKE_SYSROOT AND NOT EXISTS "${CLONE_PPC_SYSROOT}/lib")
   message(WARNING "CLONE_PPC_SYSROOT=${CLONE_PPC_SYSROOT} has no lib/; "
                   "run scripts/ppc-deps.sh (as root) first.")
 endif()
 
-# Not CMAKE_SYSROOT: Debian's cross gcc is not a sysroot toolchain (it is
-# built with --with-sysroot=/ and finds libc under ${CLONE_PPC_TARGET_ROOT}),
-# so --sysroot would hide libc. The dependency prefix is only a find root.
-set(CMAKE_FIND_ROOT_PATH "${CLONE_PPC_SYSROOT}" "${CLONE_PPC_TARGET_ROOT}")
+# A caller's CMAKE_SYSROOT (a sysroot toolchain, e.g. a firmware SDK) holds libc and the
+# dependencies; it is the find root and pkg-config's sysroot. Without one: Debian's cross gcc is
+# not a sysroot toolchain (built with --with-sysroot=/, it finds libc under
+# ${CLONE_PPC_TARGET_ROOT}), so --sysroot would hide libc, and the dependency prefix is only a find
+# root.
+if(CMAKE_SYSROOT)
+  set(CMAKE_FIND_ROOT_PATH "${CMAKE_SYSROOT}" "${CLONE_PPC_SYSROOT}")
+else()
+  set(CMAKE_FIND_ROOT_PATH "${CLONE_PPC_SYSROOT}" "${CLONE_PPC_TARGET_ROOT}")
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)   # build tools run on the host
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Host pkg-config, but only ever looking at the target's .pc files. The .pc
-# files carry absolute paths inside CLONE_PPC_SYSROOT (it was the install
-# prefix), so PKG_CONFIG_SYSROOT_DIR must stay empty or paths get doubled.
-set(ENV{PKG_CONFIG_LIBDIR} "${CLONE_PPC_SYSROOT}/lib/pkgconfig:${CLONE_PPC_SYSROOT}/share/pkgconfig")
-set(ENV{PKG_CONFIG_PATH} "")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+# Host pkg-config, but only ever looking at the target's .pc files; what the caller set in the
+# environment wins. In a sysroot the .pc files name paths as the target sees them, so
+# PKG_CONFIG_SYSROOT_DIR is the sysroot. The .pc files of CLONE_PPC_SYSROOT carry absolute paths
+# inside it (it was the install prefix), so there it stays empty or paths get doubled.
+if(NOT DEFINED ENV{PKG_CONFIG_LIBDIR})
+  if(CMAKE_SYSROOT)
+    set(ENV{PKG_CONFIG_LIBDIR} "${CMAKE_SYSROOT}/usr/lib/pkgconfig:${CMAKE_SYSROOT}/usr/lib/${_clone_ppc_triplet}/pkgconfig:${CMAKE_SYSROOT}/usr/share/pkgconfig:${CLONE_PPC_SYSROOT}/lib/pkgconfig")
+  else()
+    set(ENV{PKG_CONFIG_LIBDIR} "${CLONE_PPC_SYSROOT}/lib/pkgconfig:${CLONE_PPC_SYSROOT}/share/pkgconfig")
+  endif()
+  set(ENV{PKG_CONFIG_PATH} "")
+endif()
+if(NOT DEFINED ENV{PKG_CONFIG_SYSROOT_DIR})
+  if(CMAKE_SYSROOT)
+    set(ENV{PKG_CONFIG_SYSROOT_DIR} "${CMAKE_SYSROOT}")
+  else()
+    set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+  endif()
+endif()
 set(ENV{CLONE_PPC_SYSROOT} "${CLONE_PPC_SYSROOT}")
 
 # 64-bit off_t/ino_t (as Buildroot/Yocto build 32-bit targets). Without it,

@@ -63,6 +63,7 @@ TEST_F(DeviceTest, CloneTypeIsDecidedOnTheWholeLine)
                  {"SelfGroupAndAnother", "NET_GROUP CLONE_TO_SELF_GROUP ", "cloneSelf", 2},
                  {"SelfGroupWithoutTrailingSpaceStillDecides", "NET_GROUP CLONE_TO_SELF_GROUP", "cloneSelf", 1},
                  {"SelfGroupInsideALongerToken", "XCLONE_TO_SELF_GROUPS ", "cloneSelf", 0}};
+    const clonetest::ScopedEnv trace("CLONE_LOG_TRACE", "1");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         srtCloneSelfType = "cloneSelf";

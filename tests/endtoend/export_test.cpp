@@ -172,7 +172,8 @@ TEST_F(ProfileExportTest, GeneratedProfileExportsWhole)
 // as a name. With the scan group first the address book is staged before its certificates. The
 // export fills every helper's element but the font capture's (only through a placed manifest)
 // and the SNMP community strings' (they travel with the configuration attributes), and leaves no
-// self-clone list behind.
+// self-clone list behind. One INFO record names what the clone file holds and why each other
+// element is not in it: with the USB templates gone, the template pool is left out, and says why.
 class OddDeviceRootTest : public ExportTest {
 protected:
     void SetUp() override
@@ -211,6 +212,33 @@ TEST_F(OddDeviceRootTest, DemoExportFillsEveryHelpersElementAndRunsNothingHidden
                                         [&](const std::string& line) { return elementName(line) == row.first; });
         EXPECT_EQ(filled, row.first != "pclFont" && row.first != "communityString") << row.first;
     }
+    const auto summary = [this]() {
+        std::vector<std::string> found;
+        for (const std::string& m : messages("INFO")) {
+            if (m.rfind("Clone file elements: ", 0) == 0) {
+                found.push_back(m);
+            }
+        }
+        EXPECT_EQ(found.size(), 1U) << ::testing::PrintToString(found);
+        return found.empty() ? std::string() : found.back();
+    };
+    const auto filled = [](const std::string& record, const std::string& name) {
+        const std::string list = record.substr(0, record.find(" left out:")) + " ";
+        return list.find(" " + name + " ") != std::string::npos || list.find(" " + name + ";") != std::string::npos;
+    };
+    const std::string all = summary();
+    EXPECT_TRUE(filled(all, "version") && filled(all, "templatePool")) << all;
+    EXPECT_NE(all.find("communityString (its capture found nothing on the device)"), std::string::npos) << all;
+    clearLog();
+    std::filesystem::remove_all(path("/xpaths/temp/template/pool/usb"));
+    ASSERT_EQ(exportTo(root() + "/out2", "SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP "
+                                         "CLONE_TO_SELF_GROUP "),
+              0);
+    const std::string withoutUsb = summary();
+    EXPECT_FALSE(filled(withoutUsb, "templatePool")) << withoutUsb;
+    EXPECT_NE(withoutUsb.find("templatePool (its capture left it empty: USB Templates are not able retrieved)"),
+              std::string::npos)
+        << withoutUsb;
     EXPECT_FALSE(exists("pwned"));
     namespace fs = std::filesystem;
     for (const fs::directory_entry& e :

@@ -3,7 +3,10 @@
 // names they do).
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
+#include <vector>
+#include <unistd.h>
 
 #include "CloneFileTestUtil.h"
 #include "DeviceTest.h"
@@ -45,16 +48,34 @@ TEST_F(StandinTest, AttributeValues)
     EXPECT_STREQ(small, "0123");
 }
 
-// One line per entry with the record name of its level, the source's base name and the message
-// with its line breaks and backslashes escaped; the log folder is made when missing. (The other
-// records' names matter where the library's tests read them, and are checked there.)
+// One line per entry with the record name of its level, the time, process and export, the
+// source's base name and the message with its line breaks and backslashes escaped; the log folder
+// is made when missing. Trace records only with CLONE_LOG_TRACE=1; the entry record of
+// createCloneDLM starts the next export, written or not. (The other records' names matter where
+// the library's tests read them, and are checked there.)
 TEST_F(StandinTest, LogEntriesAreOneLineEach)
 {
     ASSERT_EQ(std::system(("rm -rf " + quoted(path("/var"))).c_str()), 0);
     Log_SpecEntry(&logSpecError, "/some/dir/file.cpp", 42, "value %d and %s", 7, "text");
     Log_SpecEntry(&logSpecInfo, "x.cpp", 1, "two\nlines \\ and a\ttab");
-    EXPECT_EQ(readFile(path("/var/log/clone.log")),
-              "ERROR\tfile.cpp:42\tvalue 7 and text\nINFO\tx.cpp:1\ttwo\\nlines \\\\ and a\ttab\n");
+    Log_SpecEntry(&logSpecEnter, "x.cpp", 2, "notTraced()");
+    Log_SpecEntry(&logSpecLibEnter, "x.cpp", 3, "createCloneDLM");
+    {
+        const ScopedEnv trace("CLONE_LOG_TRACE", "1");
+        Log_SpecEntry(&logSpecReturn, "x.cpp", 4, "traced()");
+    }
+    const std::regex context("\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z pid=" +
+                             std::to_string(::getpid()) + " export=(\\d+)\t");
+    const std::string log = readFile(path("/var/log/clone.log"));
+    std::vector<unsigned long> exports;
+    for (std::sregex_iterator it(log.begin(), log.end(), context), end; it != end; ++it) {
+        exports.push_back(std::stoul((*it)[1]));
+    }
+    ASSERT_EQ(exports.size(), 3U) << log;
+    EXPECT_EQ(exports, (std::vector<unsigned long>{exports[0], exports[0], exports[0] + 1}));
+    EXPECT_EQ(std::regex_replace(log, context, "\t"),
+              "ERROR\tfile.cpp:42\tvalue 7 and text\nINFO\tx.cpp:1\ttwo\\nlines \\\\ and a\ttab\n"
+              "RETURN\tx.cpp:4\ttraced()\n");
 }
 
 // What is no readable certificate gets an empty hash name, so no key file is ever named after it.

@@ -50,12 +50,13 @@ std::vector<LogRecord> DeviceTest::log() const
 {
     std::vector<LogRecord> records;
     for (const std::string& line : lines(readFile(path("/var/log/clone.log")))) {
-        const auto tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
-        if (tab2 == std::string::npos) {
+        // RECORD, then time, process and export, SOURCE:LINE and the message.
+        const auto tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1), tab3 = line.find('\t', tab2 + 1);
+        if (tab1 == std::string::npos || tab2 == std::string::npos || tab3 == std::string::npos) {
             ADD_FAILURE() << "malformed log line: " << line;
             continue;
         }
-        records.push_back({line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
+        records.push_back({line.substr(0, tab1), line.substr(tab2 + 1, tab3 - tab2 - 1), line.substr(tab3 + 1)});
     }
     return records;
 }

@@ -243,7 +243,11 @@ bool_t CloneCreator::cloneRootCertificateHelper(xmlNodePtr xmlCurrentGroupPtr)
                                                                                   const std::string& target) {
             char friendlyName[kFriendlyNameSize];
             char certType[kCertTypeSize];
-            (void)std::snprintf(friendlyName, sizeof friendlyName, "%s", name);  // longer names were skipped
+            const std::size_t length = std::strlen(name);
+            if (length >= sizeof friendlyName) {
+                return false;  // longer names were skipped before; never cut one to another's name
+            }
+            std::memcpy(friendlyName, name, length + 1);
             std::memset(certType, 0, sizeof certType);
             getCertificateType(friendlyName, certType);
             // Domain certificates have a list of their own.
