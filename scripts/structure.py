@@ -16,11 +16,11 @@ SRC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cloneCreat
 FLOORS = [
     ("entry", ["createCloneDLM"]),
     ("pipeline steps", ["CloneCreator.cpp", "CloneGroupsProcessor", "StubManifest", "ManifestPruning",
-                        "Packaging", "ElementTables", "ManifestSchema"]),
+                        "Packaging", "ExportSummary", "ElementTables", "ManifestSchema"]),
     ("captures", ["CloneCreator.h", "capture/*", "CloningExportPortal"]),
     ("staging and boundary", ["Staging", "CaptureBoundary", "Descriptors", "InputFile", "XmlNodes",
                               "ConfigValue"]),
-    ("commands and device paths", ["Command", "DevicePath", "StagingPaths", "Handles", "CloneLog"]),
+    ("commands and device paths", ["Command", "DevicePath", "StagingPaths", "Handles", "CloneLog", "LogNotes"]),
 ]
 
 

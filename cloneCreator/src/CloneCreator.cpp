@@ -7,6 +7,7 @@
 #include "CloneMaker.h"
 #include "DevicePath.h"
 #include "ElementTables.h"
+#include "ExportSummary.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Every record names the source file and line it was written from. The export's summary sees each
-// record first (ExportSummary.h).
+// record first (LogNotes.h).
 #ifndef CLONE_CLONELOG_H
 #define CLONE_CLONELOG_H
 
-#include "ExportSummary.h"
+#include "LogNotes.h"
 #include "device_log.h"
 
 #define CLONE_LOG(record, ...)                                   \

@@ -1,7 +1,5 @@
 #include "ExportSummary.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "CloneLog.h"
 #include "Handles.h"
+#include "LogNotes.h"
 #include "XmlNodes.h"
 
 namespace {
@@ -23,8 +22,6 @@ struct Capture {
 struct Summary {
     std::vector<std::string> stubElements;  // paths of the stub's elements with no element inside
     std::map<std::string, Capture> captures;
-    bool capturing = false;
-    Capture current;
 };
 
 Summary& summary()
@@ -94,24 +91,6 @@ void collect(xmlNodePtr node, std::vector<std::string>* leaves, std::vector<std:
 
 namespace cloneutil {
 
-// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, checked by the format attribute
-void noteLogRecord(const Log_Entry_Spec_t* record, const char* format, ...)
-{
-    Summary& s = summary();
-    const bool error = record == &logSpecError;
-    if (!s.capturing || (!error && record != &logSpecInfo) || (!error && s.current.failed)) {
-        return;
-    }
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started on the line above; clang-tidy 14 loses it here
-    const int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    s.current.lastRecord = n >= 0 ? text : format;
-    s.current.failed = s.current.failed || error;
-}
-
 void noteStubManifest(xmlNodePtr root)
 {
     Summary& s = summary();
@@ -121,17 +100,16 @@ void noteStubManifest(xmlNodePtr root)
 
 void captureStarts()
 {
-    Summary& s = summary();
-    s.capturing = true;
-    s.current = Capture();
-    s.current.ran = true;
+    startCaptureNote();
 }
 
 void captureEnded(xmlNodePtr element)
 {
-    Summary& s = summary();
-    s.capturing = false;
-    s.captures[elementPath(element)] = s.current;
+    const CaptureNote noted = endCaptureNote();
+    Capture& capture = summary().captures[elementPath(element)];
+    capture.ran = true;
+    capture.failed = noted.failed;
+    capture.lastRecord = noted.lastRecord;
 }
 
 void logExportSummary(const char* manifestPath)

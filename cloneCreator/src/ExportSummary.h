@@ -5,13 +5,8 @@
 
 #include <libxml/tree.h>
 
-#include "device_log.h"
 
 namespace cloneutil {
-
-// Every record the library writes passes here first (CLONE_LOG): the last failure or notice a
-// capture wrote is its reason for leaving its element empty.
-void noteLogRecord(const Log_Entry_Spec_t* record, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The elements of the stub manifest, before the walk; forgets what the last export noted.
 void noteStubManifest(xmlNodePtr root);

@@ -16,6 +16,7 @@
 #include "CloningExportPortal.h"
 #include "Command.h"
 #include "DevicePath.h"
+#include "ExportSummary.h"
 #include "Handles.h"
 #include "Loader.h"
 #include "ManifestSchema.h"
