@@ -10,6 +10,7 @@
 # after the tables before it were written; an unknown selector, or none, is exit status 2.
 # sim.tool.get_sql_data.sh=fail|empty|garbage in ROOT/config/attributes makes it fail (exit 1, no
 # output), write nothing (exit 0), or write bytes that are no text (exit 0).
+# Fault modes: fail empty garbage hang
 case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 root=${CLONE_DEVICE_ROOT:?}
 mkdir -p "$root/var/log"

@@ -28,6 +28,7 @@
 #include "ClonefileCommand.h"
 #include "CloningExportPortal.h"
 #include "Descriptors.h"
+#include "ElementTables.h"
 #include "DeviceTest.h"
 #include "XmlTree.h"
 #include "CloneCreator.h"
@@ -258,7 +259,7 @@ TEST_F(OddDeviceRootTest, DemoExportFillsEveryHelpersElementAndRunsNothingHidden
 using Plants = std::vector<std::pair<std::string, std::string>>;
 
 struct Attack {
-    const char* name;
+    std::string name;
     // Device path (or "sim.tool.NAME" attribute, "tool:PATH" with a script body, or "limit:stack" in
     // bytes): its content, "-> TARGET" a link or "=> TARGET" a hard link ("@secret", "@secretdir",
     // "@verifier", "@key", "@signingkey" for the files below), "<fifo>", "<socket>", "<chardev>",
@@ -301,11 +302,8 @@ const Attack kAttacks[] = {
     {"ScanButtonImage", {{kScanImages + "custom_scan_3_evil.png", "-> @secret"}}, "custom_scan_3_evil.png", {},
      {"./data/singleTouch/custom_scan_1_email.png"}},
     {"UploadedLogo", {{"/xpaths/customer_logo/uploaded_logo.png", "-> @secret"}}, "uploaded_logo.png", {}, {}},
-    {"ScanToDefaults", {{kPoolDir + "scanto/SCANTO.XST", "-> @secret"}}, "SCANTO.XST", {}, {}},
     {"PoolFolderLeadsOut", {{kPoolDir + "web", "-> @secretdir"}}, kPoolDir + "web/", {},
      {"./data/mailbox/template/pool/usb/USB.xst"}},
-    {"IPsecConfiguration", {{"/xpaths/ipsec/cfgipsec.xml", "-> @secret"}}, "cfgipsec.xml", {}, {}},
-    {"TrapRegistrations", {{"/xpaths/nc_nvram/trap_reg", "-> @secret"}}, "trap_reg", {}, {}},
     {"DefaultRules", {{"/xpaths/nc_nvram/ipTablesDefaultRules.cfg", "-> @secret"}}, "ipTablesDefaultRules.cfg", {},
      {"./data/ipTables/ipTablesCustomRules.cfg"}},
     {"CustomRules", {{"/xpaths/nc_nvram/ipTablesCustomRules.cfg", "-> @secret"}}, "ipTablesCustomRules.cfg", {}, {}},
@@ -710,6 +708,26 @@ TEST_P(AttackTest, NothingFromOutsideAndOnlyCloneFilesThatUnpack)
     EXPECT_EQ(anyError("Command stopped"), a.named == "Command stopped");
 }
 
-INSTANTIATE_TEST_SUITE_P(Boundary, AttackTest, testing::ValuesIn(kAttacks), RowName());
+// The rows above, and every plain copy of the element tables with its source replaced by a link
+// out of the device: a new plain-copy element is attacked without a row of its own.
+std::vector<Attack> allAttacks()
+{
+    std::vector<Attack> rows(std::begin(kAttacks), std::end(kAttacks));
+    for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
+        std::string source = row.copy.source;
+        const bool folder = source.back() == '/' || row.copy.cp != nullptr;
+        while (source.size() > 1 && source.back() == '/') {
+            source.pop_back();
+        }
+        Attack link;
+        link.name = std::string("SourceLinksOut_") + row.element;
+        link.plants = {{source, folder ? "-> @secretdir" : "-> @secret"}};
+        link.named = source.substr(source.rfind('/') + 1);
+        rows.push_back(link);
+    }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundary, AttackTest, testing::ValuesIn(allAttacks()), RowName());
 
 }  // namespace

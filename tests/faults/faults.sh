@@ -34,7 +34,6 @@ secret="SECRET bytes from outside the device"
 demo=$build/tools/demo/clone_demo
 clonefile=$build/tools/clonefile/clonefile
 groups="SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP CLONE_TO_SELF_GROUP "
-tools="configClient ds_backup saveCnConfig get_sql_data.sh srtClone scanToMailClone singleTouchClone"
 work=${FAULT_WORK:-$build/faults}
 template=$work/template
 
@@ -173,11 +172,12 @@ fault_table() {
     pages=$(( $(cat "$work/output.bytes") / 4096 + 4 ))
     i=1; while [ "$i" -le "$pages" ]; do echo "output-size $((i * 4))k"; i=$((i + 1)); done
     for i in 1 2 3 4; do echo "output-inodes $i"; done
-    for t in $tools; do
-        for mode in fail empty garbage hang; do echo "tool $t=$mode"; done
+    # Every installed tool, in each fault mode its own header names: a new tool is faulted too.
+    grep -v '^#' "$src/device/tools/installed-at" | awk 'NF == 2 { print $2 }' | while read -r t; do
+        modes=$(sed -n 's/^# Fault modes: //p' "$src/device/tools/$t")
+        [ -n "$modes" ] || { echo "faults: $t names no fault modes" >&2; exit 1; }
+        for mode in $modes; do echo "tool $t=$mode"; done
     done
-    echo "tool dmpr=fail"
-    echo "tool dmpr=hang"
     for c in tar sort; do echo "command-hang $c"; done
     # Each of the export's own writes, syncs, closes and renames failing in turn, at any byte.
     awk '{ print "syscall " $1 "=" ($1 == "write" ? "ENOSPC" : "EIO") "@" $2 }' "$work/syscalls"
