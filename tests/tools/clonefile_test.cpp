@@ -204,39 +204,81 @@ TEST_F(ClonefileTest, FilesThatCannotBeReadSafelyAreRefusedWithoutWaiting)
     }
 }
 
-// verify holds the manifest to its schema: the elements the library writes, where it writes them,
-// and nothing else. (What the library writes validates: ExportTest.)
-TEST_F(ClonefileTest, VerifyValidatesTheManifest)
+// A manifest is held to its schema by every command given --key (verify refuses it, so do the rest:
+// nothing unpacked, diff "trouble"), and one that could expand (a DTD, entities) or is beyond the
+// limits is refused by every command, with a key or without, before any parser sees it.
+TEST_F(ClonefileTest, EveryCommandHoldsTheManifestToItsSchemaAndLimits)
 {
     const std::string cloning = "<CloningManifest xmlns=\"http://www.clonecreator.local/ConfigManifest\"><cloningData>";
     const std::string self = "<ConfigurationManifest xmlns=\"http://www.clonecreator.local/ConfigManifest\">";
     const std::string end = "</cloningData></CloningManifest>";
+    const auto repeated = [](const std::string& part, std::size_t times) {
+        std::string out;
+        for (std::size_t i = 0; i < times; ++i) {
+            out += part;
+        }
+        return out;
+    };
+    std::string attributes;
+    for (int i = 0; i < 17; ++i) {
+        attributes += " a" + std::to_string(i) + "=\"v\"";
+    }
     const char* const kCloning = "./CloningManifest.xml";
+    enum Verdict { Valid, Invalid, Refused };  // Refused: also without --key
     const struct {
         const char* name;
         const char* member;
         std::string xml;
-        int status;
+        Verdict verdict;
     } cases[] = {
-        {"prunedToNothing", kCloning, "<?xml version=\"1.0\"?>\n", 0},
-        {"unknownElement", kCloning, cloning + "<bogus>x</bogus>" + end, 1},
-        {"misplacedElement", kCloning, cloning + "<templates><nvRAM>x</nvRAM></templates>" + end, 1},
+        {"prunedToNothing", kCloning, "<?xml version=\"1.0\"?>\n", Valid},
+        {"predefinedAndCharacterReferences", kCloning, cloning + "<mailbox>a&amp;b&#65;&lt;</mailbox>" + end, Valid},
+        {"unknownElement", kCloning, cloning + "<bogus>x</bogus>" + end, Invalid},
+        {"misplacedElement", kCloning, cloning + "<templates><nvRAM>x</nvRAM></templates>" + end, Invalid},
         {"selfOnlyElement", kCloning, cloning + "<version>1</version></cloningData><serialNumber>S</serialNumber>"
-                                                "</CloningManifest>", 1},
+                                                "</CloningManifest>", Invalid},
         {"versionWithoutNumber", kCloning,
-         cloning + "<addressbooks><version><addressbookData>d</addressbookData></version></addressbooks>" + end, 1},
-        {"emptyElement", kCloning, cloning + "<mailbox/>" + end, 1},
-        {"repeatedElement", kCloning, cloning + "<mailbox>a</mailbox><mailbox>b</mailbox>" + end, 1},
-        {"noNamespace", kCloning, "<CloningManifest><cloningData><version>1</version>" + end, 1},
-        {"otherManifestsRoot", kCloning, self + "<version>1</version></ConfigurationManifest>", 1},
-        {"notWellFormed", "./ConfigurationManifest.xml", self, 1}};
+         cloning + "<addressbooks><version><addressbookData>d</addressbookData></version></addressbooks>" + end,
+         Invalid},
+        {"emptyElement", kCloning, cloning + "<mailbox/>" + end, Invalid},
+        {"repeatedElement", kCloning, cloning + "<mailbox>a</mailbox><mailbox>b</mailbox>" + end, Invalid},
+        {"noNamespace", kCloning, "<CloningManifest><cloningData><version>1</version>" + end, Invalid},
+        {"otherManifestsRoot", kCloning, self + "<version>1</version></ConfigurationManifest>", Invalid},
+        {"notWellFormed", "./ConfigurationManifest.xml", self, Invalid},
+        // 50,000 characters 200,000 times: gigabytes wherever the reference is expanded.
+        {"quadraticEntity", kCloning,
+         "<!DOCTYPE CloningManifest [<!ENTITY e \"" + std::string(50000, 'x') + "\">]>" + cloning + "<nvRAM>" +
+             repeated("&e;", 200000) + "</nvRAM>" + end,
+         Refused},
+        {"externalEntity", kCloning,
+         "<!DOCTYPE CloningManifest [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>" + cloning + "<nvRAM>&e;</nvRAM>" + end,
+         Refused},
+        {"undeclaredEntityInAttribute", kCloning, cloning + "<version number=\"&e;\">1</version>" + end, Refused},
+        {"tooManyElements", kCloning, cloning + repeated("<a/>", 10001) + end, Refused},
+        {"tooManyAttributes", kCloning, cloning + "<version" + attributes + ">1</version>" + end, Refused},
+        {"tooDeep", kCloning, cloning + repeated("<a>", 64) + repeated("</a>", 64) + end, Refused},
+        {"textTooLong", kCloning, cloning + "<nvRAM>" + std::string(65537, 't') + "</nvRAM>" + end, Refused},
+        {"tooLarge", kCloning, cloning + "<!--" + std::string(1u << 20, '-') + "-->" + end, Refused}};
+    const std::string key = signingPublicKey();
+    const std::string dir = root() + "/unpacked";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const CommandResult run =
-            clonefile({"verify", "--key", signingPublicKey(), cloneFileOf({{c.member, '0', "", c.xml}})});
-        EXPECT_EQ(run.status, c.status) << run.err;
-        EXPECT_EQ(run.err.find(std::string("manifest ") + (c.member + 2) + ": ") != std::string::npos, c.status != 0)
-            << run.err;
+        const std::string file = cloneFileOf({{c.member, '0', "", c.xml}});
+        const int refused = c.verdict == Valid ? 0 : 1;
+        const std::vector<std::pair<std::vector<std::string>, int>> runs = {
+            {{"verify", "--key", key, file}, refused}, {{"manifest", "--key", key, file}, refused},
+            {{"list", "--key", key, file}, refused}, {{"extract", "--key", key, file, dir}, refused},
+            {{"show", "--key", key, file}, refused}, {{"diff", "--key", key, file, file}, 2 * refused},
+            {{"show", "--json", file}, c.verdict == Refused ? 1 : 0}, {{"diff", file, file}, c.verdict == Refused ? 2 : 0},
+            {{"manifest", file}, c.verdict == Refused ? 1 : 0}};
+        for (const auto& r : runs) {
+            const CommandResult run = runClonefile(root() + "/io/command", r.first, "", false, 10);
+            EXPECT_EQ(run.status, r.second) << r.first[0] << " " << r.first[1] << ": " << run.err;
+            EXPECT_EQ(run.err.find(std::string("manifest ") + (c.member + 2)) != std::string::npos, r.second != 0)
+                << r.first[0] << " " << r.first[1] << ": " << run.err;
+        }
+        EXPECT_EQ(exists(dir), c.verdict == Valid) << "unpacked though refused";
+        std::filesystem::remove_all(dir);
     }
 }
 

@@ -153,15 +153,9 @@ int cmdVerify(const Args& args)
     if (!readManifest(fd.get(), info, name, manifest, error)) {
         return failure(file + ": " + error);
     }
-    std::string checked = "no manifest";
-    if (!name.empty() && clonefmt::emptyManifest(manifest)) {
-        checked = "empty manifest";
-    } else if (!name.empty()) {
-        const std::string root = name.substr(0, name.size() - 4);
-        if (!clonefmt::validateManifest(manifest, schemaDir(), root, error)) {
-            return failure(file + ": manifest " + name + ": " + error);
-        }
-        checked = "manifest valid";
+    std::string checked;
+    if (!checkManifest(name, manifest, checked, error)) {
+        return failure(file + ": " + error);
     }
     std::printf("%s: OK (clone type %s, name %s, archive %llu bytes, %s)\n", file.c_str(), info.cloneType.c_str(),
                 info.name.c_str(), static_cast<unsigned long long>(info.archiveSize), checked.c_str());
@@ -210,6 +204,10 @@ int cmdManifest(const Args& args)
     if (name.empty()) {
         return failure(file + ": the archive holds no CloningManifest.xml or ConfigurationManifest.xml");
     }
+    std::string verdict;
+    if (!args.key.empty() && !checkManifest(name, manifest, verdict, error)) {
+        return failure(file + ": verification failed: " + error);
+    }
     if (std::fwrite(manifest.data(), 1, manifest.size(), stdout) != manifest.size() || std::fflush(stdout) != 0) {
         return failure("cannot write the manifest");
     }
@@ -227,6 +225,9 @@ int cmdList(const Args& args)
     clonefmt::CloneFileInfo info;
     if (!openChecked(args, file, fd, info, error)) {
         return failure(error);
+    }
+    if (!args.key.empty() && !verifiedManifest(fd.get(), info, error)) {
+        return failure(file + ": verification failed: " + error);
     }
     auto visit = [](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
         std::string line = printable(m.name);
@@ -540,6 +541,9 @@ int cmdExtract(const Args& args)
     clonefmt::CloneFileInfo info;
     if (!openChecked(args, file, fd, info, error)) {
         return failure(error);
+    }
+    if (!args.key.empty() && !verifiedManifest(fd.get(), info, error)) {
+        return failure(file + ": verification failed: " + error);
     }
     // First every member is checked, then what DIR holds, so a refused archive writes nothing at all.
     ExtractionPlan plan;

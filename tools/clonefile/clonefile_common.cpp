@@ -8,12 +8,11 @@
 
 #include "clone_archive.h"
 #include "clone_member.h"
+#include "clone_schema.h"
 
 namespace clonetool {
 
 namespace {
-
-constexpr std::size_t kMaxManifest = 64u << 20;
 
 const char kSynopsis[] = "usage: clonefile COMMAND [OPTIONS] ARGS\n";
 
@@ -170,8 +169,9 @@ bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name
             !isManifestName(relative)) {
             return true;
         }
-        if (m.size > kMaxManifest) {
-            err = "manifest " + m.name + " is larger than " + std::to_string(kMaxManifest) + " bytes";
+        if (m.size > clonefmt::kMaxManifestBytes) {
+            err = "manifest " + printable(relative) + " refused: larger than " +
+                  std::to_string(clonefmt::kMaxManifestBytes) + " bytes";
             return false;
         }
         manifest.resize(static_cast<std::size_t>(m.size));
@@ -185,9 +185,36 @@ bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name
             got += static_cast<std::size_t>(n);
         }
         name = relative;
+        if (!clonefmt::manifestShapeOk(manifest, err)) {
+            err = "manifest " + relative + " refused: " + err;
+            return false;
+        }
         return true;
     };
     return clonefmt::walkTarGz(fd, info.archiveOffset, info.archiveSize, visit, error);
+}
+
+bool checkManifest(const std::string& name, const std::string& manifest, std::string& verdict, std::string& error)
+{
+    if (name.empty()) {
+        verdict = "no manifest";
+    } else if (clonefmt::emptyManifest(manifest)) {
+        verdict = "empty manifest";
+    } else if (!clonefmt::validateManifest(manifest, schemaDir(), name.substr(0, name.size() - 4), error)) {
+        error = "manifest " + name + ": " + error;
+        return false;
+    } else {
+        verdict = "manifest valid";
+    }
+    return true;
+}
+
+bool verifiedManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& error)
+{
+    std::string name;
+    std::string manifest;
+    std::string verdict;
+    return readManifest(fd, info, name, manifest, error) && checkManifest(name, manifest, verdict, error);
 }
 
 std::string schemaDir()

@@ -59,6 +59,14 @@ bool isManifestName(const std::string& relative);
 bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name, std::string& manifest,
                   std::string& error);
 
+// Holds a manifest read by readManifest to its schema: true when there is none, it is empty or it
+// validates, with VERDICT saying which; false with ERROR naming the fault.
+bool checkManifest(const std::string& name, const std::string& manifest, std::string& verdict, std::string& error);
+
+// The manifest of the archive at FD read and held to its schema, for the commands that do not look
+// at it otherwise: a file verify refuses is refused by every command given --key.
+bool verifiedManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& error);
+
 // The folder of the manifest schemas.
 std::string schemaDir();
 

@@ -20,7 +20,6 @@ namespace clonetool {
 
 namespace {
 
-constexpr std::size_t kMaxManifest = 64u << 20;
 
 constexpr std::uint64_t kFnvOffset = 1469598103934665603ull;
 constexpr std::uint64_t kFnvPrime = 1099511628211ull;
@@ -290,8 +289,9 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
         hashes.clear();
         kept.clear();
         const bool manifest = index.manifestName.empty() && m.isFile() && isManifestName(f.relative);
-        if (manifest && m.size > kMaxManifest) {
-            err = "manifest " + printable(m.name) + " is larger than " + std::to_string(kMaxManifest) + " bytes";
+        if (manifest && m.size > clonefmt::kMaxManifestBytes) {
+            err = "manifest " + printable(f.relative) + " refused: larger than " +
+                  std::to_string(clonefmt::kMaxManifestBytes) + " bytes";
             return false;
         }
         bool hashing = false;
@@ -358,6 +358,11 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
             ++index.files;
         }
         if (manifest) {
+            // Refused before any parser sees it, so no command expands it.
+            if (!clonefmt::manifestShapeOk(kept, err)) {
+                err = "manifest " + f.relative + " refused: " + err;
+                return false;
+            }
             index.manifestName = f.relative;
             index.manifest = kept;
         }
@@ -394,7 +399,8 @@ bool parseManifest(const std::string& xml, std::vector<Element>& elements, std::
     const clonefmt::XmlDocument doc = clonefmt::readUntrustedXml(xml, detail);
     const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (root == nullptr) {
-        error = "not well-formed XML" + (detail.empty() ? std::string() : ": " + detail);
+        error = detail.compare(0, 8, "refused:") == 0 ? detail
+                : "not well-formed XML" + (detail.empty() ? std::string() : ": " + detail);
         return false;
     }
     collect(root, "", 0, elements);

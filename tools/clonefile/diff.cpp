@@ -475,6 +475,11 @@ int cmdDiff(const Args& args)
     }
     linesOfA.clear();
     for (Side* side : {&a, &b}) {
+        std::string verdict;
+        if (!args.key.empty() && !checkManifest(side->index.manifestName, side->index.manifest, verdict, error)) {
+            failure(printable(side->file) + ": verification failed: " + printable(error));
+            return kTrouble;
+        }
         if (!side->index.manifestName.empty() && !parseManifest(side->index.manifest, side->elements, side->manifestError)) {
             side->elements.clear();
         }
