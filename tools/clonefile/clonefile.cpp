@@ -208,6 +208,10 @@ int cmdManifest(const Args& args)
     if (!args.key.empty() && !checkManifest(name, manifest, verdict, error)) {
         return failure(file + ": verification failed: " + error);
     }
+    // Exact bytes into a file or a pipe; on a terminal no control character acts.
+    if (::isatty(STDOUT_FILENO) != 0) {
+        manifest = terminalSafe(manifest);
+    }
     if (std::fwrite(manifest.data(), 1, manifest.size(), stdout) != manifest.size() || std::fflush(stdout) != 0) {
         return failure("cannot write the manifest");
     }
@@ -721,8 +725,8 @@ int printUsage()
 
 int main(int argc, char** argv)
 {
-    // A closed pipe on the standard output is a failed write, reported with the exit status.
-    (void)std::signal(SIGPIPE, SIG_IGN);  // cannot fail for SIGPIPE
+    // A closed pipe ends the command quietly, as it does GNU tools, whatever the parent ignored.
+    (void)std::signal(SIGPIPE, SIG_DFL);  // cannot fail for SIGPIPE
     if (argc < 2) {
         return usageError("no command given");
     }
@@ -758,7 +762,14 @@ int main(int argc, char** argv)
         if (args.help) {
             return printUsage();
         }
-        return command.run(args);
+        const int status = command.run(args);
+        // What a command printed without checking (a header, a verdict) still must have arrived.
+        const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+        if (!written && (status == kOk || (name == "diff" && status == 1))) {
+            failure("cannot write to the standard output");
+            return name == "diff" ? kMisuse : kFailed;
+        }
+        return status;
     }
     return usageError("unknown command " + name);
 }

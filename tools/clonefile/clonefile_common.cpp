@@ -76,11 +76,16 @@ int usageError(const std::string& message)
 
 int failure(const std::string& message)
 {
-    (void)std::fprintf(stderr, "clonefile: %s\n", message.c_str());
+    // Messages quote clone files (libxml2's among them): nothing raw reaches the terminal.
+    (void)std::fprintf(stderr, "clonefile: %s\n", terminalSafe(message).c_str());
     return kFailed;
 }
 
-std::string printable(const std::string& text, bool keepTab)
+namespace {
+
+// TEXT with control characters (C0, DEL, C1) and bytes that are not valid UTF-8 as \ooo; a
+// backslash as \\ when ESCAPEBACKSLASH; tabs (and line ends when KEEPLINES) as they are.
+std::string escaped(const std::string& text, bool escapeBackslash, bool keepTab, bool keepLines)
 {
     std::string out;
     out.reserve(text.size());
@@ -88,12 +93,13 @@ std::string printable(const std::string& text, bool keepTab)
         std::uint32_t cp = 0;
         const std::size_t n = utf8At(text, i, cp);
         // C1 controls (U+0080 to U+009F) act on some terminals as their 8-bit forms do.
-        if (n == 0 || cp < 0x20 || cp == 0x7f || (cp >= 0x80 && cp <= 0x9f) || cp == '\\') {
+        const bool backslash = escapeBackslash && cp == '\\' && n == 1;
+        if (n == 0 || cp < 0x20 || cp == 0x7f || (cp >= 0x80 && cp <= 0x9f) || backslash) {
             const std::size_t bytes = n == 0 ? 1 : n;
-            if (cp == '\\' && n == 1) {
+            if (backslash) {
                 out += "\\\\";
-            } else if (keepTab && cp == '\t' && n == 1) {
-                out += '\t';
+            } else if (n == 1 && ((keepTab && cp == '\t') || (keepLines && (cp == '\n' || cp == '\t')))) {
+                out += static_cast<char>(cp);
             } else {
                 for (std::size_t k = 0; k < bytes; ++k) {
                     octalEscape(out, static_cast<unsigned char>(text[i + k]));
@@ -106,6 +112,18 @@ std::string printable(const std::string& text, bool keepTab)
         i += n;
     }
     return out;
+}
+
+}  // namespace
+
+std::string printable(const std::string& text, bool keepTab)
+{
+    return escaped(text, true, keepTab, false);
+}
+
+std::string terminalSafe(const std::string& text)
+{
+    return escaped(text, false, true, true);
 }
 
 std::string jsonString(const std::string& text)

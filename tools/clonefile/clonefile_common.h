@@ -42,6 +42,10 @@ int failure(const std::string& message);
 // UTF-8 written as \ooo (a backslash as \\), so that it can go to a terminal. KEEPTAB leaves tabs.
 std::string printable(const std::string& text, bool keepTab = false);
 
+// TEXT with control characters and bytes that are not valid UTF-8 as \ooo, but tabs, line ends and
+// backslashes as they are: for text that stays text (a manifest, a message) on a terminal.
+std::string terminalSafe(const std::string& text);
+
 // TEXT as a JSON string literal in ASCII: control characters and everything beyond ASCII as \uXXXX
 // escapes; a byte that is not part of valid UTF-8 as \uDCXX (a lone low surrogate, the byte in its
 // low eight bits, as Python's "surrogateescape" reads it back).
