@@ -2,10 +2,15 @@
 // list and unpack it safely, and provision a device's password and signing key.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include <openssl/evp.h>
@@ -19,6 +24,7 @@
 #include "ExportTest.h"
 #include "JsonValue.h"
 #include "clone_container.h"
+#include "clone_io.h"
 
 namespace {
 
@@ -113,6 +119,46 @@ TEST_F(ClonefileTest, CheckedAndReadThroughOneDescriptor)
         EXPECT_EQ(run.status, 0) << command << ": " << run.err;
     }
     EXPECT_EQ(readFile(root() + "/unpacked/first.txt"), "checked");
+}
+
+// With --key the file is read once into a private copy, checked there and read from there: a
+// rewrite of its archive in place (a share, a removable medium) never gets unsigned bytes unpacked,
+// nor half a tree. "-" takes the same way from standard input.
+TEST_F(ClonefileTest, OnlyCheckedBytesAreReadWhileTheFileIsRewritten)
+{
+    std::string payload(1u << 20, '\0');
+    std::mt19937 random(39);
+    for (char& c : payload) {
+        c = static_cast<char>(random());
+    }
+    const std::string file = cloneFileOf({{"./", '5', "", ""}, {"./big", '0', "", payload}});
+    const clonefmt::UniqueFd fd(::open(file.c_str(), O_WRONLY));
+    ASSERT_TRUE(fd.valid());
+    const off_t middle = static_cast<off_t>(readFile(file).size() / 2);
+    const char original = readFile(file)[static_cast<std::size_t>(middle)];
+    std::atomic<bool> stop(false);
+    std::thread rewriter([&] {
+        for (char c = static_cast<char>(original ^ 1); !stop; c = static_cast<char>(c ^ 1)) {
+            (void)::pwrite(fd.get(), &c, 1, middle);
+        }
+    });
+    const std::string dir = root() + "/unpacked";
+    int unpacked = 0;
+    for (int run = 0; run < 30; ++run) {
+        const CommandResult r = clonefile({"extract", "--key", signingPublicKey(), file, dir});
+        EXPECT_EQ(exists(dir), r.status == 0) << r.err;
+        if (r.status == 0) {
+            ++unpacked;
+            EXPECT_TRUE(readFile(dir + "/big") == payload) << "unsigned bytes unpacked";
+        }
+        std::filesystem::remove_all(dir);
+    }
+    stop = true;
+    rewriter.join();
+    ASSERT_EQ(::pwrite(fd.get(), &original, 1, middle), 1);
+    const CommandResult piped = clonefile({"extract", "--key", signingPublicKey(), "-", dir}, readFile(file));
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(readFile(dir + "/big") == payload);
 }
 
 // Members that would land outside DIR, or that could not all be written, are refused before

@@ -120,19 +120,6 @@ bool parseArgs(int argc, char** argv, const std::set<std::string>& options, cons
     return true;
 }
 
-bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info, std::string& error)
-{
-    fd = clonefmt::openRegularFile(path, error);
-    if (!fd.valid()) {
-        return false;
-    }
-    if (!clonefmt::readCloneFileInfo(fd.get(), info, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
-}
-
 int cmdVerify(const Args& args)
 {
     if (args.key.empty()) {
@@ -170,7 +157,7 @@ int cmdInfo(const Args& args)
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
     std::string error;
-    if (!openCloneFile(args.operands[0], fd, info, error)) {
+    if (!openChecked(args, args.operands[0], fd, info, error)) {
         return failure(error);
     }
     std::printf("format-version: %u\n", static_cast<unsigned>(info.version));

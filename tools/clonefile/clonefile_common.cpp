@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/evp.h>
@@ -161,13 +163,40 @@ bool openChecked(const Args& args, const std::string& file, clonefmt::UniqueFd& 
     if (!args.key.empty() && !key.loadPublic(args.key, error)) {
         return false;
     }
-    // One descriptor for the check and all that is read after it: a file put in its place
-    // meanwhile is never read unchecked.
-    fd = clonefmt::openRegularFile(file, error);
-    const bool checked = fd.valid() && (args.key.empty() ? clonefmt::readCloneFileInfo(fd.get(), info, error)
-                                                         : clonefmt::verifyCloneFile(fd.get(), file, key, info, error));
+    const bool standardInput = file == "-";
+    const std::string shown = standardInput ? "standard input" : file;
+    if (standardInput) {
+        if (::isatty(STDIN_FILENO) != 0) {
+            error = "standard input is a terminal, not a clone file";
+            return false;
+        }
+        fd.reset(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3));
+        if (!fd.valid()) {
+            error = clonefmt::errnoText(shown);
+            return false;
+        }
+    } else {
+        fd = clonefmt::openRegularFile(file, error);
+        if (!fd.valid()) {
+            return false;
+        }
+    }
+    // Checked bytes only: the file is read once, to its end, into a copy nobody else can change,
+    // and the check and all that follows read the copy. Standard input can only be read once.
+    if (!args.key.empty() || standardInput) {
+        struct stat st;
+        const std::uint64_t size =
+            ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+        fd = clonefmt::privateCopy(fd.get(), size, error);
+        if (!fd.valid()) {
+            error = shown + ": " + error;
+            return false;
+        }
+    }
+    const bool checked = args.key.empty() ? clonefmt::readCloneFileInfo(fd.get(), info, error)
+                                          : clonefmt::verifyCloneFile(fd.get(), shown, key, info, error);
     if (!checked) {
-        error = !args.key.empty() ? file + ": verification failed: " + error : fd.valid() ? file + ": " + error : error;
+        error = shown + (args.key.empty() ? ": " : ": verification failed: ") + error;
     }
     return checked;
 }
