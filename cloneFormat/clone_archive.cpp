@@ -55,6 +55,8 @@ struct Region {
 // anything follows the end-of-archive marker.
 struct Plain {
     archive* gunzip;
+    std::uint64_t limit;
+    bool tooLarge = false;
     uLong crc = crc32(0L, Z_NULL, 0);
     std::uint64_t size = 0;
     std::uint64_t zeroRunStart = 0;
@@ -70,6 +72,10 @@ struct Plain {
             return -1;
         }
         p.consume(p.buf.data(), static_cast<std::size_t>(n));
+        if (p.size > p.limit) {
+            p.failed = p.tooLarge = true;
+            return -1;
+        }
         *block = p.buf.data();
         return n;
     }
@@ -98,6 +104,10 @@ struct Plain {
                 return true;
             }
             consume(buf.data(), static_cast<std::size_t>(n));
+            if (size > limit) {
+                tooLarge = true;
+                return false;
+            }
         }
     }
 };
@@ -166,7 +176,8 @@ std::uint32_t littleEndian32(const unsigned char* p)
 
 // Walks the tar members; true at a clean end of the tar reader. DATAEND is where the last
 // member's data (with its padding) ends in the decompressed stream.
-bool walkMembers(archive* tar, const MemberScanner& scan, bool& stopped, std::uint64_t& dataEnd, std::string& error)
+bool walkMembers(archive* tar, std::uint64_t limit, const MemberScanner& scan, bool& stopped, std::uint64_t& dataEnd,
+                 std::string& error)
 {
     for (std::uint64_t index = 1;; ++index) {
         archive_entry* e = nullptr;
@@ -197,6 +208,15 @@ bool walkMembers(archive* tar, const MemberScanner& scan, bool& stopped, std::ui
         member.mtime = static_cast<std::int64_t>(archive_entry_mtime(e));
         // Links and directories carry no data, whatever their size field says.
         member.size = member.isFile() ? static_cast<std::uint64_t>(archive_entry_size(e)) : 0;
+        if (archive_entry_sparse_count(e) > 0) {
+            error = "refusing member " + member.name + ": a sparse file";
+            return false;
+        }
+        if (member.size > limit) {
+            error = "refusing member " + member.name + ": " + std::to_string(member.size) +
+                    " bytes, more than the archive may expand to (" + std::to_string(limit) + ")";
+            return false;
+        }
 
         LibarchiveMemberData data(tar, member.size);
         const Scan next = scan(member, data, error);
@@ -220,6 +240,13 @@ bool walkMembers(archive* tar, const MemberScanner& scan, bool& stopped, std::ui
 
 }  // namespace
 
+std::uint64_t expansionLimit(std::uint64_t compressedSize)
+{
+    const std::uint64_t most = ~std::uint64_t{0};
+    return compressedSize > (most - kExpansionFloor) / kExpansionRatio ? most
+                                                                       : kExpansionFloor + kExpansionRatio * compressedSize;
+}
+
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error)
 {
     bool stopped = false;
@@ -239,7 +266,7 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
     Region region{fd, offset, length};
     // Outer reader: gzip only, its output taken as one raw stream.
     ArchivePtr gunzip(archive_read_new());
-    Plain plain{gunzip.get()};
+    Plain plain{gunzip.get(), expansionLimit(length)};
     // Inner reader: tar only, no further filter.
     ArchivePtr tar(archive_read_new());
     if (!gunzip || !tar) {
@@ -269,7 +296,12 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
         return false;
     }
     std::string walkError;
-    const bool walked = walkMembers(tar.get(), scan, stopped, dataEnd, walkError);
+    const bool walked = walkMembers(tar.get(), plain.limit, scan, stopped, dataEnd, walkError);
+    if (plain.tooLarge) {
+        error = "refused: it expands to more than " + std::to_string(plain.limit) + " bytes (" +
+                std::to_string(kExpansionRatio) + " times its size, plus " + std::to_string(kExpansionFloor) + ")";
+        return false;
+    }
     if (plain.failed || region.failed) {
         error = region.failed ? "the archive bytes cannot be read"
                               : "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
@@ -284,7 +316,8 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
     }
     const std::uint64_t consumed = static_cast<std::uint64_t>(archive_filter_bytes(tar.get(), 0));
     if (!plain.drain()) {
-        error = "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
+        error = plain.tooLarge ? "refused: it expands to more than " + std::to_string(plain.limit) + " bytes"
+                               : "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
         return false;
     }
     if (consumed < dataEnd + kBlock) {

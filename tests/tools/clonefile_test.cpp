@@ -45,12 +45,24 @@ protected:
         return runClonefile(root() + "/io/command", args, input, withoutRoot);
     }
 
-    // A clone file signed by this device around a hand-made archive.
+    // A clone file signed with this device's key around a hand-made archive, which the signer would
+    // refuse to wrap when it is a bomb.
     std::string cloneFileOf(const std::vector<TarEntry>& entries)
     {
-        std::string out = root() + "/out";
+        const std::string out = root() + "/out";
         writeGzip(out + "/made.tar", tarArchive(entries));
-        EXPECT_EQ(CloneMaker().cloneHandler(&out[0], "clone", "made"), TRUE);
+        const std::string archive = readFile(out + "/made.tar");
+        clonefmt::SigningKey key;
+        std::string error;
+        EXPECT_TRUE(key.loadPrivate(root() + "/config/clone_signing_key.pem", error)) << error;
+        const std::vector<std::uint8_t> header = clonefmt::encodeHeader("clone", "made", key.keyId(), archive.size());
+        const std::string covered = std::string(header.begin(), header.end()) + archive;
+        clonefmt::Digest digest;
+        unsigned int size = 0;
+        EXPECT_EQ(EVP_Digest(covered.data(), covered.size(), digest.data(), &size, EVP_sha512(), nullptr), 1);
+        clonefmt::Signature signature;
+        EXPECT_TRUE(key.sign(clonefmt::signedMessage(digest), signature, error)) << error;
+        writeFile(out + "/made.dlm", covered + std::string(signature.begin(), signature.end()));
         return out + "/made.dlm";
     }
 };
@@ -186,7 +198,15 @@ TEST_F(ClonefileTest, HostileMembersAreRefusedWithNothingWritten)
         {"linkTargetTooLong", {pax("linkpath", std::string(5000, 't')), {"./link", '2', "x", ""}}},
         // One name, two types: the later member could not be written over the earlier one.
         {"fileOverImplicitDirectory", {{"./d/x", '0', "", "x"}, {"./d", '0', "", "x"}}},
-        {"directoryOverFile", {{"./f", '0', "", "x"}, {"./f/", '5', "", ""}}}};
+        {"directoryOverFile", {{"./f", '0', "", "x"}, {"./f/", '5', "", ""}}},
+        // 32 MiB of zeros in 32 KiB: beyond 200 times the archive's size plus 16 MiB.
+        {"gzipBomb", {{"./zeros", '0', "", std::string(32u << 20, '\0')}}},
+        // One stored byte standing for a terabyte.
+        {"sparseTerabyte",
+         {{"./PaxHeaders/big", 'x', "",
+           paxRecord("GNU.sparse.major", "1") + paxRecord("GNU.sparse.minor", "0") +
+               paxRecord("GNU.sparse.name", "./big") + paxRecord("GNU.sparse.realsize", "1099511627776")},
+          {"./GNUSparseFile.0/big", '0', "", "1\n1099511627775\n1\n" + std::string(494, '\0') + "x"}}}};
     const std::string dir = root() + "/unpacked";
     makeDirs(dir);
     for (const auto& c : cases) {

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -299,6 +300,7 @@ public:
                 return false;
             }
         }
+        bytes_ += m.isFile() ? m.size : 0;
         // One name, one type. The same type again replaces the earlier member (the later wins, as
         // with tar); another type could not (a directory may hold members by then).
         const Entry& entry = entries_.emplace(relative, Entry{kind, true}).first->second;
@@ -355,6 +357,9 @@ public:
         return true;
     }
 
+    // What the files need at most (a repeated name counted each time).
+    std::uint64_t bytes() const { return bytes_; }
+
 private:
     enum class Kind { Directory, File, Link };
     struct Entry {
@@ -368,6 +373,7 @@ private:
     }
 
     std::map<std::string, Entry> entries_;
+    std::uint64_t bytes_ = 0;
 };
 
 struct ArchiveWriteFree {
@@ -555,6 +561,17 @@ int cmdExtract(const Args& args)
     }
     if (!plan.checkFolder(dir, error)) {
         return failure(file + ": " + error);
+    }
+    // A full disk would stop the writing halfway: the files must fit in what is free now.
+    struct statvfs fs;
+    const std::string where = present ? dir : clonefmt::dirName(dir);
+    if (::statvfs(where.c_str(), &fs) != 0) {
+        return failure(clonefmt::errnoText(where));
+    }
+    const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    if (plan.bytes() > free) {
+        return failure(file + ": refused: its files need " + std::to_string(plan.bytes()) + " bytes, " + where +
+                       " has " + std::to_string(free) + " free");
     }
     if (!present && ::mkdir(dir.c_str(), 0755) != 0) {
         return failure(clonefmt::errnoText(dir));
