@@ -332,7 +332,7 @@ TEST_F(ClonefileTest, EveryCommandHoldsTheManifestToItsSchemaAndLimits)
         const std::string file = cloneFileOf({{c.member, '0', "", c.xml}});
         const int refused = c.verdict == Valid ? 0 : 1;
         const std::vector<std::pair<std::vector<std::string>, int>> runs = {
-            {{"verify", "--key", key, file}, refused}, {{"manifest", "--key", key, file}, refused},
+            {{"verify", "--key", key, file}, refused}, {{"manifest", "-k", key, file}, refused},
             {{"list", "--key", key, file}, refused}, {{"extract", "--key", key, file, dir}, refused},
             {{"show", "--key", key, file}, refused}, {{"diff", "--key", key, file, file}, 2 * refused},
             {{"show", "--json", file}, c.verdict == Refused ? 1 : 0}, {{"diff", file, file}, c.verdict == Refused ? 2 : 0},
@@ -358,7 +358,7 @@ TEST_F(ClonefileTest, ExitStatusAndStreams)
         {"verify", "--key", pub, "a", "b"}, {"list"}, {"list", "--color", "f.dlm"}, {"extract", "f.dlm"},
         {"keygen", "--root", root()}, {"set-password", "--root", root(), "secret"},
         {"set-password", "--iterations", "0"}, {"set-password", "--iterations", "9x"},
-        {"set-password", "--iterations", "-5"}, {"show"}, {"show", "a.dlm", "b.dlm"}, {"show", "--content", "a.dlm"},
+        {"set-password", "--iterations", "-5"}, {"show"}, {"show", "-c", "a.dlm"}, {"list", "-k"}, {"show", "a.dlm", "b.dlm"}, {"show", "--content", "a.dlm"},
         {"diff", "a.dlm"}, {"diff", "a.dlm", "b.dlm", "c.dlm"}, {"diff", "--json=yes", "a.dlm", "b.dlm"}};
     for (const std::vector<std::string>& args : misuse) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -368,10 +368,13 @@ TEST_F(ClonefileTest, ExitStatusAndStreams)
         EXPECT_EQ(run.err.rfind("clonefile: ", 0), 0u) << run.err;
         EXPECT_NE(run.err.find("usage: clonefile COMMAND"), std::string::npos) << run.err;
     }
-    for (const char* command : {"--help", "verify"}) {
-        const CommandResult help = clonefile({command, "--help"});
-        EXPECT_EQ(help.status, 0) << command;
-        EXPECT_NE(help.out.find("usage: clonefile"), std::string::npos) << command;
+    // Each command's own help, by either name of the option.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"verify", "--help"}, {"show", "-h"}, {"diff", "a.dlm", "-h"}}) {
+        const CommandResult help = clonefile(args);
+        EXPECT_EQ(help.status, 0) << args[0];
+        EXPECT_EQ(help.out.rfind("usage: clonefile " + (args.size() > 1 ? args[0] + " " : std::string("COMMAND")), 0),
+                  0u) << help.out;
     }
     const CommandResult version = clonefile({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -444,7 +447,7 @@ TEST_F(ClonefileTest, KeygenKeepsAnExistingKeyUnlessForced)
         EXPECT_TRUE(oldKey.out.empty()) << command;
     }
     const std::string keyId = clonefmt::hex(info.keyId.data(), info.keyId.size());
-    EXPECT_NE(clonefile({"info", file}).out.find("\nkey-id: " + keyId + "\n"), std::string::npos);
+    EXPECT_EQ(JsonValue::parse(clonefile({"info", "-j", file}).out)["keyId"].str(), keyId);
 }
 
 }  // namespace
@@ -753,6 +756,7 @@ TEST_F(ClonefileInspectTest, ExitStatuses)
         }
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_EQ(run.err.empty(), c.status == 0 || (c.status == 1 && c.args[0] == "diff")) << run.err;
+        EXPECT_TRUE(c.args[0] != "diff" || c.status != 0 || run.out.empty()) << "diff(1) prints nothing";
     }
 }
 
@@ -842,13 +846,21 @@ TEST_F(ClonefileExportDiffTest, ShowOfTheSampleDeviceExport)
     EXPECT_EQ((*partnerCert)["namedBy"][0].str(), "rootCertificates: Partner CA");
     EXPECT_EQ(namesIn(v["unnamed"]), (std::set<std::string>{"data/cloneStorage/NVM.xml",
                                                              "data/cloneStorage/clone_install_requires_reboot"}));
-    const CommandResult human = run({"show", "--key", signingPublicKey(), file});
+    // list and verify write the fields show writes under the same names.
+    const JsonValue listed = JsonValue::parse(run({"list", "-j", file}).out);
+    EXPECT_EQ(listed["members"].number(), v["members"].number());
+    const JsonValue verified = JsonValue::parse(run({"verify", "-k", signingPublicKey(), "--json", file}).out);
+    EXPECT_EQ(verified["manifest"]["member"].str(), v["manifest"]["member"].str());
+    EXPECT_TRUE(verified["verified"].boolean());
+    // Plain ASCII where the locale does not say UTF-8.
+    const CommandResult human = runClonefile(root() + "/human", {"show", "--key", signingPublicKey(), file}, "", false,
+                                             0, {"/usr/bin/env", "LC_ALL=C"});
     ASSERT_EQ(human.status, 0) << human.err;
     for (const std::string& shown : std::vector<std::string>
          {"signature    valid\n", "attention    nothing expired or missing\n",
           "      configServer: data/cloneStorage/cfg_clone  (text, " +
               std::to_string(lines(readFile(tree + "/data/cloneStorage/cfg_clone")).size()) + " lines, ",
-          "        Partner CA \u2192 /xpaths/nc_var_etc/ssl/trusted/partnerCA.pem  (data/ipSec/trusted/partnerCA.pem)\n",
+          "        Partner CA -> /xpaths/nc_var_etc/ssl/trusted/partnerCA.pem  (data/ipSec/trusted/partnerCA.pem)\n",
           "      version number=\"1.0.0\"\n", "\nnot named by the manifest (2)\n"}) {
         EXPECT_TRUE(contains(human.out, shown)) << shown << "\n" << human.out;
     }

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <clocale>
 #include <fcntl.h>
+#include <getopt.h>
 #include <limits.h>
 #include <map>
 #include <memory>
@@ -29,6 +31,7 @@
 #include "clone_schema.h"
 #include "clonefile_common.h"
 #include "commands.h"
+#include "contents.h"
 
 namespace {
 
@@ -36,87 +39,74 @@ using namespace clonetool;
 
 constexpr std::size_t kMaxPassword = 1024;
 
-const char kUsage[] =
+// Each command's options, by their short letters, and what they do.
+struct OptionHelp {
+    char letter;
+    const char* usage;
+    const char* text;
+};
+const OptionHelp kOptionHelp[] = {
+    {'k', "-k, --key PUBLIC.pem", "verify FILE with this public key first; every byte read after is checked"},
+    {'j', "-j, --json", "write one JSON object (docs/reading-clone-files.md)"},
+    {'c', "-c, --content", "show the changed lines of text members (secrets included)"},
+    {'r', "-r, --root ROOT", "the device root (default $CLONE_DEVICE_ROOT)"},
+    {'i', "-i, --iterations N", "PBKDF2 iterations (default 600000)"},
+    {'f', "-f, --force", "replace an existing signing key"},
+    {'h', "-h, --help", "this help"},
+};
+const struct option kLongOptions[] = {
+    {"key", required_argument, nullptr, 'k'}, {"json", no_argument, nullptr, 'j'},
+    {"content", no_argument, nullptr, 'c'},   {"root", required_argument, nullptr, 'r'},
+    {"iterations", required_argument, nullptr, 'i'}, {"force", no_argument, nullptr, 'f'},
+    {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
+};
+// Options may follow the operands, as with the GNU tools; "--" ends them.
+const char kShortOptions[] = "k:jcr:i:fh";
+
+const char kGeneral[] =
     "usage: clonefile COMMAND [OPTIONS] ARGS\n"
     "       clonefile --help | --version\n"
+    "       clonefile COMMAND --help\n"
     "\n"
-    "Commands:\n"
-    "  verify --key PUBLIC.pem FILE     check that FILE is an intact clone file signed by the key\n"
-    "                                   and that its manifest validates against its schema\n"
-    "  info FILE                        print the header of FILE (the signature is not checked)\n"
-    "  manifest [--key PUBLIC.pem] FILE print the manifest XML inside FILE's archive\n"
-    "  list [--key PUBLIC.pem] FILE     list the members of FILE's archive\n"
-    "  show [--key PUBLIC.pem] [--json] FILE\n"
-    "                                   summarize FILE: header, manifest elements and what each\n"
-    "                                   holds, certificates and their expiry, unnamed members\n"
-    "  diff [--key PUBLIC.pem] [--json] [--content] A B\n"
-    "                                   what differs between clone files A and B: elements, and\n"
-    "                                   members added, removed or changed (with --content, the\n"
-    "                                   changed lines of text members, secrets included)\n"
-    "  extract [--key PUBLIC.pem] FILE DIR\n"
-    "                                   unpack FILE's archive into DIR; an archive with members\n"
-    "                                   that would land outside DIR or clash with each other or\n"
-    "                                   with DIR's entries is refused and then nothing is written\n"
-    "  set-password [--root ROOT] [--iterations N]\n"
-    "                                   read a new clone password from standard input and write\n"
-    "                                   the verifier ROOT/config/clone_password\n"
-    "  keygen [--root ROOT] [--force] PUBLIC.pem\n"
-    "                                   make the device signing key ROOT/config/clone_signing_key.pem\n"
-    "                                   and write its public key to PUBLIC.pem\n"
+    "FILE may be - for the standard input. With --key every command reads FILE once into a private\n"
+    "copy, checks it there and reads nothing else. Exit status: 0 success, 1 failed check or\n"
+    "operation, 2 usage error; diff: 0 the same, 1 different, 2 trouble.\n"
     "\n"
-    "With --key, manifest, list, show, diff and extract verify the file first. ROOT defaults\n"
-    "to $CLONE_DEVICE_ROOT. Exit status: 0 success, 1 failed check or operation, 2 usage error;\n"
-    "diff: 0 the same, 1 different, 2 trouble (usage, unreadable or failed verification).\n";
+    "Commands:\n";
 
-// OPTIONS lists the value options the command takes ("key", "root", "iterations") and FLAGS the
-// plain ones ("force", "json", "content").
-bool parseArgs(int argc, char** argv, const std::set<std::string>& options, const std::set<std::string>& flags,
-               Args& args, std::string& error)
+// Parses ARGV (ARGV[0] the command's name) with getopt_long, accepting only the letters in ALLOWED.
+bool parseArgs(int argc, char** argv, const char* allowed, Args& args, std::string& error)
 {
-    bool optionsDone = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            args.operands.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsDone = true;
-            continue;
-        }
-        if (arg == "--help") {
-            args.help = true;
-            continue;
-        }
-        std::string name = arg.substr(2);
-        std::string value;
-        bool haveValue = false;
-        const std::size_t eq = name.find('=');
-        if (eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-            haveValue = true;
-        }
-        if (flags.count(name) != 0 && !haveValue) {
-            (name == "force" ? args.force : name == "json" ? args.json : args.content) = true;
-            continue;
-        }
-        if (options.count(name) == 0) {
-            error = "unknown option " + arg;
-            return false;
-        }
-        if (!haveValue) {
-            if (i + 1 >= argc) {
-                error = "option --" + name + " needs a value";
-                return false;
+    optind = 0;  // GNU getopt starts afresh
+    opterr = 0;  // messages are ours, with the usage line
+    for (int c; (c = ::getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1;) {
+        const std::string given = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+        if (c == '?' || c == ':' || std::strchr(allowed, c) == nullptr) {
+            if (c != '?' && c != ':') {
+                error = "option " + given + " is not one of " + std::string(argv[0]) + "'s";
+            } else if (optopt != 0 && std::strchr("kri", optopt) != nullptr) {
+                error = "option " + given + " needs a value";
+            } else {
+                error = "unknown option " + given;
             }
-            value = argv[++i];
-        }
-        if (value.empty()) {
-            error = "option --" + name + " needs a value";
             return false;
         }
-        (name == "key" ? args.key : name == "root" ? args.root : args.iterations) = value;
+        if (optarg != nullptr && *optarg == '\0') {
+            error = "option " + given + " needs a value";
+            return false;
+        }
+        switch (c) {
+        case 'k': args.key = optarg; break;
+        case 'r': args.root = optarg; break;
+        case 'i': args.iterations = optarg; break;
+        case 'j': args.json = true; break;
+        case 'c': args.content = true; break;
+        case 'f': args.force = true; break;
+        default: args.help = true; break;
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        args.operands.push_back(argv[i]);
     }
     return true;
 }
@@ -142,11 +132,31 @@ int cmdVerify(const Args& args)
         return failure(file + ": " + error);
     }
     std::string checked;
-    if (!checkManifest(name, manifest, checked, error)) {
+    const bool valid = checkManifest(name, manifest, checked, error);
+    if (args.json) {
+        Output out;
+        Json j(out);
+        j.begin('{').field("file", file).key("verified").boolean(valid);
+        j.field("cloneType", info.cloneType).field("name", info.name).field("archiveSize", info.archiveSize);
+        j.key("signature").string("valid").key("manifest").begin('{').key("member");
+        name.empty() ? j.null() : j.string(name);
+        j.key("schema").string(valid ? (name.empty() ? "absent" : checked == "empty manifest" ? "empty" : "valid")
+                                     : "invalid");
+        j.key("error");
+        valid ? j.null() : j.string(error);
+        j.end().end();
+        if (!out.finish()) {
+            return failure("cannot write to the standard output");
+        }
+    }
+    if (!valid) {
         return failure(file + ": " + error);
     }
-    std::printf("%s: OK (clone type %s, name %s, archive %llu bytes, %s)\n", file.c_str(), info.cloneType.c_str(),
-                info.name.c_str(), static_cast<unsigned long long>(info.archiveSize), checked.c_str());
+    if (!args.json) {
+        std::printf("%s: OK (clone type %s, name %s, archive %llu bytes, %s)\n", printable(file).c_str(),
+                    info.cloneType.c_str(), info.name.c_str(), static_cast<unsigned long long>(info.archiveSize),
+                    checked.c_str());
+    }
     return kOk;
 }
 
@@ -161,9 +171,19 @@ int cmdInfo(const Args& args)
     if (!openChecked(args, args.operands[0], fd, info, error)) {
         return failure(error);
     }
+    const std::string keyId = clonefmt::hex(info.keyId.data(), info.keyId.size());
+    if (args.json) {
+        Output out;
+        Json j(out);
+        j.begin('{').field("file", args.operands[0]).field("formatVersion", std::uint64_t{info.version});
+        j.field("signatureAlgorithm", "ed25519-sha512").field("keyId", keyId).field("cloneType", info.cloneType);
+        j.field("name", info.name).field("archiveOffset", info.archiveOffset).field("archiveSize", info.archiveSize);
+        j.field("fileSize", info.fileSize).end();
+        return out.finish() ? kOk : failure("cannot write to the standard output");
+    }
     std::printf("format-version: %u\n", static_cast<unsigned>(info.version));
     std::printf("signature-algorithm: ed25519-sha512\n");
-    std::printf("key-id: %s\n", clonefmt::hex(info.keyId.data(), info.keyId.size()).c_str());
+    std::printf("key-id: %s\n", keyId.c_str());
     std::printf("clone-type: %s\n", info.cloneType.c_str());
     std::printf("name: %s\n", info.name.c_str());
     std::printf("archive-offset: %llu\n", static_cast<unsigned long long>(info.archiveOffset));
@@ -221,20 +241,42 @@ int cmdList(const Args& args)
     if (!args.key.empty() && !verifiedManifest(fd.get(), info, error)) {
         return failure(file + ": verification failed: " + error);
     }
-    auto visit = [](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
+    Output out;
+    Json j(out);
+    std::uint64_t members = 0;
+    if (args.json) {
+        j.begin('{').field("file", file).key("list").begin('[');
+    }
+    auto visit = [&](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
+        ++members;
+        if (args.json) {
+            // The fields of diff --json's members, the name as stored without "./".
+            char mode[8];
+            (void)std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(m.mode & 07777));  // 4 digits
+            j.begin('{').field("name", m.name.compare(0, 2, "./") == 0 ? m.name.substr(2) : m.name);
+            j.field("type", typeName(m.type)).field("mode", mode).field("size", m.size);
+            if (m.isSymlink() || m.isHardLink()) {
+                j.field("target", m.linkName);
+            }
+            j.end();
+            return true;
+        }
         std::string line = printable(m.name);
         if (m.isSymlink()) {
             line += " -> " + printable(m.linkName);
         } else if (m.isHardLink()) {
             line += " link to " + printable(m.linkName);
         }
-        std::printf("%s\n", line.c_str());
+        out << line << "\n";
         return true;
     };
     if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, visit, error)) {
         return failure(file + ": " + error);
     }
-    return std::fflush(stdout) == 0 ? kOk : failure("cannot write the list");
+    if (args.json) {
+        j.end().field("members", members).end();
+    }
+    return out.finish() ? kOk : failure("cannot write the list");
 }
 
 // Where the members go inside the extraction folder, checked for the whole archive and then against
@@ -715,14 +757,69 @@ int cmdKeygen(const Args& args)
 struct Command {
     const char* name;
     int (*run)(const Args&);
-    std::set<std::string> options;
-    std::set<std::string> flags;
+    const char* options;  // the letters of kOptionHelp it takes
+    const char* synopsis;
+    const char* description;
 };
 
-// The usage on the standard output; a failed write fails the command, as for --version.
-int printUsage()
+const Command kCommands[] = {
+    {"verify", cmdVerify, "kjh", "verify -k PUBLIC.pem [-j] FILE",
+     "check that FILE is an intact clone file signed by the key and that its manifest validates\n"
+     "against its schema"},
+    {"info", cmdInfo, "jh", "info [-j] FILE", "print the header of FILE (the signature is not checked)"},
+    {"manifest", cmdManifest, "kh", "manifest [-k PUBLIC.pem] FILE",
+     "print the manifest XML inside FILE's archive (control characters escaped on a terminal)"},
+    {"list", cmdList, "kjh", "list [-k PUBLIC.pem] [-j] FILE", "list the members of FILE's archive"},
+    {"show", cmdShow, "kjh", "show [-k PUBLIC.pem] [-j] FILE",
+     "summarize FILE: header, manifest elements and what each holds, certificates and their\n"
+     "expiry, unnamed members"},
+    {"diff", cmdDiff, "kjch", "diff [-k PUBLIC.pem] [-j] [-c] A B",
+     "what differs between clone files A and B: elements, and members added, removed or changed;\n"
+     "nothing is printed when they are the same"},
+    {"extract", cmdExtract, "kh", "extract [-k PUBLIC.pem] FILE DIR",
+     "unpack FILE's archive into DIR; an archive with members that would land outside DIR, clash\n"
+     "with each other or with DIR's entries, or not fit, is refused and then nothing is written"},
+    {"set-password", cmdSetPassword, "rih", "set-password [-r ROOT] [-i N]",
+     "read a new clone password from standard input and write the verifier ROOT/config/clone_password"},
+    {"keygen", cmdKeygen, "rfh", "keygen [-r ROOT] [-f] PUBLIC.pem",
+     "make the device signing key ROOT/config/clone_signing_key.pem and write its public key to\n"
+     "PUBLIC.pem"},
+};
+
+std::string indented(const char* text, const char* indent)
 {
-    return std::fputs(kUsage, stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+    std::string out = indent;
+    for (const char* p = text; *p != '\0'; ++p) {
+        out += *p;
+        if (*p == '\n') {
+            out += indent;
+        }
+    }
+    return out + "\n";
+}
+
+// The general usage, or one command's; on the standard output, a failed write fails the command.
+int printUsage(const Command* command)
+{
+    std::string text;
+    if (command == nullptr) {
+        text = kGeneral;
+        for (const Command& c : kCommands) {
+            text += std::string("  ") + c.synopsis + "\n" + indented(c.description, "      ");
+        }
+    } else {
+        text = std::string("usage: clonefile ") + command->synopsis + "\n" + indented(command->description, "") +
+               "\nOptions:\n";
+        for (const OptionHelp& o : kOptionHelp) {
+            if (std::strchr(command->options, o.letter) != nullptr) {
+                char line[160];
+                // Fixed texts, all shorter than the buffer.
+                (void)std::snprintf(line, sizeof line, "  %-22s %s\n", o.usage, o.text);
+                text += line;
+            }
+        }
+    }
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
 }
 
 }  // namespace
@@ -731,40 +828,30 @@ int main(int argc, char** argv)
 {
     // A closed pipe ends the command quietly, as it does GNU tools, whatever the parent ignored.
     (void)std::signal(SIGPIPE, SIG_DFL);  // cannot fail for SIGPIPE
+    (void)std::setlocale(LC_CTYPE, "");   // only to know whether the terminal takes UTF-8
     if (argc < 2) {
         return usageError("no command given");
     }
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        return printUsage();
+        return printUsage(nullptr);
     }
     if (name == "--version") {
         std::printf("clonefile %s (clone file format %u, %s)\n", CLONE_VERSION,
                     static_cast<unsigned>(clonefmt::kFormatVersion), archive_version_string());
         return std::fflush(stdout) == 0 ? kOk : kFailed;
     }
-    const Command commands[] = {
-        {"verify", cmdVerify, {"key"}, {}},
-        {"info", cmdInfo, {}, {}},
-        {"manifest", cmdManifest, {"key"}, {}},
-        {"list", cmdList, {"key"}, {}},
-        {"show", cmdShow, {"key"}, {"json"}},
-        {"diff", cmdDiff, {"key"}, {"json", "content"}},
-        {"extract", cmdExtract, {"key"}, {}},
-        {"set-password", cmdSetPassword, {"root", "iterations"}, {}},
-        {"keygen", cmdKeygen, {"root"}, {"force"}},
-    };
-    for (const Command& command : commands) {
+    for (const Command& command : kCommands) {
         if (name != command.name) {
             continue;
         }
         Args args;
         std::string error;
-        if (!parseArgs(argc - 2, argv + 2, command.options, command.flags, args, error)) {
+        if (!parseArgs(argc - 1, argv + 1, command.options, args, error)) {
             return usageError(error);
         }
         if (args.help) {
-            return printUsage();
+            return printUsage(&command);
         }
         const int status = command.run(args);
         // What a command printed without checking (a header, a verdict) still must have arrived.

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +127,12 @@ std::string printable(const std::string& text, bool keepTab)
 std::string terminalSafe(const std::string& text)
 {
     return escaped(text, false, true, true);
+}
+
+std::string arrow()
+{
+    static const bool utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    return utf8 ? " \u2192 " : " -> ";
 }
 
 std::string jsonString(const std::string& text)

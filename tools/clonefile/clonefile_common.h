@@ -46,6 +46,9 @@ std::string printable(const std::string& text, bool keepTab = false);
 // backslashes as they are: for text that stays text (a manifest, a message) on a terminal.
 std::string terminalSafe(const std::string& text);
 
+// " \u2192 " where the locale's character set is UTF-8, else " -> ".
+std::string arrow();
+
 // TEXT as a JSON string literal in ASCII: control characters and everything beyond ASCII as \uXXXX
 // escapes; a byte that is not part of valid UTF-8 as \uDCXX (a lone low surrogate, the byte in its
 // low eight bits, as Python's "surrogateescape" reads it back).

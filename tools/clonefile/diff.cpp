@@ -198,18 +198,18 @@ std::string changeText(const MemberChange& c)
     const MemberFacts& b = *c.b;
     std::vector<std::string> parts;
     if (a.type != b.type) {
-        parts.push_back(std::string(typeName(a.type)) + " \u2192 " + typeName(b.type));
+        parts.push_back(typeName(a.type) + arrow() + typeName(b.type));
     }
     if (a.mode != b.mode) {
-        parts.push_back("mode " + octalMode(a.mode) + " \u2192 " + octalMode(b.mode));
+        parts.push_back("mode " + octalMode(a.mode) + arrow() + octalMode(b.mode));
     }
     if (a.target != b.target) {
-        parts.push_back("target " + printable(a.target) + " \u2192 " + printable(b.target));
+        parts.push_back("target " + printable(a.target) + arrow() + printable(b.target));
     }
     if (a.type == '0' && b.type == '0' && a.sha256 != b.sha256) {
         parts.push_back(a.size == b.size ? plural(a.size, "byte", "bytes")
-                                         : std::to_string(a.size) + " \u2192 " + plural(b.size, "byte", "bytes"));
-        parts.push_back("sha256 " + shortSha(a) + " \u2192 " + shortSha(b));
+                                         : std::to_string(a.size) + arrow() + plural(b.size, "byte", "bytes"));
+        parts.push_back("sha256 " + shortSha(a) + arrow() + shortSha(b));
     }
     if (textChange(c)) {
         parts.push_back(c.counted ? std::string(c.lines.exact ? "" : "about ") + plural(c.lines.added, "line", "lines") +
@@ -225,10 +225,13 @@ std::string changeText(const MemberChange& c)
 
 void writeHuman(const Side& a, const Side& b, const Comparison& c, bool content, Output& out)
 {
+    if (c.same()) {
+        return;  // as diff(1): the exit status says it
+    }
     out << "--- " << printable(a.file) << " (" << a.info.cloneType << " " << a.info.name << ")\n";
     out << "+++ " << printable(b.file) << " (" << b.info.cloneType << " " << b.info.name << ")\n";
     for (const HeaderChange& h : c.header) {
-        out << h.shown << ": " << printable(h.a) << " \u2192 " << printable(h.b) << "\n";
+        out << h.shown << ": " << printable(h.a) << arrow() << printable(h.b) << "\n";
     }
     const auto section = [&out](const char* title, std::size_t count) {
         if (count > 0) {
@@ -256,8 +259,8 @@ void writeHuman(const Side& a, const Side& b, const Comparison& c, bool content,
         if (e.a != nullptr && e.b != nullptr) {
             const std::string before = elementText(*e.a);
             const std::string after = elementText(*e.b);
-            out << "  ~ " << printable(e.a->path) << before << " \u2192"
-                << (after.compare(0, 2, ": ") == 0 ? after.substr(1) : after) << "\n";
+            out << "  ~ " << printable(e.a->path) << before << arrow()
+                << (after.compare(0, 2, ": ") == 0 ? after.substr(2) : after) << "\n";
         }
     }
     std::size_t removed = 0, added = 0;
@@ -284,7 +287,7 @@ void writeHuman(const Side& a, const Side& b, const Comparison& c, bool content,
         }
     }
     const std::size_t total = c.header.size() + c.elements.size() + c.members.size();
-    out << (total == 0 ? std::string("no differences") : plural(total, "difference", "differences")) << "\n";
+    out << plural(total, "difference", "differences") << "\n";
     for (const MemberChange& m : c.members) {
         if (!content || m.a == nullptr || m.b == nullptr) {
             continue;
