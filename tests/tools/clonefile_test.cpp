@@ -107,32 +107,6 @@ std::string deepName(std::size_t size)
     return "./" + name + std::string(size - name.size(), 'x');
 }
 
-// With a key, a file is checked and read through one descriptor: a second open of it, which strace
-// makes fail here, never comes, so nothing put in its place after the check is read.
-TEST_F(ClonefileTest, CheckedAndReadThroughOneDescriptor)
-{
-    if (std::string(CLONEFILE_EMULATOR).empty() == false || ::access("/usr/bin/strace", X_OK) != 0) {
-        GTEST_SKIP() << "needs strace and a native clonefile";
-    }
-    const std::string file = cloneFileOf({{"./", '5', "", ""}, {"./first.txt", '0', "", "checked"}});
-    // LeakSanitizer cannot work under strace: a sanitizer build checks everything but leaks here.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string noLeakCheck =
-        "ASAN_OPTIONS=" + std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "detect_leaks=0";
-    const std::vector<std::string> secondOpenFails = {"/usr/bin/strace", "-f", "-o", "/dev/null", "-E", noLeakCheck,
-                                                      "-P", file, "-e", "trace=open,openat", "-e",
-                                                      "inject=open,openat:error=EACCES:when=2+"};
-    for (const std::string command : {"verify", "list", "extract"}) {
-        std::vector<std::string> args = {command, "--key", signingPublicKey(), file};
-        if (command == "extract") {
-            args.push_back(root() + "/unpacked");
-        }
-        const CommandResult run = runClonefile(root() + "/io/command", args, "", false, 0, secondOpenFails);
-        EXPECT_EQ(run.status, 0) << command << ": " << run.err;
-    }
-    EXPECT_EQ(readFile(root() + "/unpacked/first.txt"), "checked");
-}
-
 // With --key the file is read once into a private copy, checked there and read from there: a
 // rewrite of its archive in place (a share, a removable medium) never gets unsigned bytes unpacked,
 // nor half a tree. "-" takes the same way from standard input.
