@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::size_t kBlock = 512;
 constexpr std::size_t kChunk = 65536;
+// Zeros allowed after the end-of-archive marker: tar pads to its record size (32 KiB here).
+constexpr std::uint64_t kMaxPadding = 1u << 20;
 
 struct ArchiveFree {
     void operator()(archive* a) const { archive_read_free(a); }
@@ -55,7 +57,6 @@ struct Region {
 // anything follows the end-of-archive marker.
 struct Plain {
     archive* gunzip;
-    std::uint64_t limit;
     bool tooLarge = false;
     uLong crc = crc32(0L, Z_NULL, 0);
     std::uint64_t size = 0;
@@ -72,10 +73,6 @@ struct Plain {
             return -1;
         }
         p.consume(p.buf.data(), static_cast<std::size_t>(n));
-        if (p.size > p.limit) {
-            p.failed = p.tooLarge = true;
-            return -1;
-        }
         *block = p.buf.data();
         return n;
     }
@@ -92,8 +89,9 @@ struct Plain {
         size += n;
     }
 
-    // Reads what the tar reader left (the zero padding after the marker, or anything else).
-    bool drain()
+    // Reads what the tar reader left (the zero padding after the marker, or anything else), up to
+    // LIMIT bytes of decompressed stream: a padding beyond is a bomb of zeros.
+    bool drain(std::uint64_t limit)
     {
         for (;;) {
             const la_ssize_t n = archive_read_data(gunzip, buf.data(), buf.size());
@@ -179,6 +177,7 @@ std::uint32_t littleEndian32(const unsigned char* p)
 bool walkMembers(archive* tar, std::uint64_t limit, const MemberScanner& scan, bool& stopped, std::uint64_t& dataEnd,
                  std::string& error)
 {
+    std::uint64_t dataBytes = 0;
     for (std::uint64_t index = 1;; ++index) {
         archive_entry* e = nullptr;
         const int rc = archive_read_next_header(tar, &e);
@@ -212,11 +211,14 @@ bool walkMembers(archive* tar, std::uint64_t limit, const MemberScanner& scan, b
             error = "refusing member " + member.name + ": a sparse file";
             return false;
         }
-        if (member.size > limit) {
-            error = "refusing member " + member.name + ": " + std::to_string(member.size) +
-                    " bytes, more than the archive may expand to (" + std::to_string(limit) + ")";
+        // By the sizes the headers state, before any of the data is decompressed.
+        if (member.size > limit - dataBytes) {
+            error = "refusing member " + member.name + ": the members' data would pass " + std::to_string(limit) +
+                    " bytes (" + std::to_string(kExpansionFloor) + " plus " + std::to_string(kExpansionRatio) +
+                    " times the archive's size)";
             return false;
         }
+        dataBytes += member.size;
 
         LibarchiveMemberData data(tar, member.size);
         const Scan next = scan(member, data, error);
@@ -266,7 +268,7 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
     Region region{fd, offset, length};
     // Outer reader: gzip only, its output taken as one raw stream.
     ArchivePtr gunzip(archive_read_new());
-    Plain plain{gunzip.get(), expansionLimit(length)};
+    Plain plain{gunzip.get()};
     // Inner reader: tar only, no further filter.
     ArchivePtr tar(archive_read_new());
     if (!gunzip || !tar) {
@@ -296,12 +298,7 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
         return false;
     }
     std::string walkError;
-    const bool walked = walkMembers(tar.get(), plain.limit, scan, stopped, dataEnd, walkError);
-    if (plain.tooLarge) {
-        error = "refused: it expands to more than " + std::to_string(plain.limit) + " bytes (" +
-                std::to_string(kExpansionRatio) + " times its size, plus " + std::to_string(kExpansionFloor) + ")";
-        return false;
-    }
+    const bool walked = walkMembers(tar.get(), expansionLimit(length), scan, stopped, dataEnd, walkError);
     if (plain.failed || region.failed) {
         error = region.failed ? "the archive bytes cannot be read"
                               : "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
@@ -315,8 +312,8 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
         return true;
     }
     const std::uint64_t consumed = static_cast<std::uint64_t>(archive_filter_bytes(tar.get(), 0));
-    if (!plain.drain()) {
-        error = plain.tooLarge ? "refused: it expands to more than " + std::to_string(plain.limit) + " bytes"
+    if (!plain.drain(consumed + kMaxPadding)) {
+        error = plain.tooLarge ? "refused: more than " + std::to_string(kMaxPadding) + " bytes after its end"
                                : "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
         return false;
     }
