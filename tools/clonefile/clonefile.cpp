@@ -822,6 +822,70 @@ int printUsage(const Command* command)
     return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
 }
 
+// Roff text: a backslash doubled, a line that would begin with '.' or '\'' kept from being a request.
+std::string roff(const std::string& text)
+{
+    std::string out;
+    bool lineStart = true;
+    for (const char c : text) {
+        if (lineStart && (c == '.' || c == '\'')) {
+            out += "\\&";
+        }
+        out += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+// The manual page, made at build time from the same texts as --help, so the two never differ.
+int printManual()
+{
+    std::string page = ".TH CLONEFILE 1 \"\" \"clonefile " CLONE_VERSION "\" \"User Commands\"\n"
+                       ".SH NAME\nclonefile \\- check, inspect and unpack clone files\n.SH SYNOPSIS\n";
+    for (const Command& c : kCommands) {
+        page += ".B clonefile\n" + roff(c.synopsis) + "\n.br\n";
+    }
+    const std::string general = kGeneral;
+    const std::size_t from = general.find("\n\n") + 2;
+    page += ".SH DESCRIPTION\n" + roff(general.substr(from, general.find("\n\nCommands:") - from)) + "\n.SH COMMANDS\n";
+    for (const Command& c : kCommands) {
+        page += ".TP\n.B " + roff(c.synopsis) + "\n" + roff(c.description) + "\n";
+    }
+    page += ".SH OPTIONS\n";
+    for (const OptionHelp& o : kOptionHelp) {
+        page += ".TP\n.B " + roff(o.usage) + "\n" + roff(o.text) + "\n";
+    }
+    page += ".SH SEE ALSO\ndocs/reading-clone-files.md and docs/clone-file-format.md of the sources\n";
+    return std::fputs(page.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+}
+
+// Bash completion of the commands and of each command's options, from the same table.
+int printCompletion()
+{
+    std::string script = "# bash completion for clonefile, made by clonefile --bash-completion\n"
+                         "_clonefile() {\n"
+                         "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} words\n"
+                         "    if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+                         "        words=\"--help --version";
+    for (const Command& c : kCommands) {
+        script += std::string(" ") + c.name;
+    }
+    script += "\"\n    else\n        case $prev in -k|--key|-r|--root) COMPREPLY=($(compgen -f -- \"$cur\")); return ;; "
+              "-i|--iterations) return ;; esac\n        case ${COMP_WORDS[1]} in\n";
+    for (const Command& c : kCommands) {
+        script += std::string("        ") + c.name + ") words=\"";
+        for (const struct option* o = kLongOptions; o->name != nullptr; ++o) {
+            if (std::strchr(c.options, o->val) != nullptr) {
+                script += std::string("-") + static_cast<char>(o->val) + " --" + o->name + " ";
+            }
+        }
+        script += "\" ;;\n";
+    }
+    script += "        esac\n        case $cur in -*) ;; *) COMPREPLY=($(compgen -f -- \"$cur\")); return ;; esac\n"
+              "    fi\n    COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n}\ncomplete -o filenames -F _clonefile clonefile\n";
+    return std::fputs(script.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -835,6 +899,12 @@ int main(int argc, char** argv)
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         return printUsage(nullptr);
+    }
+    if (name == "--man") {
+        return printManual();
+    }
+    if (name == "--bash-completion") {
+        return printCompletion();
     }
     if (name == "--version") {
         std::printf("clonefile %s (clone file format %u, %s)\n", CLONE_VERSION,
