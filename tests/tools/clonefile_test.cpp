@@ -607,6 +607,11 @@ TEST_F(ClonefileInspectTest, DiffShowsContentOnlyWhenAskedAndWithinItsLimit)
         }
         EXPECT_FALSE(JsonValue::parse(diff({"--json"}, a, b).out)["members"]["changed"][0].has("diff"));
     }
+    // A member added or removed is shown against nothing.
+    const std::string removing = textCloneFile("a", "old\n");
+    const CommandResult moved = diff({"-c"}, removing, cloneFileOf({{"./data/n.txt", '0', "", "new\n"}}));
+    EXPECT_TRUE(contains(moved.out, "--- /dev/null\n+++ b/data/n.txt\n@@ -0,0 +1,1 @@\n+new\n")) << moved.out;
+    EXPECT_TRUE(contains(moved.out, "--- a/data/t.txt\n+++ /dev/null\n@@ -1,1 +0,0 @@\n-old\n")) << moved.out;
 }
 
 // Names, values, link targets and certificate fields from a clone file never reach the output raw:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include <libxml/parser.h>
@@ -589,7 +590,18 @@ bool unifiedDiff(const std::string& a, const std::string& b, const std::string& 
     const std::vector<std::string> lb = splitLines(b);
     std::vector<char> script;
     // The trace grows with the square of the edits: 1,000 of them take about 8 MB.
-    if (!editScript(lineHashesOf(a), lineHashesOf(b), 1000, script)) {
+    // Lines are matched by their text: each distinct line gets a number of its own.
+    std::map<std::string, std::uint64_t> ids;
+    const auto idsOf = [&ids](const std::vector<std::string>& lines) {
+        std::vector<std::uint64_t> out;
+        out.reserve(lines.size());
+        for (const std::string& l : lines) {
+            out.push_back(ids.emplace(l, ids.size()).first->second);
+        }
+        return out;
+    };
+    const std::vector<std::uint64_t> idsA = idsOf(la);
+    if (!editScript(idsA, idsOf(lb), 1000, script)) {
         return false;
     }
     if (std::all_of(script.begin(), script.end(), [](char s) { return s == '='; })) {

@@ -289,13 +289,14 @@ void writeHuman(const Side& a, const Side& b, const Comparison& c, bool content,
     const std::size_t total = c.header.size() + c.elements.size() + c.members.size();
     out << plural(total, "difference", "differences") << "\n";
     for (const MemberChange& m : c.members) {
-        if (!content || m.a == nullptr || m.b == nullptr) {
-            continue;
+        if (!content) {
+            break;
         }
         if (!m.diff.empty()) {
             out << "\n" << m.diff;
         } else if (!m.omitted.empty()) {
-            out << "\n" << printable(m.a->relative) << ": content not shown (" << m.omitted << ")\n";
+            out << "\n" << printable((m.a != nullptr ? m.a : m.b)->relative) << ": content not shown (" << m.omitted
+                << ")\n";
         }
     }
 }
@@ -516,30 +517,38 @@ int cmdDiff(const Args& args)
         std::map<std::string, std::string> textB;
         std::map<std::string, std::string*> wantA;
         std::map<std::string, std::string*> wantB;
+        // Changed text members, and added or removed ones (shown against nothing).
         for (MemberChange& m : c.members) {
-            if (m.a == nullptr || m.b == nullptr || m.a->type != '0' || m.b->type != '0' || m.a->sha256 == m.b->sha256) {
+            const bool both = m.a != nullptr && m.b != nullptr;
+            if (both ? m.a->type != '0' || m.b->type != '0' || m.a->sha256 == m.b->sha256
+                     : (m.a != nullptr ? m.a : m.b)->type != '0') {
                 continue;
             }
-            if (!m.a->text || !m.b->text) {
+            if ((m.a != nullptr && !m.a->text) || (m.b != nullptr && !m.b->text)) {
                 m.omitted = "binary";
-            } else if (m.a->size > kMaxContentMember || m.b->size > kMaxContentMember) {
+            } else if ((m.a != nullptr && m.a->size > kMaxContentMember) ||
+                       (m.b != nullptr && m.b->size > kMaxContentMember)) {
                 m.omitted = "too large";
             } else {
-                wantA[m.a->relative] = &textA[m.a->relative];
-                wantB[m.b->relative] = &textB[m.b->relative];
+                if (m.a != nullptr) {
+                    wantA[m.a->relative] = &textA[m.a->relative];
+                }
+                if (m.b != nullptr) {
+                    wantB[m.b->relative] = &textB[m.b->relative];
+                }
             }
         }
-        if (!wantA.empty() && (!collectContent(a, wantA, error) || !collectContent(b, wantB, error))) {
+        if ((!wantA.empty() && !collectContent(a, wantA, error)) || (!wantB.empty() && !collectContent(b, wantB, error))) {
             failure(error);
             return kTrouble;
         }
         for (MemberChange& m : c.members) {
-            if (wantA.count(m.a != nullptr ? m.a->relative : "") == 0 || m.b == nullptr) {
-                continue;
-            }
-            if (!unifiedDiff(textA[m.a->relative], textB[m.b->relative], "a/" + m.a->relative, "b/" + m.b->relative,
-                             m.diff)) {
-                m.omitted = "too many changes";
+            const bool inA = m.a != nullptr && wantA.count(m.a->relative) != 0;
+            const bool inB = m.b != nullptr && wantB.count(m.b->relative) != 0;
+            if ((!inA && !inB) || !unifiedDiff(inA ? textA[m.a->relative] : "", inB ? textB[m.b->relative] : "",
+                                               inA ? "a/" + m.a->relative : "/dev/null",
+                                               inB ? "b/" + m.b->relative : "/dev/null", m.diff)) {
+                m.omitted = inA || inB ? "too many changes" : m.omitted;
             }
         }
     }
