@@ -348,6 +348,12 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
             }
             if (hashing) {
                 hasher.finish(hashes);
+                if (wants.hashPool != nullptr && wants.hashPool->size() + hashes.size() <= kMaxLinesKept) {
+                    f.hashed = true;
+                    f.hashesAt = static_cast<std::uint32_t>(wants.hashPool->size());
+                    f.hashCount = static_cast<std::uint32_t>(hashes.size());
+                    wants.hashPool->insert(wants.hashPool->end(), hashes.begin(), hashes.end());
+                }
             }
             if (wants.sha256 && !sha.finish(f.sha256)) {
                 err = "cannot hash member " + printable(m.name);
@@ -376,20 +382,30 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
     if (!clonefmt::walkTarGz(fd, info.archiveOffset, info.archiveSize, visit, error)) {
         return false;
     }
-    // By name; of a name that occurs twice, the later member (the one tar leaves on disk).
-    std::stable_sort(index.members.begin(), index.members.end(),
-                     [](const MemberFacts& a, const MemberFacts& b) { return a.relative < b.relative; });
-    std::vector<MemberFacts> unique;
-    unique.reserve(index.members.size());
-    for (MemberFacts& m : index.members) {
-        if (!unique.empty() && unique.back().relative == m.relative) {
-            m.occurrences = unique.back().occurrences + 1;
-            unique.back() = std::move(m);
+    // By name; of a name that occurs twice, the later member (the one tar leaves on disk). Sorted
+    // and thinned in place: a copy or std::stable_sort's buffer would double the peak.
+    std::vector<MemberFacts>& all = index.members;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i].occurrences = static_cast<std::uint32_t>(i);  // archive order, until counted below
+    }
+    std::sort(all.begin(), all.end(), [](const MemberFacts& a, const MemberFacts& b) {
+        const int order = a.relative.compare(b.relative);
+        return order != 0 ? order < 0 : a.occurrences < b.occurrences;
+    });
+    std::size_t unique = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (unique > 0 && all[unique - 1].relative == all[i].relative) {
+            const std::uint32_t seen = all[unique - 1].occurrences;
+            all[unique - 1] = std::move(all[i]);
+            all[unique - 1].occurrences = seen + 1;
         } else {
-            unique.push_back(std::move(m));
+            if (unique != i) {  // a string moved onto itself would be left empty
+                all[unique] = std::move(all[i]);
+            }
+            all[unique++].occurrences = 1;
         }
     }
-    index.members.swap(unique);
+    all.resize(unique);
     return true;
 }
 

@@ -438,23 +438,11 @@ int cmdDiff(const Args& args)
     Side& b = sides[1];
 
     // A's text members keep their line hashes (within a budget); B's are compared as they pass.
-    std::map<std::string, std::vector<std::uint64_t>> linesOfA;
-    std::size_t kept = 0;
+    std::vector<std::uint64_t> linesOfA;
     IndexWants wantsA;
     wantsA.sha256 = true;
     wantsA.lineHashes = true;
-    wantsA.each = [&](const MemberFacts& m, std::vector<std::uint64_t>* hashes, const std::string*, std::string&) {
-        const auto old = linesOfA.find(m.relative);
-        if (old != linesOfA.end()) {
-            kept -= old->second.size();
-            linesOfA.erase(old);
-        }
-        if (hashes != nullptr && kept + hashes->size() <= kMaxLinesKept) {
-            kept += hashes->size();
-            linesOfA[m.relative] = std::move(*hashes);
-        }
-        return true;
-    };
+    wantsA.hashPool = &linesOfA;
     if (!indexArchive(a.fd.get(), a.info, wantsA, a.index, error)) {
         failure(printable(a.file) + ": " + error);
         return kTrouble;
@@ -465,11 +453,11 @@ int cmdDiff(const Args& args)
     wantsB.lineHashes = true;
     wantsB.each = [&](const MemberFacts& m, std::vector<std::uint64_t>* hashes, const std::string*, std::string&) {
         const MemberFacts* old = a.index.find(m.relative);
-        const auto lines = linesOfA.find(m.relative);
         counts.erase(m.relative);
         if (old != nullptr && old->type == '0' && m.type == '0' && old->sha256 != m.sha256 && hashes != nullptr &&
-            lines != linesOfA.end()) {
-            counts[m.relative] = {true, countLineChanges(lines->second, *hashes)};
+            old->hashed) {
+            const auto from = linesOfA.begin() + old->hashesAt;
+            counts[m.relative] = {true, countLineChanges({from, from + old->hashCount}, *hashes)};
         }
         return true;
     };
@@ -477,7 +465,7 @@ int cmdDiff(const Args& args)
         failure(printable(b.file) + ": " + error);
         return kTrouble;
     }
-    linesOfA.clear();
+    linesOfA = std::vector<std::uint64_t>();
     for (Side* side : {&a, &b}) {
         std::string verdict;
         if (!args.key.empty() && !checkManifest(side->index.manifestName, side->index.manifest, verdict, error)) {
