@@ -44,7 +44,7 @@ using MemberVisitor = std::function<bool(const TarMember& member, MemberData& da
 // compressed size. The library's exports stay far below; a gzip bomb (up to 1032 times) is stopped
 // at the header of the member that passes the bound, before its data is decompressed. (Headers are
 // not counted: a million tiny members compress about 200 times, and cost no more than they hold.)
-constexpr std::uint64_t kExpansionFloor = 16u << 20;
+constexpr std::uint64_t kExpansionFloor = 64u << 20;
 constexpr std::uint64_t kExpansionRatio = 200;
 std::uint64_t expansionLimit(std::uint64_t compressedSize);
 

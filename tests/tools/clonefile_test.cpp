@@ -173,8 +173,9 @@ TEST_F(ClonefileTest, HostileMembersAreRefusedWithNothingWritten)
         // One name, two types: the later member could not be written over the earlier one.
         {"fileOverImplicitDirectory", {{"./d/x", '0', "", "x"}, {"./d", '0', "", "x"}}},
         {"directoryOverFile", {{"./f", '0', "", "x"}, {"./f/", '5', "", ""}}},
-        // 32 MiB of zeros in 32 KiB: beyond 200 times the archive's size plus 16 MiB.
-        {"gzipBomb", {{"./zeros", '0', "", std::string(32u << 20, '\0')}}},
+        // A member stated at 1 GiB, beyond 200 times the archive's size plus 64 MiB: refused at its
+        // header, before any of its data is decompressed (here there is none).
+        {"gzipBomb", {pax("size", "1073741824"), {"./zeros", '0', "", "z"}}},
         // One stored byte standing for a terabyte.
         {"sparseTerabyte",
          {{"./PaxHeaders/big", 'x', "",
