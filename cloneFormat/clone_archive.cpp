@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::size_t kBlock = 512;
 constexpr std::size_t kChunk = 65536;
+// Zeros allowed after the end-of-archive marker: tar pads to its record size (32 KiB here).
+constexpr std::uint64_t kMaxPadding = 1u << 20;
 
 struct ArchiveFree {
     void operator()(archive* a) const { archive_read_free(a); }
@@ -55,6 +57,7 @@ struct Region {
 // anything follows the end-of-archive marker.
 struct Plain {
     archive* gunzip;
+    bool tooLarge = false;
     uLong crc = crc32(0L, Z_NULL, 0);
     std::uint64_t size = 0;
     std::uint64_t zeroRunStart = 0;
@@ -86,8 +89,9 @@ struct Plain {
         size += n;
     }
 
-    // Reads what the tar reader left (the zero padding after the marker, or anything else).
-    bool drain()
+    // Reads what the tar reader left (the zero padding after the marker, or anything else), up to
+    // LIMIT bytes of decompressed stream: a padding beyond is a bomb of zeros.
+    bool drain(std::uint64_t limit)
     {
         for (;;) {
             const la_ssize_t n = archive_read_data(gunzip, buf.data(), buf.size());
@@ -98,6 +102,10 @@ struct Plain {
                 return true;
             }
             consume(buf.data(), static_cast<std::size_t>(n));
+            if (size > limit) {
+                tooLarge = true;
+                return false;
+            }
         }
     }
 };
@@ -166,8 +174,10 @@ std::uint32_t littleEndian32(const unsigned char* p)
 
 // Walks the tar members; true at a clean end of the tar reader. DATAEND is where the last
 // member's data (with its padding) ends in the decompressed stream.
-bool walkMembers(archive* tar, const MemberScanner& scan, bool& stopped, std::uint64_t& dataEnd, std::string& error)
+bool walkMembers(archive* tar, std::uint64_t limit, const MemberScanner& scan, bool& stopped, std::uint64_t& dataEnd,
+                 std::string& error)
 {
+    std::uint64_t dataBytes = 0;
     for (std::uint64_t index = 1;; ++index) {
         archive_entry* e = nullptr;
         const int rc = archive_read_next_header(tar, &e);
@@ -197,6 +207,18 @@ bool walkMembers(archive* tar, const MemberScanner& scan, bool& stopped, std::ui
         member.mtime = static_cast<std::int64_t>(archive_entry_mtime(e));
         // Links and directories carry no data, whatever their size field says.
         member.size = member.isFile() ? static_cast<std::uint64_t>(archive_entry_size(e)) : 0;
+        if (archive_entry_sparse_count(e) > 0) {
+            error = "refusing member " + member.name + ": a sparse file";
+            return false;
+        }
+        // By the sizes the headers state, before any of the data is decompressed.
+        if (member.size > limit - dataBytes) {
+            error = "refusing member " + member.name + ": the members' data would pass " + std::to_string(limit) +
+                    " bytes (" + std::to_string(kExpansionFloor) + " plus " + std::to_string(kExpansionRatio) +
+                    " times the archive's size)";
+            return false;
+        }
+        dataBytes += member.size;
 
         LibarchiveMemberData data(tar, member.size);
         const Scan next = scan(member, data, error);
@@ -219,6 +241,13 @@ bool walkMembers(archive* tar, const MemberScanner& scan, bool& stopped, std::ui
 }
 
 }  // namespace
+
+std::uint64_t expansionLimit(std::uint64_t compressedSize)
+{
+    const std::uint64_t most = ~std::uint64_t{0};
+    return compressedSize > (most - kExpansionFloor) / kExpansionRatio ? most
+                                                                       : kExpansionFloor + kExpansionRatio * compressedSize;
+}
 
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error)
 {
@@ -269,7 +298,7 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
         return false;
     }
     std::string walkError;
-    const bool walked = walkMembers(tar.get(), scan, stopped, dataEnd, walkError);
+    const bool walked = walkMembers(tar.get(), expansionLimit(length), scan, stopped, dataEnd, walkError);
     if (plain.failed || region.failed) {
         error = region.failed ? "the archive bytes cannot be read"
                               : "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
@@ -283,8 +312,9 @@ bool scanTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberS
         return true;
     }
     const std::uint64_t consumed = static_cast<std::uint64_t>(archive_filter_bytes(tar.get(), 0));
-    if (!plain.drain()) {
-        error = "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
+    if (!plain.drain(consumed + kMaxPadding)) {
+        error = plain.tooLarge ? "refused: more than " + std::to_string(kMaxPadding) + " bytes after its end"
+                               : "damaged compressed stream: " + archiveError(gunzip.get(), "read error");
         return false;
     }
     if (consumed < dataEnd + kBlock) {

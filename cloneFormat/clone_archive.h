@@ -40,7 +40,17 @@ public:
 // Returns false (with ERROR set) to stop the walk.
 using MemberVisitor = std::function<bool(const TarMember& member, MemberData& data, std::string& error)>;
 
+// How much member data an archive may hold: kExpansionFloor bytes plus kExpansionRatio times its
+// compressed size. The library's exports stay far below; a gzip bomb (up to 1032 times) is stopped
+// at the header of the member that passes the bound, before its data is decompressed. (Headers are
+// not counted: a million tiny members compress about 200 times, and cost no more than they hold.)
+constexpr std::uint64_t kExpansionFloor = 64u << 20;
+constexpr std::uint64_t kExpansionRatio = 200;
+std::uint64_t expansionLimit(std::uint64_t compressedSize);
+
 // Decompresses LENGTH bytes of FD from OFFSET and hands every member to VISIT in archive order.
+// A member whose size takes the data past the expansion limit, and a sparse member (the library never writes
+// one; its stored data may stand for terabytes of zeros), are refused before VISIT sees them.
 // True only when the whole stream is a well-formed tar archive (checksummed ustar headers, an
 // end-of-archive marker, nothing but zero padding after it) in one intact gzip member.
 bool walkTarGz(int fd, std::uint64_t offset, std::uint64_t length, const MemberVisitor& visit, std::string& error);

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace clonefmt {
 
@@ -88,6 +90,50 @@ UniqueFd openRegularFile(const std::string& path, std::string& error)
         return UniqueFd();
     }
     return fd;
+}
+
+UniqueFd privateCopy(int source, std::uint64_t sizeHint, std::string& error)
+{
+    // Memory for what fits easily; a large or unknown input goes to disk, where it can be paged.
+    constexpr std::uint64_t kInMemory = 64u << 20;
+    UniqueFd copy;
+    const bool inMemory = sizeHint != 0 && sizeHint <= kInMemory;
+    if (!inMemory) {
+        const char* tmp = std::getenv("TMPDIR");
+        copy.reset(::open(tmp != nullptr && *tmp == '/' ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600));
+    }
+    if (!copy.valid()) {
+        copy.reset(::memfd_create("clonefile", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    }
+    if (!copy.valid()) {
+        error = errnoText("cannot make a private copy");
+        return UniqueFd();
+    }
+    std::vector<char> buf(std::size_t{1} << 16);
+    for (;;) {
+        const ssize_t n = ::read(source, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = errnoText("cannot read");
+            return UniqueFd();
+        }
+        if (n == 0) {
+            break;
+        }
+        if (!writeFully(copy.get(), buf.data(), static_cast<std::size_t>(n))) {
+            error = errnoText("cannot write the private copy");
+            return UniqueFd();
+        }
+    }
+    // A memfd is sealed against every change; an unnamed file has no name to be opened by.
+    const int seals = F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+    if (::fcntl(copy.get(), F_GET_SEALS) >= 0 && ::fcntl(copy.get(), F_ADD_SEALS, seals) != 0) {
+        error = errnoText("cannot seal the private copy");
+        return UniqueFd();
+    }
+    return copy;
 }
 
 bool readFully(int fd, void* buf, std::size_t size)

@@ -34,6 +34,12 @@ private:
 // reads (or act on the open), so anything else is refused at once: ERROR "PATH: not a regular file".
 UniqueFd openRegularFile(const std::string& path, std::string& error);
 
+// Copies all that SOURCE yields, read sequentially to its end, into a file no other process can
+// name or change: memory (a sealed memfd) when SIZEHINT is small, else an unnamed file in $TMPDIR
+// (or /tmp). SIZEHINT is 0 when unknown (a pipe). Whatever is checked and read afterwards comes from
+// the copy, so a file rewritten in place meanwhile, or one that can only be read once, is read once.
+UniqueFd privateCopy(int source, std::uint64_t sizeHint, std::string& error);
+
 // Reads exactly SIZE bytes (retrying short reads and EINTR); false on an error or an early end.
 bool readFully(int fd, void* buf, std::size_t size);
 // pread() variant of readFully.

@@ -21,6 +21,17 @@ for f in "$libdir/libcloneCreator.so" "$libdir/libclonehost.so" "$prefix/include
          "$libdir/pkgconfig/cloneCreator.pc" "$prefix/share/cloneCreator/schemas/CloningManifest.xsd"; do
     [ -e "$f" ] || fail "not installed: ${f#"$prefix"/}"
 done
+# The manual page and the bash completion of clonefile, both made from its help texts.
+man1=$prefix/share/man/man1/clonefile.1
+completion=$prefix/share/bash-completion/completions/clonefile
+[ -e "$man1" ] && [ -e "$completion" ] || fail "no manual page or bash completion for clonefile"
+if command -v man >/dev/null; then
+    MANPATH=$prefix/share/man man clonefile 2>/dev/null | grep -q 'clonefile - check, inspect' || fail "man clonefile"
+fi
+# shellcheck disable=SC2016
+bash -c '. "$1"; COMP_WORDS=(clonefile sh); COMP_CWORD=1; _clonefile; [ "${COMPREPLY[*]}" = show ] || exit 1
+         COMP_WORDS=(clonefile diff --con); COMP_CWORD=2; _clonefile; [ "${COMPREPLY[*]}" = --content ]' \
+    _ "$completion" || fail "bash completion of clonefile"
 readelf -d "$libdir/libcloneCreator.so" | grep -q 'SONAME.*\[libcloneCreator\.so\.1\]' || fail "no SONAME libcloneCreator.so.1"
 readelf -d "$libdir/libcloneCreator.so" | grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW' || fail "libcloneCreator.so is not bound at load time"
 # The header names the version the package has.

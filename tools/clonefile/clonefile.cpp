@@ -6,13 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <clocale>
 #include <fcntl.h>
+#include <getopt.h>
 #include <limits.h>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +31,7 @@
 #include "clone_schema.h"
 #include "clonefile_common.h"
 #include "commands.h"
+#include "contents.h"
 
 namespace {
 
@@ -35,100 +39,74 @@ using namespace clonetool;
 
 constexpr std::size_t kMaxPassword = 1024;
 
-const char kUsage[] =
+// Each command's options, by their short letters, and what they do.
+struct OptionHelp {
+    char letter;
+    const char* usage;
+    const char* text;
+};
+const OptionHelp kOptionHelp[] = {
+    {'k', "-k, --key PUBLIC.pem", "verify FILE with this public key first; every byte read after is checked"},
+    {'j', "-j, --json", "write one JSON object (docs/reading-clone-files.md)"},
+    {'c', "-c, --content", "show the changed lines of text members (secrets included)"},
+    {'r', "-r, --root ROOT", "the device root (default $CLONE_DEVICE_ROOT)"},
+    {'i', "-i, --iterations N", "PBKDF2 iterations (default 600000)"},
+    {'f', "-f, --force", "replace an existing signing key"},
+    {'h', "-h, --help", "this help"},
+};
+const struct option kLongOptions[] = {
+    {"key", required_argument, nullptr, 'k'}, {"json", no_argument, nullptr, 'j'},
+    {"content", no_argument, nullptr, 'c'},   {"root", required_argument, nullptr, 'r'},
+    {"iterations", required_argument, nullptr, 'i'}, {"force", no_argument, nullptr, 'f'},
+    {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
+};
+// Options may follow the operands, as with the GNU tools; "--" ends them.
+const char kShortOptions[] = "k:jcr:i:fh";
+
+const char kGeneral[] =
     "usage: clonefile COMMAND [OPTIONS] ARGS\n"
     "       clonefile --help | --version\n"
+    "       clonefile COMMAND --help\n"
     "\n"
-    "Commands:\n"
-    "  verify --key PUBLIC.pem FILE     check that FILE is an intact clone file signed by the key\n"
-    "                                   and that its manifest validates against its schema\n"
-    "  info FILE                        print the header of FILE (the signature is not checked)\n"
-    "  manifest [--key PUBLIC.pem] FILE print the manifest XML inside FILE's archive\n"
-    "  list [--key PUBLIC.pem] FILE     list the members of FILE's archive\n"
-    "  show [--key PUBLIC.pem] [--json] FILE\n"
-    "                                   summarize FILE: header, manifest elements and what each\n"
-    "                                   holds, certificates and their expiry, unnamed members\n"
-    "  diff [--key PUBLIC.pem] [--json] [--content] A B\n"
-    "                                   what differs between clone files A and B: elements, and\n"
-    "                                   members added, removed or changed (with --content, the\n"
-    "                                   changed lines of text members, secrets included)\n"
-    "  extract [--key PUBLIC.pem] FILE DIR\n"
-    "                                   unpack FILE's archive into DIR; an archive with members\n"
-    "                                   that would land outside DIR or clash with each other or\n"
-    "                                   with DIR's entries is refused and then nothing is written\n"
-    "  set-password [--root ROOT] [--iterations N]\n"
-    "                                   read a new clone password from standard input and write\n"
-    "                                   the verifier ROOT/config/clone_password\n"
-    "  keygen [--root ROOT] [--force] PUBLIC.pem\n"
-    "                                   make the device signing key ROOT/config/clone_signing_key.pem\n"
-    "                                   and write its public key to PUBLIC.pem\n"
+    "FILE may be - for the standard input. With --key every command reads FILE once into a private\n"
+    "copy, checks it there and reads nothing else. Exit status: 0 success, 1 failed check or\n"
+    "operation, 2 usage error; diff: 0 the same, 1 different, 2 trouble.\n"
     "\n"
-    "With --key, manifest, list, show, diff and extract verify the file first. ROOT defaults\n"
-    "to $CLONE_DEVICE_ROOT. Exit status: 0 success, 1 failed check or operation, 2 usage error;\n"
-    "diff: 0 the same, 1 different, 2 trouble (usage, unreadable or failed verification).\n";
+    "Commands:\n";
 
-// OPTIONS lists the value options the command takes ("key", "root", "iterations") and FLAGS the
-// plain ones ("force", "json", "content").
-bool parseArgs(int argc, char** argv, const std::set<std::string>& options, const std::set<std::string>& flags,
-               Args& args, std::string& error)
+// Parses ARGV (ARGV[0] the command's name) with getopt_long, accepting only the letters in ALLOWED.
+bool parseArgs(int argc, char** argv, const char* allowed, Args& args, std::string& error)
 {
-    bool optionsDone = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            args.operands.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsDone = true;
-            continue;
-        }
-        if (arg == "--help") {
-            args.help = true;
-            continue;
-        }
-        std::string name = arg.substr(2);
-        std::string value;
-        bool haveValue = false;
-        const std::size_t eq = name.find('=');
-        if (eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-            haveValue = true;
-        }
-        if (flags.count(name) != 0 && !haveValue) {
-            (name == "force" ? args.force : name == "json" ? args.json : args.content) = true;
-            continue;
-        }
-        if (options.count(name) == 0) {
-            error = "unknown option " + arg;
-            return false;
-        }
-        if (!haveValue) {
-            if (i + 1 >= argc) {
-                error = "option --" + name + " needs a value";
-                return false;
+    optind = 0;  // GNU getopt starts afresh
+    opterr = 0;  // messages are ours, with the usage line
+    for (int c; (c = ::getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1;) {
+        const std::string given = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+        if (c == '?' || c == ':' || std::strchr(allowed, c) == nullptr) {
+            if (c != '?' && c != ':') {
+                error = "option " + given + " is not one of " + std::string(argv[0]) + "'s";
+            } else if (optopt != 0 && std::strchr("kri", optopt) != nullptr) {
+                error = "option " + given + " needs a value";
+            } else {
+                error = "unknown option " + given;
             }
-            value = argv[++i];
-        }
-        if (value.empty()) {
-            error = "option --" + name + " needs a value";
             return false;
         }
-        (name == "key" ? args.key : name == "root" ? args.root : args.iterations) = value;
+        if (optarg != nullptr && *optarg == '\0') {
+            error = "option " + given + " needs a value";
+            return false;
+        }
+        switch (c) {
+        case 'k': args.key = optarg; break;
+        case 'r': args.root = optarg; break;
+        case 'i': args.iterations = optarg; break;
+        case 'j': args.json = true; break;
+        case 'c': args.content = true; break;
+        case 'f': args.force = true; break;
+        default: args.help = true; break;
+        }
     }
-    return true;
-}
-
-bool openCloneFile(const std::string& path, clonefmt::UniqueFd& fd, clonefmt::CloneFileInfo& info, std::string& error)
-{
-    fd = clonefmt::openRegularFile(path, error);
-    if (!fd.valid()) {
-        return false;
-    }
-    if (!clonefmt::readCloneFileInfo(fd.get(), info, error)) {
-        error = path + ": " + error;
-        return false;
+    for (int i = optind; i < argc; ++i) {
+        args.operands.push_back(argv[i]);
     }
     return true;
 }
@@ -153,18 +131,32 @@ int cmdVerify(const Args& args)
     if (!readManifest(fd.get(), info, name, manifest, error)) {
         return failure(file + ": " + error);
     }
-    std::string checked = "no manifest";
-    if (!name.empty() && clonefmt::emptyManifest(manifest)) {
-        checked = "empty manifest";
-    } else if (!name.empty()) {
-        const std::string root = name.substr(0, name.size() - 4);
-        if (!clonefmt::validateManifest(manifest, schemaDir(), root, error)) {
-            return failure(file + ": manifest " + name + ": " + error);
+    std::string checked;
+    const bool valid = checkManifest(name, manifest, checked, error);
+    if (args.json) {
+        Output out;
+        Json j(out);
+        j.begin('{').field("file", file).key("verified").boolean(valid);
+        j.field("cloneType", info.cloneType).field("name", info.name).field("archiveSize", info.archiveSize);
+        j.key("signature").string("valid").key("manifest").begin('{').key("member");
+        name.empty() ? j.null() : j.string(name);
+        j.key("schema").string(valid ? (name.empty() ? "absent" : checked == "empty manifest" ? "empty" : "valid")
+                                     : "invalid");
+        j.key("error");
+        valid ? j.null() : j.string(error);
+        j.end().end();
+        if (!out.finish()) {
+            return failure("cannot write to the standard output");
         }
-        checked = "manifest valid";
     }
-    std::printf("%s: OK (clone type %s, name %s, archive %llu bytes, %s)\n", file.c_str(), info.cloneType.c_str(),
-                info.name.c_str(), static_cast<unsigned long long>(info.archiveSize), checked.c_str());
+    if (!valid) {
+        return failure(file + ": " + error);
+    }
+    if (!args.json) {
+        std::printf("%s: OK (clone type %s, name %s, archive %llu bytes, %s)\n", printable(file).c_str(),
+                    info.cloneType.c_str(), info.name.c_str(), static_cast<unsigned long long>(info.archiveSize),
+                    checked.c_str());
+    }
     return kOk;
 }
 
@@ -176,12 +168,22 @@ int cmdInfo(const Args& args)
     clonefmt::UniqueFd fd;
     clonefmt::CloneFileInfo info;
     std::string error;
-    if (!openCloneFile(args.operands[0], fd, info, error)) {
+    if (!openChecked(args, args.operands[0], fd, info, error)) {
         return failure(error);
+    }
+    const std::string keyId = clonefmt::hex(info.keyId.data(), info.keyId.size());
+    if (args.json) {
+        Output out;
+        Json j(out);
+        j.begin('{').field("file", args.operands[0]).field("formatVersion", std::uint64_t{info.version});
+        j.field("signatureAlgorithm", "ed25519-sha512").field("keyId", keyId).field("cloneType", info.cloneType);
+        j.field("name", info.name).field("archiveOffset", info.archiveOffset).field("archiveSize", info.archiveSize);
+        j.field("fileSize", info.fileSize).end();
+        return out.finish() ? kOk : failure("cannot write to the standard output");
     }
     std::printf("format-version: %u\n", static_cast<unsigned>(info.version));
     std::printf("signature-algorithm: ed25519-sha512\n");
-    std::printf("key-id: %s\n", clonefmt::hex(info.keyId.data(), info.keyId.size()).c_str());
+    std::printf("key-id: %s\n", keyId.c_str());
     std::printf("clone-type: %s\n", info.cloneType.c_str());
     std::printf("name: %s\n", info.name.c_str());
     std::printf("archive-offset: %llu\n", static_cast<unsigned long long>(info.archiveOffset));
@@ -210,6 +212,14 @@ int cmdManifest(const Args& args)
     if (name.empty()) {
         return failure(file + ": the archive holds no CloningManifest.xml or ConfigurationManifest.xml");
     }
+    std::string verdict;
+    if (!args.key.empty() && !checkManifest(name, manifest, verdict, error)) {
+        return failure(file + ": verification failed: " + error);
+    }
+    // Exact bytes into a file or a pipe; on a terminal no control character acts.
+    if (::isatty(STDOUT_FILENO) != 0) {
+        manifest = terminalSafe(manifest);
+    }
     if (std::fwrite(manifest.data(), 1, manifest.size(), stdout) != manifest.size() || std::fflush(stdout) != 0) {
         return failure("cannot write the manifest");
     }
@@ -228,20 +238,45 @@ int cmdList(const Args& args)
     if (!openChecked(args, file, fd, info, error)) {
         return failure(error);
     }
-    auto visit = [](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
+    if (!args.key.empty() && !verifiedManifest(fd.get(), info, error)) {
+        return failure(file + ": verification failed: " + error);
+    }
+    Output out;
+    Json j(out);
+    std::uint64_t members = 0;
+    if (args.json) {
+        j.begin('{').field("file", file).key("list").begin('[');
+    }
+    auto visit = [&](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string&) {
+        ++members;
+        if (args.json) {
+            // The fields of diff --json's members, the name as stored without "./".
+            char mode[8];
+            (void)std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(m.mode & 07777));  // 4 digits
+            j.begin('{').field("name", m.name.compare(0, 2, "./") == 0 ? m.name.substr(2) : m.name);
+            j.field("type", typeName(m.type)).field("mode", mode).field("size", m.size);
+            if (m.isSymlink() || m.isHardLink()) {
+                j.field("target", m.linkName);
+            }
+            j.end();
+            return true;
+        }
         std::string line = printable(m.name);
         if (m.isSymlink()) {
             line += " -> " + printable(m.linkName);
         } else if (m.isHardLink()) {
             line += " link to " + printable(m.linkName);
         }
-        std::printf("%s\n", line.c_str());
+        out << line << "\n";
         return true;
     };
     if (!clonefmt::walkTarGz(fd.get(), info.archiveOffset, info.archiveSize, visit, error)) {
         return failure(file + ": " + error);
     }
-    return std::fflush(stdout) == 0 ? kOk : failure("cannot write the list");
+    if (args.json) {
+        j.end().field("members", members).end();
+    }
+    return out.finish() ? kOk : failure("cannot write the list");
 }
 
 // Where the members go inside the extraction folder, checked for the whole archive and then against
@@ -307,6 +342,7 @@ public:
                 return false;
             }
         }
+        bytes_ += m.isFile() ? m.size : 0;
         // One name, one type. The same type again replaces the earlier member (the later wins, as
         // with tar); another type could not (a directory may hold members by then).
         const Entry& entry = entries_.emplace(relative, Entry{kind, true}).first->second;
@@ -363,6 +399,9 @@ public:
         return true;
     }
 
+    // What the files need at most (a repeated name counted each time).
+    std::uint64_t bytes() const { return bytes_; }
+
 private:
     enum class Kind { Directory, File, Link };
     struct Entry {
@@ -376,6 +415,7 @@ private:
     }
 
     std::map<std::string, Entry> entries_;
+    std::uint64_t bytes_ = 0;
 };
 
 struct ArchiveWriteFree {
@@ -541,6 +581,9 @@ int cmdExtract(const Args& args)
     if (!openChecked(args, file, fd, info, error)) {
         return failure(error);
     }
+    if (!args.key.empty() && !verifiedManifest(fd.get(), info, error)) {
+        return failure(file + ": verification failed: " + error);
+    }
     // First every member is checked, then what DIR holds, so a refused archive writes nothing at all.
     ExtractionPlan plan;
     auto check = [&plan](const clonefmt::TarMember& m, clonefmt::MemberData&, std::string& err) {
@@ -560,6 +603,17 @@ int cmdExtract(const Args& args)
     }
     if (!plan.checkFolder(dir, error)) {
         return failure(file + ": " + error);
+    }
+    // A full disk would stop the writing halfway: the files must fit in what is free now.
+    struct statvfs fs;
+    const std::string where = present ? dir : clonefmt::dirName(dir);
+    if (::statvfs(where.c_str(), &fs) != 0) {
+        return failure(clonefmt::errnoText(where));
+    }
+    const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    if (plan.bytes() > free) {
+        return failure(file + ": refused: its files need " + std::to_string(plan.bytes()) + " bytes, " + where +
+                       " has " + std::to_string(free) + " free");
     }
     if (!present && ::mkdir(dir.c_str(), 0755) != 0) {
         return failure(clonefmt::errnoText(dir));
@@ -703,58 +757,180 @@ int cmdKeygen(const Args& args)
 struct Command {
     const char* name;
     int (*run)(const Args&);
-    std::set<std::string> options;
-    std::set<std::string> flags;
+    const char* options;  // the letters of kOptionHelp it takes
+    const char* synopsis;
+    const char* description;
 };
 
-// The usage on the standard output; a failed write fails the command, as for --version.
-int printUsage()
+const Command kCommands[] = {
+    {"verify", cmdVerify, "kjh", "verify -k PUBLIC.pem [-j] FILE",
+     "check that FILE is an intact clone file signed by the key and that its manifest validates\n"
+     "against its schema"},
+    {"info", cmdInfo, "jh", "info [-j] FILE", "print the header of FILE (the signature is not checked)"},
+    {"manifest", cmdManifest, "kh", "manifest [-k PUBLIC.pem] FILE",
+     "print the manifest XML inside FILE's archive (control characters escaped on a terminal)"},
+    {"list", cmdList, "kjh", "list [-k PUBLIC.pem] [-j] FILE", "list the members of FILE's archive"},
+    {"show", cmdShow, "kjh", "show [-k PUBLIC.pem] [-j] FILE",
+     "summarize FILE: header, manifest elements and what each holds, certificates and their\n"
+     "expiry, unnamed members"},
+    {"diff", cmdDiff, "kjch", "diff [-k PUBLIC.pem] [-j] [-c] A B",
+     "what differs between clone files A and B: elements, and members added, removed or changed;\n"
+     "nothing is printed when they are the same"},
+    {"extract", cmdExtract, "kh", "extract [-k PUBLIC.pem] FILE DIR",
+     "unpack FILE's archive into DIR; an archive with members that would land outside DIR, clash\n"
+     "with each other or with DIR's entries, or not fit, is refused and then nothing is written"},
+    {"set-password", cmdSetPassword, "rih", "set-password [-r ROOT] [-i N]",
+     "read a new clone password from standard input and write the verifier ROOT/config/clone_password"},
+    {"keygen", cmdKeygen, "rfh", "keygen [-r ROOT] [-f] PUBLIC.pem",
+     "make the device signing key ROOT/config/clone_signing_key.pem and write its public key to\n"
+     "PUBLIC.pem"},
+};
+
+std::string indented(const char* text, const char* indent)
 {
-    return std::fputs(kUsage, stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+    std::string out = indent;
+    for (const char* p = text; *p != '\0'; ++p) {
+        out += *p;
+        if (*p == '\n') {
+            out += indent;
+        }
+    }
+    return out + "\n";
+}
+
+// The general usage, or one command's; on the standard output, a failed write fails the command.
+int printUsage(const Command* command)
+{
+    std::string text;
+    if (command == nullptr) {
+        text = kGeneral;
+        for (const Command& c : kCommands) {
+            text += std::string("  ") + c.synopsis + "\n" + indented(c.description, "      ");
+        }
+    } else {
+        text = std::string("usage: clonefile ") + command->synopsis + "\n" + indented(command->description, "") +
+               "\nOptions:\n";
+        for (const OptionHelp& o : kOptionHelp) {
+            if (std::strchr(command->options, o.letter) != nullptr) {
+                char line[160];
+                // Fixed texts, all shorter than the buffer.
+                (void)std::snprintf(line, sizeof line, "  %-22s %s\n", o.usage, o.text);
+                text += line;
+            }
+        }
+    }
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+}
+
+// Roff text: a backslash doubled, a line that would begin with '.' or '\'' kept from being a request.
+std::string roff(const std::string& text)
+{
+    std::string out;
+    bool lineStart = true;
+    for (const char c : text) {
+        if (lineStart && (c == '.' || c == '\'')) {
+            out += "\\&";
+        }
+        out += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+// The manual page, made at build time from the same texts as --help, so the two never differ.
+int printManual()
+{
+    std::string page = ".TH CLONEFILE 1 \"\" \"clonefile " CLONE_VERSION "\" \"User Commands\"\n"
+                       ".SH NAME\nclonefile \\- check, inspect and unpack clone files\n.SH SYNOPSIS\n";
+    for (const Command& c : kCommands) {
+        page += ".B clonefile\n" + roff(c.synopsis) + "\n.br\n";
+    }
+    const std::string general = kGeneral;
+    const std::size_t from = general.find("\n\n") + 2;
+    page += ".SH DESCRIPTION\n" + roff(general.substr(from, general.find("\n\nCommands:") - from)) + "\n.SH COMMANDS\n";
+    for (const Command& c : kCommands) {
+        page += ".TP\n.B " + roff(c.synopsis) + "\n" + roff(c.description) + "\n";
+    }
+    page += ".SH OPTIONS\n";
+    for (const OptionHelp& o : kOptionHelp) {
+        page += ".TP\n.B " + roff(o.usage) + "\n" + roff(o.text) + "\n";
+    }
+    page += ".SH SEE ALSO\ndocs/reading-clone-files.md and docs/clone-file-format.md of the sources\n";
+    return std::fputs(page.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
+}
+
+// Bash completion of the commands and of each command's options, from the same table.
+int printCompletion()
+{
+    std::string script = "# bash completion for clonefile, made by clonefile --bash-completion\n"
+                         "_clonefile() {\n"
+                         "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} words\n"
+                         "    if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+                         "        words=\"--help --version";
+    for (const Command& c : kCommands) {
+        script += std::string(" ") + c.name;
+    }
+    script += "\"\n    else\n        case $prev in -k|--key|-r|--root) COMPREPLY=($(compgen -f -- \"$cur\")); return ;; "
+              "-i|--iterations) return ;; esac\n        case ${COMP_WORDS[1]} in\n";
+    for (const Command& c : kCommands) {
+        script += std::string("        ") + c.name + ") words=\"";
+        for (const struct option* o = kLongOptions; o->name != nullptr; ++o) {
+            if (std::strchr(c.options, o->val) != nullptr) {
+                script += std::string("-") + static_cast<char>(o->val) + " --" + o->name + " ";
+            }
+        }
+        script += "\" ;;\n";
+    }
+    script += "        esac\n        case $cur in -*) ;; *) COMPREPLY=($(compgen -f -- \"$cur\")); return ;; esac\n"
+              "    fi\n    COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n}\ncomplete -o filenames -F _clonefile clonefile\n";
+    return std::fputs(script.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? kOk : kFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    // A closed pipe on the standard output is a failed write, reported with the exit status.
-    (void)std::signal(SIGPIPE, SIG_IGN);  // cannot fail for SIGPIPE
+    // A closed pipe ends the command quietly, as it does GNU tools, whatever the parent ignored.
+    (void)std::signal(SIGPIPE, SIG_DFL);  // cannot fail for SIGPIPE
+    (void)std::setlocale(LC_CTYPE, "");   // only to know whether the terminal takes UTF-8
     if (argc < 2) {
         return usageError("no command given");
     }
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        return printUsage();
+        return printUsage(nullptr);
+    }
+    if (name == "--man") {
+        return printManual();
+    }
+    if (name == "--bash-completion") {
+        return printCompletion();
     }
     if (name == "--version") {
         std::printf("clonefile %s (clone file format %u, %s)\n", CLONE_VERSION,
                     static_cast<unsigned>(clonefmt::kFormatVersion), archive_version_string());
         return std::fflush(stdout) == 0 ? kOk : kFailed;
     }
-    const Command commands[] = {
-        {"verify", cmdVerify, {"key"}, {}},
-        {"info", cmdInfo, {}, {}},
-        {"manifest", cmdManifest, {"key"}, {}},
-        {"list", cmdList, {"key"}, {}},
-        {"show", cmdShow, {"key"}, {"json"}},
-        {"diff", cmdDiff, {"key"}, {"json", "content"}},
-        {"extract", cmdExtract, {"key"}, {}},
-        {"set-password", cmdSetPassword, {"root", "iterations"}, {}},
-        {"keygen", cmdKeygen, {"root"}, {"force"}},
-    };
-    for (const Command& command : commands) {
+    for (const Command& command : kCommands) {
         if (name != command.name) {
             continue;
         }
         Args args;
         std::string error;
-        if (!parseArgs(argc - 2, argv + 2, command.options, command.flags, args, error)) {
+        if (!parseArgs(argc - 1, argv + 1, command.options, args, error)) {
             return usageError(error);
         }
         if (args.help) {
-            return printUsage();
+            return printUsage(&command);
         }
-        return command.run(args);
+        const int status = command.run(args);
+        // What a command printed without checking (a header, a verdict) still must have arrived.
+        const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+        if (!written && (status == kOk || (name == "diff" && status == 1))) {
+            failure("cannot write to the standard output");
+            return name == "diff" ? kMisuse : kFailed;
+        }
+        return status;
     }
     return usageError("unknown command " + name);
 }

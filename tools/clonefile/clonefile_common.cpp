@@ -2,18 +2,20 @@
 
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/evp.h>
 
 #include "clone_archive.h"
 #include "clone_member.h"
+#include "clone_schema.h"
 
 namespace clonetool {
 
 namespace {
-
-constexpr std::size_t kMaxManifest = 64u << 20;
 
 const char kSynopsis[] = "usage: clonefile COMMAND [OPTIONS] ARGS\n";
 
@@ -77,11 +79,16 @@ int usageError(const std::string& message)
 
 int failure(const std::string& message)
 {
-    (void)std::fprintf(stderr, "clonefile: %s\n", message.c_str());
+    // Messages quote clone files (libxml2's among them): nothing raw reaches the terminal.
+    (void)std::fprintf(stderr, "clonefile: %s\n", terminalSafe(message).c_str());
     return kFailed;
 }
 
-std::string printable(const std::string& text, bool keepTab)
+namespace {
+
+// TEXT with control characters (C0, DEL, C1) and bytes that are not valid UTF-8 as \ooo; a
+// backslash as \\ when ESCAPEBACKSLASH; tabs (and line ends when KEEPLINES) as they are.
+std::string escaped(const std::string& text, bool escapeBackslash, bool keepTab, bool keepLines)
 {
     std::string out;
     out.reserve(text.size());
@@ -89,12 +96,13 @@ std::string printable(const std::string& text, bool keepTab)
         std::uint32_t cp = 0;
         const std::size_t n = utf8At(text, i, cp);
         // C1 controls (U+0080 to U+009F) act on some terminals as their 8-bit forms do.
-        if (n == 0 || cp < 0x20 || cp == 0x7f || (cp >= 0x80 && cp <= 0x9f) || cp == '\\') {
+        const bool backslash = escapeBackslash && cp == '\\' && n == 1;
+        if (n == 0 || cp < 0x20 || cp == 0x7f || (cp >= 0x80 && cp <= 0x9f) || backslash) {
             const std::size_t bytes = n == 0 ? 1 : n;
-            if (cp == '\\' && n == 1) {
+            if (backslash) {
                 out += "\\\\";
-            } else if (keepTab && cp == '\t' && n == 1) {
-                out += '\t';
+            } else if (n == 1 && ((keepTab && cp == '\t') || (keepLines && (cp == '\n' || cp == '\t')))) {
+                out += static_cast<char>(cp);
             } else {
                 for (std::size_t k = 0; k < bytes; ++k) {
                     octalEscape(out, static_cast<unsigned char>(text[i + k]));
@@ -107,6 +115,24 @@ std::string printable(const std::string& text, bool keepTab)
         i += n;
     }
     return out;
+}
+
+}  // namespace
+
+std::string printable(const std::string& text, bool keepTab)
+{
+    return escaped(text, true, keepTab, false);
+}
+
+std::string terminalSafe(const std::string& text)
+{
+    return escaped(text, false, true, true);
+}
+
+std::string arrow()
+{
+    static const bool utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    return utf8 ? " \u2192 " : " -> ";
 }
 
 std::string jsonString(const std::string& text)
@@ -144,13 +170,40 @@ bool openChecked(const Args& args, const std::string& file, clonefmt::UniqueFd& 
     if (!args.key.empty() && !key.loadPublic(args.key, error)) {
         return false;
     }
-    // One descriptor for the check and all that is read after it: a file put in its place
-    // meanwhile is never read unchecked.
-    fd = clonefmt::openRegularFile(file, error);
-    const bool checked = fd.valid() && (args.key.empty() ? clonefmt::readCloneFileInfo(fd.get(), info, error)
-                                                         : clonefmt::verifyCloneFile(fd.get(), file, key, info, error));
+    const bool standardInput = file == "-";
+    const std::string shown = standardInput ? "standard input" : file;
+    if (standardInput) {
+        if (::isatty(STDIN_FILENO) != 0) {
+            error = "standard input is a terminal, not a clone file";
+            return false;
+        }
+        fd.reset(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3));
+        if (!fd.valid()) {
+            error = clonefmt::errnoText(shown);
+            return false;
+        }
+    } else {
+        fd = clonefmt::openRegularFile(file, error);
+        if (!fd.valid()) {
+            return false;
+        }
+    }
+    // Checked bytes only: the file is read once, to its end, into a copy nobody else can change,
+    // and the check and all that follows read the copy. Standard input can only be read once.
+    if (!args.key.empty() || standardInput) {
+        struct stat st;
+        const std::uint64_t size =
+            ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+        fd = clonefmt::privateCopy(fd.get(), size, error);
+        if (!fd.valid()) {
+            error = shown + ": " + error;
+            return false;
+        }
+    }
+    const bool checked = args.key.empty() ? clonefmt::readCloneFileInfo(fd.get(), info, error)
+                                          : clonefmt::verifyCloneFile(fd.get(), shown, key, info, error);
     if (!checked) {
-        error = !args.key.empty() ? file + ": verification failed: " + error : fd.valid() ? file + ": " + error : error;
+        error = shown + (args.key.empty() ? ": " : ": verification failed: ") + error;
     }
     return checked;
 }
@@ -170,8 +223,9 @@ bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name
             !isManifestName(relative)) {
             return true;
         }
-        if (m.size > kMaxManifest) {
-            err = "manifest " + m.name + " is larger than " + std::to_string(kMaxManifest) + " bytes";
+        if (m.size > clonefmt::kMaxManifestBytes) {
+            err = "manifest " + printable(relative) + " refused: larger than " +
+                  std::to_string(clonefmt::kMaxManifestBytes) + " bytes";
             return false;
         }
         manifest.resize(static_cast<std::size_t>(m.size));
@@ -185,9 +239,36 @@ bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name
             got += static_cast<std::size_t>(n);
         }
         name = relative;
+        if (!clonefmt::manifestShapeOk(manifest, err)) {
+            err = "manifest " + relative + " refused: " + err;
+            return false;
+        }
         return true;
     };
     return clonefmt::walkTarGz(fd, info.archiveOffset, info.archiveSize, visit, error);
+}
+
+bool checkManifest(const std::string& name, const std::string& manifest, std::string& verdict, std::string& error)
+{
+    if (name.empty()) {
+        verdict = "no manifest";
+    } else if (clonefmt::emptyManifest(manifest)) {
+        verdict = "empty manifest";
+    } else if (!clonefmt::validateManifest(manifest, schemaDir(), name.substr(0, name.size() - 4), error)) {
+        error = "manifest " + name + ": " + error;
+        return false;
+    } else {
+        verdict = "manifest valid";
+    }
+    return true;
+}
+
+bool verifiedManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& error)
+{
+    std::string name;
+    std::string manifest;
+    std::string verdict;
+    return readManifest(fd, info, name, manifest, error) && checkManifest(name, manifest, verdict, error);
 }
 
 std::string schemaDir()

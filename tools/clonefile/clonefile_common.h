@@ -42,6 +42,13 @@ int failure(const std::string& message);
 // UTF-8 written as \ooo (a backslash as \\), so that it can go to a terminal. KEEPTAB leaves tabs.
 std::string printable(const std::string& text, bool keepTab = false);
 
+// TEXT with control characters and bytes that are not valid UTF-8 as \ooo, but tabs, line ends and
+// backslashes as they are: for text that stays text (a manifest, a message) on a terminal.
+std::string terminalSafe(const std::string& text);
+
+// " \u2192 " where the locale's character set is UTF-8, else " -> ".
+std::string arrow();
+
 // TEXT as a JSON string literal in ASCII: control characters and everything beyond ASCII as \uXXXX
 // escapes; a byte that is not part of valid UTF-8 as \uDCXX (a lone low surrogate, the byte in its
 // low eight bits, as Python's "surrogateescape" reads it back).
@@ -58,6 +65,14 @@ bool isManifestName(const std::string& relative);
 // none).
 bool readManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& name, std::string& manifest,
                   std::string& error);
+
+// Holds a manifest read by readManifest to its schema: true when there is none, it is empty or it
+// validates, with VERDICT saying which; false with ERROR naming the fault.
+bool checkManifest(const std::string& name, const std::string& manifest, std::string& verdict, std::string& error);
+
+// The manifest of the archive at FD read and held to its schema, for the commands that do not look
+// at it otherwise: a file verify refuses is refused by every command given --key.
+bool verifiedManifest(int fd, const clonefmt::CloneFileInfo& info, std::string& error);
 
 // The folder of the manifest schemas.
 std::string schemaDir();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include <libxml/parser.h>
@@ -20,7 +21,6 @@ namespace clonetool {
 
 namespace {
 
-constexpr std::size_t kMaxManifest = 64u << 20;
 
 constexpr std::uint64_t kFnvOffset = 1469598103934665603ull;
 constexpr std::uint64_t kFnvPrime = 1099511628211ull;
@@ -290,8 +290,9 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
         hashes.clear();
         kept.clear();
         const bool manifest = index.manifestName.empty() && m.isFile() && isManifestName(f.relative);
-        if (manifest && m.size > kMaxManifest) {
-            err = "manifest " + printable(m.name) + " is larger than " + std::to_string(kMaxManifest) + " bytes";
+        if (manifest && m.size > clonefmt::kMaxManifestBytes) {
+            err = "manifest " + printable(f.relative) + " refused: larger than " +
+                  std::to_string(clonefmt::kMaxManifestBytes) + " bytes";
             return false;
         }
         bool hashing = false;
@@ -347,6 +348,12 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
             }
             if (hashing) {
                 hasher.finish(hashes);
+                if (wants.hashPool != nullptr && wants.hashPool->size() + hashes.size() <= kMaxLinesKept) {
+                    f.hashed = true;
+                    f.hashesAt = static_cast<std::uint32_t>(wants.hashPool->size());
+                    f.hashCount = static_cast<std::uint32_t>(hashes.size());
+                    wants.hashPool->insert(wants.hashPool->end(), hashes.begin(), hashes.end());
+                }
             }
             if (wants.sha256 && !sha.finish(f.sha256)) {
                 err = "cannot hash member " + printable(m.name);
@@ -358,6 +365,11 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
             ++index.files;
         }
         if (manifest) {
+            // Refused before any parser sees it, so no command expands it.
+            if (!clonefmt::manifestShapeOk(kept, err)) {
+                err = "manifest " + f.relative + " refused: " + err;
+                return false;
+            }
             index.manifestName = f.relative;
             index.manifest = kept;
         }
@@ -370,20 +382,30 @@ bool indexArchive(int fd, const clonefmt::CloneFileInfo& info, const IndexWants&
     if (!clonefmt::walkTarGz(fd, info.archiveOffset, info.archiveSize, visit, error)) {
         return false;
     }
-    // By name; of a name that occurs twice, the later member (the one tar leaves on disk).
-    std::stable_sort(index.members.begin(), index.members.end(),
-                     [](const MemberFacts& a, const MemberFacts& b) { return a.relative < b.relative; });
-    std::vector<MemberFacts> unique;
-    unique.reserve(index.members.size());
-    for (MemberFacts& m : index.members) {
-        if (!unique.empty() && unique.back().relative == m.relative) {
-            m.occurrences = unique.back().occurrences + 1;
-            unique.back() = std::move(m);
+    // By name; of a name that occurs twice, the later member (the one tar leaves on disk). Sorted
+    // and thinned in place: a copy or std::stable_sort's buffer would double the peak.
+    std::vector<MemberFacts>& all = index.members;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i].occurrences = static_cast<std::uint32_t>(i);  // archive order, until counted below
+    }
+    std::sort(all.begin(), all.end(), [](const MemberFacts& a, const MemberFacts& b) {
+        const int order = a.relative.compare(b.relative);
+        return order != 0 ? order < 0 : a.occurrences < b.occurrences;
+    });
+    std::size_t unique = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (unique > 0 && all[unique - 1].relative == all[i].relative) {
+            const std::uint32_t seen = all[unique - 1].occurrences;
+            all[unique - 1] = std::move(all[i]);
+            all[unique - 1].occurrences = seen + 1;
         } else {
-            unique.push_back(std::move(m));
+            if (unique != i) {  // a string moved onto itself would be left empty
+                all[unique] = std::move(all[i]);
+            }
+            all[unique++].occurrences = 1;
         }
     }
-    index.members.swap(unique);
+    all.resize(unique);
     return true;
 }
 
@@ -394,7 +416,8 @@ bool parseManifest(const std::string& xml, std::vector<Element>& elements, std::
     const clonefmt::XmlDocument doc = clonefmt::readUntrustedXml(xml, detail);
     const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (root == nullptr) {
-        error = "not well-formed XML" + (detail.empty() ? std::string() : ": " + detail);
+        error = detail.compare(0, 8, "refused:") == 0 ? detail
+                : "not well-formed XML" + (detail.empty() ? std::string() : ": " + detail);
         return false;
     }
     collect(root, "", 0, elements);
@@ -583,7 +606,18 @@ bool unifiedDiff(const std::string& a, const std::string& b, const std::string& 
     const std::vector<std::string> lb = splitLines(b);
     std::vector<char> script;
     // The trace grows with the square of the edits: 1,000 of them take about 8 MB.
-    if (!editScript(lineHashesOf(a), lineHashesOf(b), 1000, script)) {
+    // Lines are matched by their text: each distinct line gets a number of its own.
+    std::map<std::string, std::uint64_t> ids;
+    const auto idsOf = [&ids](const std::vector<std::string>& lines) {
+        std::vector<std::uint64_t> out;
+        out.reserve(lines.size());
+        for (const std::string& l : lines) {
+            out.push_back(ids.emplace(l, ids.size()).first->second);
+        }
+        return out;
+    };
+    const std::vector<std::uint64_t> idsA = idsOf(la);
+    if (!editScript(idsA, idsOf(lb), 1000, script)) {
         return false;
     }
     if (std::all_of(script.begin(), script.end(), [](char s) { return s == '='; })) {

@@ -45,7 +45,10 @@ struct MemberFacts {
     std::uint32_t mode = 0;
     char type = '0';    // '0' file, '1' hard link, '2' symbolic link, '5' directory, ...
     bool text = false;  // a file without a NUL byte
+    bool hashed = false;  // its line hashes are in IndexWants::hashPool from HASHESAT, HASHCOUNT of them
     std::uint32_t occurrences = 1;  // members of this name in the archive
+    std::uint32_t hashesAt = 0;
+    std::uint32_t hashCount = 0;
 };
 
 // What one pass over an archive does with each member's data besides counting.
@@ -53,6 +56,9 @@ struct IndexWants {
     bool sha256 = false;
     // Line hashes of text members of up to kMaxLinesPerMember lines, handed to EACH.
     bool lineHashes = false;
+    // Where to keep the line hashes of text members, up to kMaxLinesKept in all, rather than in a
+    // container per member: a million members cost 16 bytes each, not a map node and a vector.
+    std::vector<std::uint64_t>* hashPool = nullptr;
     // Whether to keep the member's data (up to kMaxParsedMember bytes) for EACH.
     std::function<bool(const MemberFacts&)> keep;
     // Called after each member. HASHES is null unless every line was hashed; DATA is null unless

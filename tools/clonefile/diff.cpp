@@ -198,18 +198,18 @@ std::string changeText(const MemberChange& c)
     const MemberFacts& b = *c.b;
     std::vector<std::string> parts;
     if (a.type != b.type) {
-        parts.push_back(std::string(typeName(a.type)) + " \u2192 " + typeName(b.type));
+        parts.push_back(typeName(a.type) + arrow() + typeName(b.type));
     }
     if (a.mode != b.mode) {
-        parts.push_back("mode " + octalMode(a.mode) + " \u2192 " + octalMode(b.mode));
+        parts.push_back("mode " + octalMode(a.mode) + arrow() + octalMode(b.mode));
     }
     if (a.target != b.target) {
-        parts.push_back("target " + printable(a.target) + " \u2192 " + printable(b.target));
+        parts.push_back("target " + printable(a.target) + arrow() + printable(b.target));
     }
     if (a.type == '0' && b.type == '0' && a.sha256 != b.sha256) {
         parts.push_back(a.size == b.size ? plural(a.size, "byte", "bytes")
-                                         : std::to_string(a.size) + " \u2192 " + plural(b.size, "byte", "bytes"));
-        parts.push_back("sha256 " + shortSha(a) + " \u2192 " + shortSha(b));
+                                         : std::to_string(a.size) + arrow() + plural(b.size, "byte", "bytes"));
+        parts.push_back("sha256 " + shortSha(a) + arrow() + shortSha(b));
     }
     if (textChange(c)) {
         parts.push_back(c.counted ? std::string(c.lines.exact ? "" : "about ") + plural(c.lines.added, "line", "lines") +
@@ -225,10 +225,13 @@ std::string changeText(const MemberChange& c)
 
 void writeHuman(const Side& a, const Side& b, const Comparison& c, bool content, Output& out)
 {
+    if (c.same()) {
+        return;  // as diff(1): the exit status says it
+    }
     out << "--- " << printable(a.file) << " (" << a.info.cloneType << " " << a.info.name << ")\n";
     out << "+++ " << printable(b.file) << " (" << b.info.cloneType << " " << b.info.name << ")\n";
     for (const HeaderChange& h : c.header) {
-        out << h.shown << ": " << printable(h.a) << " \u2192 " << printable(h.b) << "\n";
+        out << h.shown << ": " << printable(h.a) << arrow() << printable(h.b) << "\n";
     }
     const auto section = [&out](const char* title, std::size_t count) {
         if (count > 0) {
@@ -256,8 +259,8 @@ void writeHuman(const Side& a, const Side& b, const Comparison& c, bool content,
         if (e.a != nullptr && e.b != nullptr) {
             const std::string before = elementText(*e.a);
             const std::string after = elementText(*e.b);
-            out << "  ~ " << printable(e.a->path) << before << " \u2192"
-                << (after.compare(0, 2, ": ") == 0 ? after.substr(1) : after) << "\n";
+            out << "  ~ " << printable(e.a->path) << before << arrow()
+                << (after.compare(0, 2, ": ") == 0 ? after.substr(2) : after) << "\n";
         }
     }
     std::size_t removed = 0, added = 0;
@@ -284,15 +287,16 @@ void writeHuman(const Side& a, const Side& b, const Comparison& c, bool content,
         }
     }
     const std::size_t total = c.header.size() + c.elements.size() + c.members.size();
-    out << (total == 0 ? std::string("no differences") : plural(total, "difference", "differences")) << "\n";
+    out << plural(total, "difference", "differences") << "\n";
     for (const MemberChange& m : c.members) {
-        if (!content || m.a == nullptr || m.b == nullptr) {
-            continue;
+        if (!content) {
+            break;
         }
         if (!m.diff.empty()) {
             out << "\n" << m.diff;
         } else if (!m.omitted.empty()) {
-            out << "\n" << printable(m.a->relative) << ": content not shown (" << m.omitted << ")\n";
+            out << "\n" << printable((m.a != nullptr ? m.a : m.b)->relative) << ": content not shown (" << m.omitted
+                << ")\n";
         }
     }
 }
@@ -434,23 +438,11 @@ int cmdDiff(const Args& args)
     Side& b = sides[1];
 
     // A's text members keep their line hashes (within a budget); B's are compared as they pass.
-    std::map<std::string, std::vector<std::uint64_t>> linesOfA;
-    std::size_t kept = 0;
+    std::vector<std::uint64_t> linesOfA;
     IndexWants wantsA;
     wantsA.sha256 = true;
     wantsA.lineHashes = true;
-    wantsA.each = [&](const MemberFacts& m, std::vector<std::uint64_t>* hashes, const std::string*, std::string&) {
-        const auto old = linesOfA.find(m.relative);
-        if (old != linesOfA.end()) {
-            kept -= old->second.size();
-            linesOfA.erase(old);
-        }
-        if (hashes != nullptr && kept + hashes->size() <= kMaxLinesKept) {
-            kept += hashes->size();
-            linesOfA[m.relative] = std::move(*hashes);
-        }
-        return true;
-    };
+    wantsA.hashPool = &linesOfA;
     if (!indexArchive(a.fd.get(), a.info, wantsA, a.index, error)) {
         failure(printable(a.file) + ": " + error);
         return kTrouble;
@@ -461,11 +453,11 @@ int cmdDiff(const Args& args)
     wantsB.lineHashes = true;
     wantsB.each = [&](const MemberFacts& m, std::vector<std::uint64_t>* hashes, const std::string*, std::string&) {
         const MemberFacts* old = a.index.find(m.relative);
-        const auto lines = linesOfA.find(m.relative);
         counts.erase(m.relative);
         if (old != nullptr && old->type == '0' && m.type == '0' && old->sha256 != m.sha256 && hashes != nullptr &&
-            lines != linesOfA.end()) {
-            counts[m.relative] = {true, countLineChanges(lines->second, *hashes)};
+            old->hashed) {
+            const auto from = linesOfA.begin() + old->hashesAt;
+            counts[m.relative] = {true, countLineChanges({from, from + old->hashCount}, *hashes)};
         }
         return true;
     };
@@ -473,8 +465,13 @@ int cmdDiff(const Args& args)
         failure(printable(b.file) + ": " + error);
         return kTrouble;
     }
-    linesOfA.clear();
+    linesOfA = std::vector<std::uint64_t>();
     for (Side* side : {&a, &b}) {
+        std::string verdict;
+        if (!args.key.empty() && !checkManifest(side->index.manifestName, side->index.manifest, verdict, error)) {
+            failure(printable(side->file) + ": verification failed: " + printable(error));
+            return kTrouble;
+        }
         if (!side->index.manifestName.empty() && !parseManifest(side->index.manifest, side->elements, side->manifestError)) {
             side->elements.clear();
         }
@@ -508,30 +505,38 @@ int cmdDiff(const Args& args)
         std::map<std::string, std::string> textB;
         std::map<std::string, std::string*> wantA;
         std::map<std::string, std::string*> wantB;
+        // Changed text members, and added or removed ones (shown against nothing).
         for (MemberChange& m : c.members) {
-            if (m.a == nullptr || m.b == nullptr || m.a->type != '0' || m.b->type != '0' || m.a->sha256 == m.b->sha256) {
+            const bool both = m.a != nullptr && m.b != nullptr;
+            if (both ? m.a->type != '0' || m.b->type != '0' || m.a->sha256 == m.b->sha256
+                     : (m.a != nullptr ? m.a : m.b)->type != '0') {
                 continue;
             }
-            if (!m.a->text || !m.b->text) {
+            if ((m.a != nullptr && !m.a->text) || (m.b != nullptr && !m.b->text)) {
                 m.omitted = "binary";
-            } else if (m.a->size > kMaxContentMember || m.b->size > kMaxContentMember) {
+            } else if ((m.a != nullptr && m.a->size > kMaxContentMember) ||
+                       (m.b != nullptr && m.b->size > kMaxContentMember)) {
                 m.omitted = "too large";
             } else {
-                wantA[m.a->relative] = &textA[m.a->relative];
-                wantB[m.b->relative] = &textB[m.b->relative];
+                if (m.a != nullptr) {
+                    wantA[m.a->relative] = &textA[m.a->relative];
+                }
+                if (m.b != nullptr) {
+                    wantB[m.b->relative] = &textB[m.b->relative];
+                }
             }
         }
-        if (!wantA.empty() && (!collectContent(a, wantA, error) || !collectContent(b, wantB, error))) {
+        if ((!wantA.empty() && !collectContent(a, wantA, error)) || (!wantB.empty() && !collectContent(b, wantB, error))) {
             failure(error);
             return kTrouble;
         }
         for (MemberChange& m : c.members) {
-            if (wantA.count(m.a != nullptr ? m.a->relative : "") == 0 || m.b == nullptr) {
-                continue;
-            }
-            if (!unifiedDiff(textA[m.a->relative], textB[m.b->relative], "a/" + m.a->relative, "b/" + m.b->relative,
-                             m.diff)) {
-                m.omitted = "too many changes";
+            const bool inA = m.a != nullptr && wantA.count(m.a->relative) != 0;
+            const bool inB = m.b != nullptr && wantB.count(m.b->relative) != 0;
+            if ((!inA && !inB) || !unifiedDiff(inA ? textA[m.a->relative] : "", inB ? textB[m.b->relative] : "",
+                                               inA ? "a/" + m.a->relative : "/dev/null",
+                                               inB ? "b/" + m.b->relative : "/dev/null", m.diff)) {
+                m.omitted = inA || inB ? "too many changes" : m.omitted;
             }
         }
     }

@@ -229,7 +229,7 @@ void writeHuman(const Summary& s, Output& out)
         out << "\n";
         for (std::size_t k = 0; k < h.links.size(); ++k) {
             const LinkEntry& link = h.links[k];
-            out << indent << "  " << printable(link.name) << " \u2192 " << printable(link.target) << "  ("
+            out << indent << "  " << printable(link.name) << arrow() << printable(link.target) << "  ("
                 << (h.linkMembers[k].empty() ? std::string("certificate not in this clone file") : printable(h.linkMembers[k]))
                 << ")\n";
         }
