@@ -124,20 +124,6 @@ TEST_F(PackagingTest, ArchiveCommandRunsInExportTreeWithFixedArguments)
     EXPECT_EQ(readFile(record + ".cwd"), std::string(real) + "/xpaths/tmp_cloningData/cloningExport\n");
 }
 
-// An archive command stopped at the time limit is said to be one, and nothing of it is signed.
-TEST_F(PackagingTest, StoppedArchiveCommandIsSaidToBeStopped)
-{
-    placeExport();
-    ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
-    // cppcheck-suppress unreadVariable ; replaces the tool for as long as it lives
-    ScopedTool tar(root() + "/hanging", "tar", "exec sleep 30");
-    EXPECT_EQ(exportTo(out_), 1);
-    EXPECT_TRUE(anyError("Command stopped after 1 s: tar -cz -b 64 -f "));
-    EXPECT_TRUE(logged("ERROR", "Archive command did not finish; " + out_ + "/cloning.tar is not made"));
-    EXPECT_FALSE(exists(out_ + "/cloning.tar"));
-    EXPECT_FALSE(exists(cloneFile(out_)));
-}
-
 TEST_F(PackagingTest, UnenterableExportTreeIsNotArchived)
 {
     // No export tree: archiving "." would pack whatever directory the process is in.
@@ -171,7 +157,7 @@ TEST_F(PackagingTest, ShellSyntaxInOutputDirectoryRunsNothing)
 enum class InTheWay {
     EmptyDirectoryNamedLikeCloneFile, DirectoryNamedLikeCloneFile, OldCloneFileInReadOnlyDirectory,
     OverlongOutputLocation, StaleArchiveWhereArchiveCommandDoesNotFit, StaleArchiveAndFailingArchiveCommand,
-    FullOutputDisk, FullStagingDisk, SerialNumberXmlCannotHold, ManifestOutsideNamespace, ManifestWithUnknownElement,
+    ArchiveCommandStopped, FullOutputDisk, FullStagingDisk, SerialNumberXmlCannotHold, ManifestOutsideNamespace, ManifestWithUnknownElement,
     EarlierCloneFilesAndNoManifest
 };
 
@@ -197,6 +183,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     std::string out = out_;
     std::unique_ptr<TmpfsMount> mount;
     std::unique_ptr<ScopedTool> tar;
+    std::unique_ptr<ScopedEnv> limit;
     placeExport();
     std::string wholeError;  // an ERROR record expected whole
     switch (c.what) {
@@ -234,6 +221,11 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
         // An archive of an earlier export must not be signed in place of the missing one.
         archiveTree(path(CLONE_EXPORT_TREE), out + "/cloning.tar");
         tar.reset(new ScopedTool(root() + "/failing", "tar", "exit 1"));
+        break;
+    case InTheWay::ArchiveCommandStopped:
+        limit.reset(new ScopedEnv("CLONE_COMMAND_TIME_LIMIT", "1"));
+        tar.reset(new ScopedTool(root() + "/hanging", "tar", "exec sleep 30"));
+        wholeError = "Archive command did not finish; " + out + "/cloning.tar is not made";
         break;
     case InTheWay::FullOutputDisk: {
         out = root() + "/small";
@@ -306,7 +298,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
         expectExportTreeGoneAttributeListsKept();
     }
     if (c.what == InTheWay::StaleArchiveWhereArchiveCommandDoesNotFit ||
-        c.what == InTheWay::StaleArchiveAndFailingArchiveCommand) {
+        c.what == InTheWay::StaleArchiveAndFailingArchiveCommand || c.what == InTheWay::ArchiveCommandStopped) {
         EXPECT_FALSE(exists(out + "/cloning.tar")) << "the stale archive is removed before anything can fail";
     }
 }
@@ -324,6 +316,8 @@ INSTANTIATE_TEST_SUITE_P(
                      1, {"Archive command for "}},
         InTheWayCase{"StaleArchiveAndFailingArchiveCommand", InTheWay::StaleArchiveAndFailingArchiveCommand, 1,
                      {"Clone Creation Failed - file size is zero"}},
+        InTheWayCase{"ArchiveCommandStopped", InTheWay::ArchiveCommandStopped, 1,
+                     {"Command stopped after 1 s: tar -cz -b 64 -f "}},
         InTheWayCase{"FullOutputDisk", InTheWay::FullOutputDisk, 1,
                      {"Clone file ", "Clone Creation Failed - file size is zero"}},
         InTheWayCase{"FullStagingDisk", InTheWay::FullStagingDisk, 1, {"Manifest "}},

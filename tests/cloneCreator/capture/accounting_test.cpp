@@ -35,17 +35,6 @@ TEST_P(ToolCaseTest, OnlyAWholeDumpIsStagedAndNamed)
 
 CLONE_CASES_WITH_FAULTS(Dumps, ToolCaseTest, kDumps, kToolFaults, kSharedToolFaults, kDumps[0]);
 
-// The dump holds every row as the database has it: a NUL byte or a byte that is not UTF-8 loses
-// nothing.
-TEST_F(CaptureTest, DumpKeepsEveryByte)
-{
-    const std::string rows("id|name\n1|a\0b\n2|\xff\xfe caf\xe9\n", 24);
-    makeDirs(path("/config/sql"));
-    writeFile(path("/config/sql/dab_contacts"), rows);
-    EXPECT_EQ(creator.cloneAddressBooksHelper(node()), TRUE);
-    EXPECT_EQ(readFile(path(DATA "addressBook/dab_clone")), "[dab_contacts]\n" + rows);
-}
-
 // A failed address book dump leaves its directory, so the address book certificates, staged below
 // it with a single mkdir, are still captured.
 TEST_F(CaptureTest, FailedAddressBookDumpKeepsTheCertificatesParent)
