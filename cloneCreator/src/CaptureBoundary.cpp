@@ -605,8 +605,9 @@ bool replaceDeviceFile(DeviceFolders& folders, const DeviceFile& from, const cha
     ok = out.valid() && ::close(out.release()) == 0 && ok;
     ok = ok && ::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) == 0;
     if (!ok) {
+        const SystemError why;
         (void)::unlinkat(dir.get(), temporary.c_str(), 0);
-        CLONE_LOG(logSpecError, "%s cannot be written", dest);
+        CLONE_LOG(logSpecError, "%s cannot be written: %s", dest, why.text());
         return false;
     }
     (void)::fsync(dir.get());

@@ -539,7 +539,8 @@ void CloneGroupsProcessor::appendAttributesToList(cloneutil::InputFile& subGroup
         }
     }
     if (std::ferror(out.get()) != 0 || std::fclose(out.release()) != 0) {
-        CLONE_LOG(logSpecError, "cannot write output file");
+        const cloneutil::SystemError why;
+        CLONE_LOG(logSpecError, "cannot write output file: %s", why.text());
         exportIncomplete = true;
     }
 }

@@ -104,7 +104,9 @@ bool CloneCreator::prepareStagingDirectory()
     // secret, and anything another user could plant in it would travel in the clone file.
     const std::string path = cloneutil::withoutTrailingSlashes(cloneutil::devicePath(CLONE_STAGING_DIR));
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        CLONE_LOG(logSpecError, "Staging directory %s cannot be made; no export runs", CLONE_STAGING_DIR);
+        const cloneutil::SystemError why;
+        CLONE_LOG(logSpecError, "Staging directory %s cannot be made: %s; no export runs", CLONE_STAGING_DIR,
+                  why.text());
         return false;
     }
     const cloneutil::Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -114,7 +116,9 @@ bool CloneCreator::prepareStagingDirectory()
         return false;
     }
     if ((st.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
-        CLONE_LOG(logSpecError, "Staging directory %s cannot be made owner-only; no export runs", CLONE_STAGING_DIR);
+        const cloneutil::SystemError why;
+        CLONE_LOG(logSpecError, "Staging directory %s cannot be made owner-only: %s; no export runs", CLONE_STAGING_DIR,
+                  why.text());
         return false;
     }
     return true;
@@ -146,10 +150,14 @@ bool removeStale(const char* file, const char* what)
 {
     struct stat st;
     // A read-only file system refuses even to remove what is not there; only a file that stays counts.
-    if (std::remove(file) == 0 || ::lstat(file, &st) != 0) {
+    if (std::remove(file) == 0) {
         return true;
     }
-    CLONE_LOG(logSpecError, "%s %s of an earlier export cannot be removed", what, file);
+    const cloneutil::SystemError why;
+    if (::lstat(file, &st) != 0) {
+        return true;
+    }
+    CLONE_LOG(logSpecError, "%s %s of an earlier export cannot be removed: %s", what, file, why.text());
     return false;
 }
 
@@ -230,12 +238,15 @@ void CloneCreator::generateCompressedFile()
     }
 
     if (::access(outputLocationOfDLM.c_str(), F_OK) == -1 && xmkdir(outputLocationOfDLM.data(), 0755) != 0) {
-        CLONE_LOG(logSpecError, "Output location %s cannot be created", outputLocationOfDLM.c_str());
+        const cloneutil::SystemError why;
+        CLONE_LOG(logSpecError, "Output location %s cannot be created: %s", outputLocationOfDLM.c_str(),
+                  why.text());
     }
     // Owner-only from its first byte: tar writes into this file, keeping its mode.
     const cloneutil::Fd made(::open(archive, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!made.valid()) {
-        CLONE_LOG(logSpecError, "Archive %s cannot be created", archive);
+        const cloneutil::SystemError why;
+        CLONE_LOG(logSpecError, "Archive %s cannot be created: %s", archive, why.text());
         return;
     }
     const int status = cloneutil::runCommand(command, exportTree.c_str());

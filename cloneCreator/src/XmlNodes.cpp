@@ -63,7 +63,8 @@ bool saveManifest(const char* path, xmlDocPtr doc)
     if (writeManifest(path, doc)) {
         return true;
     }
-    CLONE_LOG(logSpecError, "Manifest %s cannot be saved", path);
+    const SystemError why;
+    CLONE_LOG(logSpecError, "Manifest %s cannot be saved: %s", path, why.text());
     return false;
 }
 

@@ -98,7 +98,9 @@ public:
             if (errno == ENOENT) {
                 return true;
             }
-            CLONE_LOG(logSpecError, "Export lock %s cannot be opened; no export runs", CLONE_EXPORT_LOCK);
+            const cloneutil::SystemError why;
+            CLONE_LOG(logSpecError, "Export lock %s cannot be opened: %s; no export runs", CLONE_EXPORT_LOCK,
+                      why.text());
             return false;
         }
         const unsigned limit = cloneutil::commandTimeLimit();

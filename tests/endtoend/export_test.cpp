@@ -38,60 +38,11 @@ namespace {
 
 using namespace clonetest;
 
-// Where the sample groups place every kind of data, and which elements survive pruning. The SNMP
-// community strings have nothing to stage, and the address book certificates none either: with the
-// network group first they come before the address book, whose directory they are staged in.
-const std::string kOtherDevicesOutline = "CloningManifest[xmlns=http://www.clonecreator.local/ConfigManifest]"
-                                         "[xmlns:xsi=http://www.w3.org/2001/XMLSchema-instance]"
-                                         "[xsi:schemaLocation=http://www.clonecreator.local/ConfigManifest "
-                                         "CloningManifest.xsd]\n"
-                                         "  cloningData\n"
-                                         "    version: 1.0.0\n"
-                                         "    cloningAttributes\n"
-                                         "      nvRAM: data/cloneStorage/nvm_clone\n"
-                                         "      configServer: data/cloneStorage/cfg_clone\n"
-                                         "      ccsNVM: data/cloneStorage/ccs_clone\n"
-                                         "      dataStore: data/cloneStorage/ds_clone\n"
-                                         "      ccsDataStore: data/cloneStorage/ds_ccs_clone\n"
-                                         "    ipSettings\n"
-                                         "      ipTables\n"
-                                         "        defaultRules: data/ipTables/ipTablesDefaultRules.cfg\n"
-                                         "        customRules: data/ipTables/ipTablesCustomRules.cfg\n"
-                                         "      ipsec: data/ipSec/cfgipsec.xml\n"
-                                         "      dlmEnable: data/ipTables/dlmEnableClone\n"
-                                         "    Certificates\n"
-                                         "      ipsecCertificates: data/ipSec/trusted/\n"
-                                         "      domainCertificates: data/domainCertificates/domainCertificates.ln\n"
-                                         "      rootCertificates: data/rootCertificates/rootCertificates.ln\n"
-                                         "    snmp\n"
-                                         "      trapKeyList: data/snmp/trap_reg\n"
-                                         "    templates\n"
-                                         "      default: data/defaultTemplate/\n"
-                                         "      scanToHome: data/s2HomeTemplate/\n"
-                                         "      templatePool: data/mailbox/template/pool/\n"
-                                         "      scanToDefaults: data/scanto_defaults/\n"
-                                         "    singleTouchScanSettings\n"
-                                         "      singleTouchScanImages: data/singleTouch/\n"
-                                         "      singleTouchScanSetting: data/singleTouch/single_touch_clone\n"
-                                         "    mailbox: data/mailbox/cfg_clone_mailbox\n"
-                                         "    addressbooks\n"
-                                         "      version[number=1.0.0]\n"
-                                         "        addressbookData: data/addressBook/dab_clone\n"
-                                         "    accounting\n"
-                                         "      accountingMode\n"
-                                         "        qtm: data/qtm/qtm_clone\n"
-                                         "      accountingValidation\n"
-                                         "        qtmExceptions: data/qtmException/qtm_exception_clone\n"
-                                         "        jbaExceptions: data/jbaException/jba_exception_clone\n"
-                                         "      accountingAttributes\n"
-                                         "        fdiAttributes: data/fdiAttributes/fdiAttributes\n"
-                                         "    posAttributes: data/pos/\n"
-                                         "    cmlAttributes: data/cmlAttributes/cmlAttributes\n"
-                                         "    copy\n"
-                                         "      saveJobList\n"
-                                         "        saveJob: data/copySvcJob/\n"
-                                         "    customLogo: data/customLogo/\n"
-                                         "    serviceRegistryAttributes: data/serviceRegistry/srtFile\n";
+// Where the sample groups place every kind of data, and which elements survive pruning, one line
+// per element (tests/endtoend/demo-outline.txt). The SNMP community strings have nothing to stage,
+// and the address book certificates none either: with the network group first they come before
+// the address book, whose directory they are staged in.
+const std::string kOtherDevicesOutline = readFile(DEMO_OUTLINE_PATH);
 
 // What the sample plug-ins write for the attributes the fixture gives the device: every attribute
 // of their own name space, in name order, the last value of a name.

@@ -85,7 +85,8 @@ void removeFile(const char* file)
 // the capture helper learns that the list is lost.
 void dropList(const char* operation, const char* list)
 {
-    CLONE_LOG(logSpecError, "%s: %s cannot be written completely and is dropped", operation, list);
+    const cloneutil::SystemError why;
+    CLONE_LOG(logSpecError, "%s: %s cannot be written completely and is dropped: %s", operation, list, why.text());
     removeFile(list);
 }
 

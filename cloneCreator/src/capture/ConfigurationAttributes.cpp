@@ -70,7 +70,8 @@ bool renameFile(const char* from, const char* to)
 
 void logUnwritten(const char* helper, const char* path)
 {
-    CLONE_LOG(logSpecError, "%s: %s cannot be written", helper, path);
+    const cloneutil::SystemError why;
+    CLONE_LOG(logSpecError, "%s: %s cannot be written: %s", helper, path, why.text());
 }
 
 // configClient did not end by itself (or never ran): what it appended is not all of the values.

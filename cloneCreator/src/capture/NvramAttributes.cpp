@@ -72,8 +72,9 @@ bool_t CloneCreator::cloneNVRAMHelper(xmlNodePtr xmlCurrentGroupPtr)
     }
     if (isRebootRequired() && !writeRebootMarker()) {
         // Installed without the restart, the saved network settings would not take effect.
-        CLONE_LOG(logSpecError, "%s: %s cannot be written; NVRAM attributes are not cloned", "cloneNVRAMHelper",
-                  REBOOT_MARKER);
+        const cloneutil::SystemError why;
+        CLONE_LOG(logSpecError, "%s: %s cannot be written: %s; NVRAM attributes are not cloned", "cloneNVRAMHelper",
+                  REBOOT_MARKER, why.text());
         removeFile(REBOOT_MARKER);
         removeFile(NVM_CLONE);
         removeFile(NVRAM_ATTR_LIST);

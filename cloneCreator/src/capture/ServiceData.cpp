@@ -208,7 +208,9 @@ bool_t CloneCreator::cloneDLMEnableHelper(xmlNodePtr xmlCurrentGroupPtr)
             }
             // Written at once, so a file that did not take every line is never named.
             if (!writeWhole(DLM_ENABLE_FILE, states)) {
-                CLONE_LOG(logSpecError, "%s cannot be written; the DLM enable state is not cloned", DLM_ENABLE_FILE);
+                const cloneutil::SystemError why;
+                CLONE_LOG(logSpecError, "%s cannot be written: %s; the DLM enable state is not cloned", DLM_ENABLE_FILE,
+                          why.text());
                 removeFile(DLM_ENABLE_FILE);
                 result = FALSE;
             }
@@ -248,7 +250,8 @@ bool_t CloneCreator::clonePosAttributesHelper(xmlNodePtr xmlCurrentGroupPtr)
         CLONE_LOG(logSpecInfo, "Saving %s to the config value file", settings.c_str());
         const bool written = std::fwrite(settings.data(), 1, settings.size(), file.get()) == settings.size();
         if (std::fclose(file.release()) != 0 || !written) {
-            CLONE_LOG(logSpecError, "%s cannot be written; POS config settings are not cloned", POS_FILE);
+            const cloneutil::SystemError why;
+            CLONE_LOG(logSpecError, "%s cannot be written: %s; POS config settings are not cloned", POS_FILE, why.text());
             removeFile(POS_FILE);
         } else if (cloneutil::setNodeText(xmlCurrentGroupPtr, "data/pos/")) {
             result = TRUE;
