@@ -20,7 +20,7 @@ FLOORS = [
     ("captures", ["CloneCreator.h", "capture/*", "CloningExportPortal"]),
     ("staging and boundary", ["Staging", "CaptureBoundary", "Descriptors", "InputFile", "XmlNodes",
                               "ConfigValue"]),
-    ("commands and device paths", ["Command", "DevicePath", "StagingPaths", "Handles", "CloneLog"]),
+    ("commands and device paths", ["Command", "HostGuard", "DevicePath", "StagingPaths", "Handles", "CloneLog"]),
 ]
 
 
