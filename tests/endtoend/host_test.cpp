@@ -105,7 +105,12 @@ protected:
             const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             const bool logWritable = resource != RLIMIT_FSIZE && spare >= 0;
             ::close(spare);
-            const int result = exportTo(out, kGroups);
+            int result = 1;
+            try {
+                result = exportTo(out, kGroups);
+            } catch (...) {
+                std::abort();  // as in a C host: nothing above createCloneDLM catches
+            }
             ::_exit(result != 0 && logWritable && messages("ERROR").empty() ? 3 : result);
         }
         int status = -1;
