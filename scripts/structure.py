@@ -20,7 +20,8 @@ FLOORS = [
     ("captures", ["CloneCreator.h", "capture/*", "CloningExportPortal"]),
     ("staging and boundary", ["Staging", "CaptureBoundary", "Descriptors", "InputFile", "XmlNodes",
                               "ConfigValue"]),
-    ("commands and device paths", ["Command", "DevicePath", "StagingPaths", "Handles", "CloneLog", "LogNotes"]),
+    ("commands and device paths", ["Command", "HostGuard", "DevicePath", "StagingPaths", "Handles", "CloneLog",
+                                   "LogNotes"]),
 ]
 
 

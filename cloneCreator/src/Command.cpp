@@ -20,6 +20,7 @@
 #include "CloneLog.h"
 #include "DevicePath.h"
 #include "Handles.h"
+#include "HostGuard.h"
 
 namespace cloneutil {
 
@@ -267,6 +268,7 @@ int runCommand(const char* command, const char* dir)
         setup.devNull = devNull.valid() ? ::fcntl(devNull.get(), F_DUPFD_CLOEXEC, 3) : -1;
     }
     const Fd devNull(setup.devNull);
+    const ForkClosed devNullInForks(devNull.get());
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         char text[256];
@@ -275,6 +277,7 @@ int runCommand(const char* command, const char* dir)
         return -1;
     }
     const Fd reportIn(ends[0]);
+    const ForkClosed reportInInForks(reportIn.get());
     // Above the standard descriptors too, so the child's fixing of those cannot replace it.
     Fd reportOut(::fcntl(ends[1], F_DUPFD_CLOEXEC, 3));
     ::close(ends[1]);
@@ -285,7 +288,10 @@ int runCommand(const char* command, const char* dir)
         return -1;
     }
     setup.report = reportOut.get();
+    // A host's fork() keeping this end would hold the start-up report open for as long as it lives.
+    ForkClosed reportOutInForks(reportOut.get());
     const pid_t pid = startChild(setup);
+    reportOutInForks.drop();
     reportOut.reset();
     if (pid == -1) {
         char text[256];  // strerror_r: this call's buffer, not one all of the host's threads share
@@ -307,6 +313,7 @@ int runCommand(const char* command, const char* dir)
         return -1;
     }
     const Fd notice = childEndNotice(pid);
+    const ForkClosed noticeInForks(notice.get());
     int status = -1;
     switch (waitUntil(pid, notice, Clock::now() + std::chrono::seconds(limit), true, status)) {
     case Ended::Yes:

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
 
@@ -18,6 +20,7 @@
 #include "DevicePath.h"
 #include "ExportSummary.h"
 #include "Handles.h"
+#include "HostGuard.h"
 #include "Loader.h"
 #include "ManifestSchema.h"
 #include "Staging.h"
@@ -114,11 +117,14 @@ public:
             const struct timespec pause = {0, 20000000};
             ::nanosleep(&pause, nullptr);
         }
+        // A host's fork() must not keep it: the child's copy would hold the lock for its whole life.
+        inForks_.hold(fd_.get());
         return true;
     }
 
 private:
     cloneutil::Fd fd_;  // closing it lets the lock go
+    cloneutil::ForkClosed inForks_;  // dropped before fd_ closes
 };
 
 // The export's steps: groups, plug-ins, walk and save, prune, archive, sign. 0 only for a clone
@@ -141,13 +147,21 @@ int runExport(CloneCreator& creator, bool rootUsable, const std::string& rootPro
     // The export tree lives only within one call, whichever step ends it (a killed export's too).
     struct ExportTreeGone {
         CloneCreator& creator;
-        ~ExportTreeGone() { creator.removeExportTree(); }
+        ~ExportTreeGone()
+        {
+            try {
+                creator.removeExportTree();
+            } catch (...) {
+                // Unwinding already (out of memory): the next export's clean-up takes the rest.
+            }
+        }
     } exportTreeGone{creator};
     // Whatever an earlier export left in the output directory is not this one's; and a refused
     // password captures nothing at all.
     if (!creator.removeStaleCloneFile() || !creator.removeUnsignedArchives() || !creator.authenticate(password)) {
         return 1;
     }
+    cloneutil::removeStaleTempFiles(creator.outputLocationOfDLM.c_str());
     const std::string dlmType = creator.createGroups(groupNameLine);
 
     kel::plugin::Loader<cloning::Plugin> loader("cloning", &cloneutil::cloningPortal());
@@ -193,17 +207,11 @@ std::timed_mutex& exportTurn()
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outputLocation, const char* password,
-                                                                     char* groupNameLine)
+namespace {
+
+// The export itself, which may throw: createCloneDLM turns anything thrown into result 1.
+int exportOnce(char* outputLocation, const char* password, char* groupNameLine)
 {
-    std::unique_lock<std::timed_mutex> turn(exportTurn(), std::defer_lock);
-    const unsigned limit = cloneutil::commandTimeLimit();
-    if (!turn.try_lock_for(std::chrono::seconds(limit))) {
-        CLONE_LOG(logSpecLibEnter, "createCloneDLM");
-        CLONE_LOG(logSpecError, "Another export of this process still ran after %u s; no export runs", limit);
-        CLONE_LOG(logSpecLibReturn, "createCloneDLM");
-        return 1;
-    }
     std::string rootProblem;
     const bool rootUsable = cloneutil::refreshDeviceRoot(&rootProblem);
     CLONE_LOG(logSpecLibEnter, "createCloneDLM");
@@ -211,6 +219,15 @@ extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outpu
     if (outputLocation == nullptr || outputLocation[0] != '/') {
         CLONE_LOG(logSpecError, "Output location %s is not an absolute path",
                   outputLocation != nullptr ? outputLocation : "(null)");
+        CLONE_LOG(logSpecLibReturn, "createCloneDLM");
+        return 1;
+    }
+    // A tool short of descriptors writes nothing and may still end well: a clone file with empty
+    // members would pass for whole.
+    const long free = cloneutil::freeDescriptors();
+    if (free < cloneutil::kExportDescriptors) {
+        CLONE_LOG(logSpecError, "Only %ld descriptors free under RLIMIT_NOFILE, an export needs %ld; no export runs",
+                  free, cloneutil::kExportDescriptors);
         CLONE_LOG(logSpecLibReturn, "createCloneDLM");
         return 1;
     }
@@ -224,4 +241,47 @@ extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outpu
     }
     CLONE_LOG(logSpecLibReturn, "createCloneDLM");
     return status;
+}
+
+// After an exception: no clone file and no archive of this call stays. Best effort; a second
+// failure here is left to the next export's clean-up.
+void clearAfterException(char* outputLocation, const char* what) noexcept
+{
+    try {
+        CLONE_LOG(logSpecError, "Export ended early (%s); no clone file is made", what);
+        if (outputLocation != nullptr && outputLocation[0] == '/') {
+            CloneCreator creator(outputLocation);
+            creator.removeStaleCloneFile();
+            creator.removeUnsignedArchives();
+        }
+        CLONE_LOG(logSpecLibReturn, "createCloneDLM");
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int createCloneDLM(char* outputLocation, const char* password,
+                                                                     char* groupNameLine)
+{
+    // A write past the host's RLIMIT_FSIZE fails with EFBIG instead of killing the host.
+    const cloneutil::FileSizeSignalBlocked fileSizeSignalBlocked;
+    std::unique_lock<std::timed_mutex> turn(exportTurn(), std::defer_lock);
+    try {
+        const unsigned limit = cloneutil::commandTimeLimit();
+        if (!turn.try_lock_for(std::chrono::seconds(limit))) {
+            CLONE_LOG(logSpecLibEnter, "createCloneDLM");
+            CLONE_LOG(logSpecError, "Another export of this process still ran after %u s; no export runs", limit);
+            CLONE_LOG(logSpecLibReturn, "createCloneDLM");
+            return 1;
+        }
+        return exportOnce(outputLocation, password, groupNameLine);
+    } catch (const std::bad_alloc&) {
+        clearAfterException(outputLocation, "out of memory");
+    } catch (const std::exception& e) {
+        clearAfterException(outputLocation, e.what());
+    } catch (...) {
+        clearAfterException(outputLocation, "unknown exception");
+    }
+    return 1;
 }

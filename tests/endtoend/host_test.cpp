@@ -6,9 +6,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -85,6 +88,34 @@ protected:
                 EXPECT_TRUE(contains(names, member)) << cloneFile << ": " << member;
             }
         }
+    }
+
+    // An export in a fresh child process under LIMIT of RESOURCE: its exit status, 3 for a result 1
+    // without an ERROR (looked for when the log itself is not under the limit: a file-size limit or
+    // no descriptor left to open it).
+    int exportUnderLimit(int resource, rlim_t limit, const std::string& out)
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            clearLog();
+            struct rlimit set = {limit, limit};
+            if (::setrlimit(resource, &set) != 0) {
+                ::_exit(4);
+            }
+            const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            const bool logWritable = resource != RLIMIT_FSIZE && spare >= 0;
+            ::close(spare);
+            int result = 1;
+            try {
+                result = exportTo(out, kGroups);
+            } catch (...) {
+                std::abort();  // as in a C host: nothing above createCloneDLM catches
+            }
+            ::_exit(result != 0 && logWritable && messages("ERROR").empty() ? 3 : result);
+        }
+        int status = -1;
+        EXPECT_EQ(::waitpid(child, &status, 0), child);
+        return status;
     }
 
     // Children that send no signal when they end: an emulator may not make them.
@@ -295,6 +326,92 @@ TEST_F(HostTest, OverlappingExportsTakeTurns)
         << ::testing::PrintToString(messages("ERROR"));
     EXPECT_EQ(readFile(path(CLONE_STAGING_DIR "earlier")), "kept");
     EXPECT_FALSE(exists(out + "/cloning.dlm"));
+}
+
+// A host thread that fork()s long-lived children during an export: they keep nothing of it, so the
+// next export finds the lock free at once.
+TEST_F(HostTest, HostForksKeepNoLock)
+{
+    std::vector<pid_t> forked;
+    HostThread forker([&] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        if (pid > 0) {
+            forked.push_back(pid);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+    EXPECT_EQ(exportTo(root() + "/first", kGroups), 0);
+    forker.stop();
+    ASSERT_FALSE(forked.empty());
+    const ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(exportTo(root() + "/second", kGroups), 0) << ::testing::PrintToString(messages("ERROR"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    for (pid_t pid : forked) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+}
+
+// Limits a host may run under end an export with result 1 and an ERROR, never with a signal; a
+// result 0 is a clone file that verifies with every tool's member whole. Each export in a fresh
+// process.
+TEST_F(HostTest, ResourceLimitsEndAnExportNeverTheHost)
+{
+    ASSERT_EQ(exportTo(root() + "/sized", kGroups), 0);
+    struct stat sized;
+    ASSERT_EQ(::stat((root() + "/sized/cloning.dlm").c_str(), &sized), 0);
+    const rlim_t cloneSize = static_cast<rlim_t>(sized.st_size);
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t vm = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+    struct Row {
+        const char* name;
+        int resource;
+        std::vector<rlim_t> limits;
+    };
+    std::vector<rlim_t> addressSpace;
+    for (rlim_t kib : {0, 128, 256, 384, 512, 768, 1024, 1536, 2048, 4096, 8192, 16384, 32768, 65536, 131072,
+                       262144}) {
+        addressSpace.push_back(vm + kib * 1024);
+    }
+    std::vector<rlim_t> descriptors;
+    for (rlim_t n = 4; n <= 32; ++n) {
+        descriptors.push_back(n);
+    }
+    const Row rows[] = {
+        {"address space", RLIMIT_AS, addressSpace},
+        {"file size", RLIMIT_FSIZE, {1, cloneSize / 2, cloneSize - 1, cloneSize, cloneSize + 4096, 4 * cloneSize}},
+        {"descriptors", RLIMIT_NOFILE, descriptors},
+    };
+    int exported = 0;
+    for (const Row& row : rows) {
+        for (rlim_t limit : row.limits) {
+            SCOPED_TRACE(std::string(row.name) + " " + std::to_string(limit));
+            const std::string out = root() + "/limited" + std::to_string(exported++);
+            const int status = exportUnderLimit(row.resource, limit, out);
+            ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+            ASSERT_NE(WEXITSTATUS(status), 3) << "result 1 without an ERROR";
+            if (WEXITSTATUS(status) != 0) {
+                EXPECT_FALSE(exists(out + "/cloning.dlm"));
+                continue;
+            }
+            const std::string unpacked = root() + "/unpacked" + std::to_string(exported);
+            ASSERT_EQ(clonefile({"extract", "--key", signingPublicKey(), out + "/cloning.dlm", unpacked}).status, 0);
+            for (const std::string& member : kToolMembers) {
+                struct stat st;
+                EXPECT_TRUE(::stat((unpacked + "/" + member).c_str(), &st) == 0 && st.st_size > 0) << member;
+            }
+        }
+    }
+    // A partial hidden temp file of the signing step is taken away by the next export.
+    writeFile(root() + "/sized/.cloning.dlm.Ab12Cd", "partial");
+    EXPECT_EQ(exportTo(root() + "/sized", kGroups), 0);
+    EXPECT_FALSE(exists(root() + "/sized/.cloning.dlm.Ab12Cd"));
 }
 
 }  // namespace
