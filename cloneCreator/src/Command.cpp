@@ -298,25 +298,26 @@ int runCommand(const char* command, const char* dir)
         CLONE_LOG(logSpecError, "Command cannot be started (%s): %s", ::strerror_r(errno, text, sizeof text), command);
         return -1;
     }
-    // Empty at the child's start-up end when the shell runs; else which step failed and why.
-    StartFailure failure = {0, 0};
-    ssize_t got;
-    while ((got = ::read(reportIn.get(), &failure, sizeof failure)) == -1 && errno == EINTR) {
-    }
-    if (got == static_cast<ssize_t>(sizeof failure)) {
-        int status = 0;
-        while (::waitpid(pid, &status, __WALL) == -1 && errno == EINTR) {
-        }
-        char text[256];
-        CLONE_LOG(logSpecError, "Command cannot be started (%s: %s): %s", stepName(static_cast<StartStep>(failure.step)),
-                  ::strerror_r(failure.error, text, sizeof text), command);
-        return -1;
-    }
     const Fd notice = childEndNotice(pid);
     const ForkClosed noticeInForks(notice.get());
     int status = -1;
     switch (waitUntil(pid, notice, Clock::now() + std::chrono::seconds(limit), true, status)) {
     case Ended::Yes:
+        // A child that could not become the shell wrote which step failed before it ended with 127;
+        // a tool's own 127 comes with no report. Read only now, never waited for: a host's fork can
+        // hold the pipe's write end open for as long as its child lives.
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+            StartFailure failure = {0, 0};
+            struct pollfd ready = {reportIn.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0 &&
+                ::read(reportIn.get(), &failure, sizeof failure) == static_cast<ssize_t>(sizeof failure)) {
+                char text[256];
+                CLONE_LOG(logSpecError, "Command cannot be started (%s: %s): %s",
+                          stepName(static_cast<StartStep>(failure.step)), ::strerror_r(failure.error, text, sizeof text),
+                          command);
+                return -1;
+            }
+        }
         return status;
     case Ended::Lost:
         // Taken by someone else: whether the command did its work is unknown.

@@ -251,7 +251,7 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
                                                   "</CloningManifest>\n");
         ASSERT_NE(std::system(("dd if=/dev/zero of=" + quoted(staging + "fill") + " bs=4k 2>/dev/null").c_str()), 0)
             << "the disk should have filled up";
-        wholeError = "Manifest " + path(CLONE_MANIFEST_CLONE) + " cannot be saved";
+        wholeError = "Manifest " + path(CLONE_MANIFEST_CLONE) + " cannot be saved: No space left on device";
         break;
     }
     case InTheWay::SerialNumberXmlCannotHold:

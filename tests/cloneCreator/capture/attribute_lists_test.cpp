@@ -140,7 +140,7 @@ TEST_F(AttributeListTest, FullDiskDropsTheList)
         op(creator);
         EXPECT_FALSE(exists(path(kList))) << name;
         EXPECT_EQ(messages("ERROR"),
-                  Strings{name + ": " + kList + " cannot be written completely and is dropped"});
+                  Strings{name + ": " + kList + " cannot be written completely and is dropped: No space left on device"});
     }
 }
 

@@ -95,7 +95,7 @@ TEST_F(NvramTest, FullDiskGivesUpTheCapture)
     EXPECT_FALSE(exists(path(kStorage) + "nvm_clone"));
     EXPECT_FALSE(exists(path(kList)));
     EXPECT_EQ(messages("ERROR"),
-              Strings{"cloneNVRAMHelper: " + kMarker + " cannot be written; NVRAM attributes are not cloned"});
+              Strings{"cloneNVRAMHelper: " + kMarker + " cannot be written: No space left on device; NVRAM attributes are not cloned"});
 }
 
 // A self clone saves its list unfiltered and copies the default NVM.xml beside it, also when the

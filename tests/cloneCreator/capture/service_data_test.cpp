@@ -115,7 +115,7 @@ const DlmCase kDlmCases[] = {
     {"IpTablesIsAFile", "a\n", {"a"}, {}, nullptr, {kNotCloned}, {"Creating " + kData + "ipTables/ is failed"},
      Trap::IpTablesIsAFile},
     {"DiskFull", "a\n", {"a"}, {}, nullptr, {kNotCloned},
-     {kDlmFile + " cannot be written; the DLM enable state is not cloned"}, Trap::DiskFull},
+     {kDlmFile + " cannot be written: No space left on device; the DLM enable state is not cloned"}, Trap::DiskFull},
 };
 
 class DlmEnableTest : public CaptureTest, public ::testing::WithParamInterface<DlmCase> {};
@@ -190,7 +190,7 @@ TEST_F(CaptureTest, PosSettingsOnAFullDisk)
         const char* options;
         std::string error;
     } cases[] = {{"nr_inodes=2", "POS config settings unable to be cloned - cannot create file."},
-                 {"size=64k", kPosFile + " cannot be written; POS config settings are not cloned"}};
+                 {"size=64k", kPosFile + " cannot be written: No space left on device; POS config settings are not cloned"}};
     for (const auto& c : cases) {
         TmpfsMount mount(path(kData), c.options);
         CLONE_SKIP_UNLESS_MOUNTED(mount);
