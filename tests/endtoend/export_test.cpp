@@ -164,29 +164,28 @@ TEST_F(OddDeviceRootTest, DemoExportFillsEveryHelpersElementAndRunsNothingHidden
                                         [&](const std::string& line) { return elementName(line) == row.first; });
         EXPECT_EQ(filled, row.first != "pclFont" && row.first != "communityString") << row.first;
     }
-    const auto summary = [this]() {
-        std::vector<std::string> found;
-        for (const std::string& m : messages("INFO")) {
-            if (m.rfind("Clone file elements: ", 0) == 0) {
-                found.push_back(m);
-            }
-        }
+    // The one summary record: what it names as filled comes before " left out:".
+    const auto summary = [this](const std::string& out) {
+        clearLog();
+        EXPECT_EQ(exportTo(root() + out, "SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP "
+                                         "CLONE_TO_SELF_GROUP "),
+                  0);
+        std::vector<std::string> found = messages("INFO");
+        found.erase(std::remove_if(found.begin(), found.end(),
+                                   [](const std::string& m) { return m.rfind("Clone file elements: ", 0) != 0; }),
+                    found.end());
         EXPECT_EQ(found.size(), 1U) << ::testing::PrintToString(found);
-        return found.empty() ? std::string() : found.back();
+        return found.empty() ? std::string() : found.back() + " ";
     };
     const auto filled = [](const std::string& record, const std::string& name) {
         const std::string list = record.substr(0, record.find(" left out:")) + " ";
         return list.find(" " + name + " ") != std::string::npos || list.find(" " + name + ";") != std::string::npos;
     };
-    const std::string all = summary();
+    const std::string all = summary("/out1");
     EXPECT_TRUE(filled(all, "version") && filled(all, "templatePool")) << all;
     EXPECT_NE(all.find("communityString (its capture found nothing on the device)"), std::string::npos) << all;
-    clearLog();
     std::filesystem::remove_all(path("/xpaths/temp/template/pool/usb"));
-    ASSERT_EQ(exportTo(root() + "/out2", "SCAN_GROUP NETWORK_GROUP SECURITY_GROUP ACCOUNTING_GROUP PRINT_GROUP "
-                                         "CLONE_TO_SELF_GROUP "),
-              0);
-    const std::string withoutUsb = summary();
+    const std::string withoutUsb = summary("/out2");
     EXPECT_FALSE(filled(withoutUsb, "templatePool")) << withoutUsb;
     EXPECT_NE(withoutUsb.find("templatePool (its capture left it empty: USB Templates are not able retrieved)"),
               std::string::npos)
@@ -249,7 +248,6 @@ const Attack kAttacks[] = {
     {"IPsecCertificate", {{kSslDir + "trusted/evil.pem", "-> @secret"}}, "evil.pem", {}, {"./data/ipSec/trusted/demoRootCA.pem"}},
     {"DomainCertificate", {{kSslDir + "domain/evil.pem", "-> @secret"}}, "evil.pem", {}, {}},
     {"StoredJob", {{kJobs + "evil.xml", "-> @secret"}}, "evil.xml", {}, {"./data/copySvcJob/job_01.xml"}},
-    {"StoredJobToTheVerifier", {{kJobs + "evil.xml", "-> @verifier"}}, "evil.xml", {}, {"./data/copySvcJob/job_01.xml"}},
     {"ScanButtonImage", {{kScanImages + "custom_scan_3_evil.png", "-> @secret"}}, "custom_scan_3_evil.png", {},
      {"./data/singleTouch/custom_scan_1_email.png"}},
     {"UploadedLogo", {{"/xpaths/customer_logo/uploaded_logo.png", "-> @secret"}}, "uploaded_logo.png", {}, {}},

@@ -102,7 +102,7 @@ protected:
             if (::setrlimit(resource, &set) != 0) {
                 ::_exit(4);
             }
-            const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            const int spare = ::fcntl(2, F_DUPFD_CLOEXEC, 0);
             const bool logWritable = resource != RLIMIT_FSIZE && spare >= 0;
             ::close(spare);
             int result = 1;
@@ -369,43 +369,33 @@ TEST_F(HostTest, ResourceLimitsEndAnExportNeverTheHost)
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     const rlim_t vm = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
-    struct Row {
-        const char* name;
-        int resource;
-        std::vector<rlim_t> limits;
-    };
-    std::vector<rlim_t> addressSpace;
+    std::vector<std::pair<int, rlim_t>> limits;  // resource, limit
     for (rlim_t kib : {0, 128, 256, 384, 512, 768, 1024, 1536, 2048, 4096, 8192, 16384, 32768, 65536, 131072,
                        262144}) {
-        addressSpace.push_back(vm + kib * 1024);
+        limits.emplace_back(RLIMIT_AS, vm + kib * 1024);
     }
-    std::vector<rlim_t> descriptors;
+    for (rlim_t size : {rlim_t{1}, cloneSize / 2, cloneSize - 1, cloneSize, cloneSize + 4096, 4 * cloneSize}) {
+        limits.emplace_back(RLIMIT_FSIZE, size);
+    }
     for (rlim_t n = 4; n <= 32; ++n) {
-        descriptors.push_back(n);
+        limits.emplace_back(RLIMIT_NOFILE, n);
     }
-    const Row rows[] = {
-        {"address space", RLIMIT_AS, addressSpace},
-        {"file size", RLIMIT_FSIZE, {1, cloneSize / 2, cloneSize - 1, cloneSize, cloneSize + 4096, 4 * cloneSize}},
-        {"descriptors", RLIMIT_NOFILE, descriptors},
-    };
     int exported = 0;
-    for (const Row& row : rows) {
-        for (rlim_t limit : row.limits) {
-            SCOPED_TRACE(std::string(row.name) + " " + std::to_string(limit));
-            const std::string out = root() + "/limited" + std::to_string(exported++);
-            const int status = exportUnderLimit(row.resource, limit, out);
-            ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-            ASSERT_NE(WEXITSTATUS(status), 3) << "result 1 without an ERROR";
-            if (WEXITSTATUS(status) != 0) {
-                EXPECT_FALSE(exists(out + "/cloning.dlm"));
-                continue;
-            }
-            const std::string unpacked = root() + "/unpacked" + std::to_string(exported);
-            ASSERT_EQ(clonefile({"extract", "--key", signingPublicKey(), out + "/cloning.dlm", unpacked}).status, 0);
-            for (const std::string& member : kToolMembers) {
-                struct stat st;
-                EXPECT_TRUE(::stat((unpacked + "/" + member).c_str(), &st) == 0 && st.st_size > 0) << member;
-            }
+    for (const auto& [resource, limit] : limits) {
+        SCOPED_TRACE("resource " + std::to_string(resource) + " limit " + std::to_string(limit));
+        const std::string out = root() + "/limited" + std::to_string(exported++);
+        const int status = exportUnderLimit(resource, limit, out);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        ASSERT_NE(WEXITSTATUS(status), 3) << "result 1 without an ERROR";
+        if (WEXITSTATUS(status) != 0) {
+            EXPECT_FALSE(exists(out + "/cloning.dlm"));
+            continue;
+        }
+        const std::string unpacked = root() + "/unpacked" + std::to_string(exported);
+        ASSERT_EQ(clonefile({"extract", "--key", signingPublicKey(), out + "/cloning.dlm", unpacked}).status, 0);
+        for (const std::string& member : kToolMembers) {
+            struct stat st;
+            EXPECT_TRUE(::stat((unpacked + "/" + member).c_str(), &st) == 0 && st.st_size > 0) << member;
         }
     }
     // A partial hidden temp file of the signing step is taken away by the next export.
