@@ -394,10 +394,10 @@ private:
                 return false;
             }
             struct stat there;
-            const bool made = ::mkdirat(to, name.c_str(), 0700) == 0 ||
-                              (::fstatat(to, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(there.st_mode));
+            const bool folderMade = ::mkdirat(to, name.c_str(), 0700) == 0 ||
+                                    (::fstatat(to, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(there.st_mode));
             madeHere(relative);
-            if (!made) {
+            if (!folderMade) {
                 copied_ = false;
                 return false;
             }
@@ -464,13 +464,13 @@ private:
             clonefmt::MemberFault::None) {
             madeHere(relative);
             struct stat own;
-            const bool made = ::symlinkat(text.c_str(), to, name.c_str()) == 0;
-            if (made && ::fstatat(from, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0) {
+            const bool linkMade = ::symlinkat(text.c_str(), to, name.c_str()) == 0;
+            if (linkMade && ::fstatat(from, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0) {
                 const struct timespec times[2] = {{own.st_atim.tv_sec, 0}, {own.st_mtim.tv_sec, 0}};
                 (void)::fchownat(to, name.c_str(), own.st_uid, own.st_gid, AT_SYMLINK_NOFOLLOW);
                 (void)::utimensat(to, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
             }
-            copied_ = made && copied_;
+            copied_ = linkMade && copied_;
             return false;
         }
         if (S_ISDIR(st.st_mode)) {

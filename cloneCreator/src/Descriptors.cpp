@@ -343,6 +343,7 @@ struct Removal {
 
 bool removeAt(int dirfd, const std::string& name, int depth, Removal& r);
 
+// NOLINTNEXTLINE(misc-no-recursion): removeAt descends only to a bounded depth, then moves the rest up
 bool emptyFolder(int fd, int depth, Removal& r)
 {
     std::vector<FolderEntry> entries;
@@ -353,6 +354,7 @@ bool emptyFolder(int fd, int depth, Removal& r)
     return removed;
 }
 
+// NOLINTNEXTLINE(misc-no-recursion): as emptyFolder
 bool removeAt(int dirfd, const std::string& name, int depth, Removal& r)
 {
     if (::unlinkat(dirfd, name.c_str(), 0) == 0 || errno == ENOENT) {

@@ -202,7 +202,7 @@ bool CloneCreator::authenticate(const char* password)
 
 void CloneCreator::generateCompressedFile()
 {
-    ExportTreeRemoval removeExportTree(*this);
+    ExportTreeRemoval treeRemoval(*this);
     archiveWritten = false;
 
     cloneutil::PathBuffer archive;

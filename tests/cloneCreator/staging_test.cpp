@@ -151,11 +151,11 @@ TEST_F(DeviceTest, PathsBelowAFolderNeverLeaveIt)
     for (const bool walk : {false, true}) {
         cloneutil::resolveByWalkOnly(walk);
         for (const auto& c : cases) {
-            for (const auto links : {cloneutil::Links::None, cloneutil::Links::Beneath}) {
-                SCOPED_TRACE(std::string(c.path) + (walk ? " walked" : "") + (links == cloneutil::Links::None ? "" : " beneath"));
-                const int expected = links == cloneutil::Links::None ? c.none : c.beneath;
+            for (const auto allowed : {cloneutil::Links::None, cloneutil::Links::Beneath}) {
+                SCOPED_TRACE(std::string(c.path) + (walk ? " walked" : "") + (allowed == cloneutil::Links::None ? "" : " beneath"));
+                const int expected = allowed == cloneutil::Links::None ? c.none : c.beneath;
                 errno = 0;
-                const cloneutil::Fd fd = cloneutil::openBelow(dir.get(), c.path, O_RDONLY, links);
+                const cloneutil::Fd fd = cloneutil::openBelow(dir.get(), c.path, O_RDONLY, allowed);
                 EXPECT_EQ(fd.valid() ? 0 : errno, expected);
                 char byte = 0;
                 EXPECT_TRUE(!fd.valid() || (::read(fd.get(), &byte, 1) == 1 && byte == 'i'));

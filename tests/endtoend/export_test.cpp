@@ -527,7 +527,7 @@ protected:
                         (void)::symlink(secret().c_str(), p.c_str());
                     }
                 }
-                ::usleep(1000);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
     }
@@ -542,7 +542,7 @@ protected:
             ::_exit(exportTo(out, GetParam().groups));
         }
         for (int i = 0; i < 600 && !exists(started); ++i) {
-            ::usleep(50000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         ASSERT_TRUE(exists(started));
         ::kill(host, SIGKILL);
