@@ -348,9 +348,8 @@ TEST_F(HostTest, HostForksKeepNoLock)
     forker.stop();
     ASSERT_FALSE(forked.empty());
     const ScopedEnv limit("CLONE_COMMAND_TIME_LIMIT", "1");
-    const auto start = std::chrono::steady_clock::now();
+    // A lock a child kept would be waited for the time limit, then the export refused.
     EXPECT_EQ(exportTo(root() + "/second", kGroups), 0) << ::testing::PrintToString(messages("ERROR"));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     for (pid_t pid : forked) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
@@ -370,14 +369,24 @@ TEST_F(HostTest, ResourceLimitsEndAnExportNeverTheHost)
     std::ifstream("/proc/self/statm") >> pages;
     const rlim_t vm = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
     std::vector<std::pair<int, rlim_t>> limits;  // resource, limit
+    // An emulator keeps address-space limits to itself and spends descriptors of its own; the
+    // address sanitizer's allocator aborts by design when address space runs out.
+    const bool emulated = std::strlen(CLONEFILE_EMULATOR) != 0;
+#if defined(__SANITIZE_ADDRESS__)
+    const bool sanitized = true;
+#else
+    const bool sanitized = false;
+#endif
     for (rlim_t kib : {0, 128, 256, 384, 512, 768, 1024, 1536, 2048, 4096, 8192, 16384, 32768, 65536, 131072,
                        262144}) {
-        limits.emplace_back(RLIMIT_AS, vm + kib * 1024);
+        if (!emulated && !sanitized) {
+            limits.emplace_back(RLIMIT_AS, vm + kib * 1024);
+        }
     }
     for (rlim_t size : {rlim_t{1}, cloneSize / 2, cloneSize - 1, cloneSize, cloneSize + 4096, 4 * cloneSize}) {
         limits.emplace_back(RLIMIT_FSIZE, size);
     }
-    for (rlim_t n = 4; n <= 32; ++n) {
+    for (rlim_t n = 4; n <= 32 && !emulated; ++n) {
         limits.emplace_back(RLIMIT_NOFILE, n);
     }
     int exported = 0;
