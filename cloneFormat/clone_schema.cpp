@@ -126,7 +126,7 @@ bool manifestShapeOk(const std::string& text, std::string& error)
             std::size_t i = open + 1;
             for (; i < text.size() && (quote != 0 || text[i] != '>'); ++i) {
                 if (quote != 0) {
-                    quote = text[i] == quote ? 0 : quote;
+                    quote = text[i] == quote ? '\0' : quote;
                     if (quote != 0 && text[i] == '&' && !harmlessReference(text, i)) {
                         return refuse(refusedReference);
                     }

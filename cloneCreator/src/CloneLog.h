@@ -27,7 +27,7 @@ public:
     const char* text() const { return text_; }
 
 private:
-    char buf_[128];
+    char buf_[128] = {};
     const char* text_;
 };
 

@@ -79,6 +79,7 @@ bool parseArgs(int argc, char** argv, const char* allowed, Args& args, std::stri
 {
     optind = 0;  // GNU getopt starts afresh
     opterr = 0;  // messages are ours, with the usage line
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the command has one thread
     for (int c; (c = ::getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1;) {
         const std::string given = optind > 0 && optind <= argc ? argv[optind - 1] : "";
         if (c == '?' || c == ':' || std::strchr(allowed, c) == nullptr) {
@@ -892,7 +893,7 @@ int main(int argc, char** argv)
 {
     // A closed pipe ends the command quietly, as it does GNU tools, whatever the parent ignored.
     (void)std::signal(SIGPIPE, SIG_DFL);  // cannot fail for SIGPIPE
-    (void)std::setlocale(LC_CTYPE, "");   // only to know whether the terminal takes UTF-8
+    (void)std::setlocale(LC_CTYPE, "");   // NOLINT(concurrency-mt-unsafe): one thread; to know whether the terminal takes UTF-8
     if (argc < 2) {
         return usageError("no command given");
     }
