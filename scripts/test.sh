@@ -10,6 +10,8 @@ case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 "$src/scripts/install-deps.sh"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CLONE_WERROR:+-DCLONE_WERROR=$CLONE_WERROR}
 cmake --build "$build" -j"$(nproc)"
+# The library's floors: no include up a floor, no files calling each other in a circle.
+python3 "$src/scripts/structure.py" "$build" >/dev/null
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure
 # The README's order: the demo first, then the install must still find every part of the build.
 CLONE_BUILD_DIR=$build "$src/scripts/demo.sh"
