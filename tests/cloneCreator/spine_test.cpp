@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <set>
 #include <filesystem>
 #include <string>
@@ -238,7 +240,8 @@ TEST_F(DeviceTest, RootTooLongOrMissingIsRefusedBeforeAnythingRuns)
 }
 
 // What a table row of an element must agree with, each missing piece named: the schemas declare
-// the element (clonefile verify and the library refuse a manifest with an undeclared one), and a
+// the element (clonefile verify and the library refuse a manifest with an undeclared one; where the
+// tables place it, under that parent), and a
 // plain copy reads inside the device's data trees and lands in the export data.
 std::vector<std::string> missingPieces(const std::string& element, const cloneutil::PlainCopy* copy = nullptr)
 {
@@ -290,6 +293,44 @@ TEST(ElementTablesTest, EveryElementIsKnownEverywhereAndOnce)
     }
     for (const cloneutil::CompanionRow& row : cloneutil::kCertificateCompanions) {
         rows.emplace(row.companion, 0);
+    }
+    // Each element where the tables put it: declared in its parent's type, not just somewhere.
+    std::map<std::string, std::map<std::string, std::string>> typesIn;  // complex type -> element -> type
+    for (const char* file : {"ManifestTypes.xsd", "CloningManifest.xsd"}) {
+        std::istringstream schema(clonetest::readFile(clonetest::sourceDir() + "/schemas/" + file));
+        std::smatch m;
+        std::string type;
+        for (std::string line; std::getline(schema, line);) {
+            if (std::regex_search(line, m, std::regex("complexType name=\"(\\w+)\""))) {
+                type = m[1];
+            } else if (std::regex_search(line, m, std::regex("element name=\"(\\w+)\" type=\"(\\w+)\""))) {
+                typesIn[type][m[1]] = m[2];
+            }
+        }
+    }
+    const auto placed = [&](const std::vector<std::string>& path) {
+        std::string type = "CloningData", parent = "cloningData";
+        for (const std::string& name : path) {
+            const auto found = typesIn[type].find(name);
+            if (found == typesIn[type].end()) {
+                missing.push_back(name + ": not declared under " + parent);
+                return;
+            }
+            type = found->second, parent = name;
+        }
+    };
+    for (const cloneutil::PlainCopyRow& row : cloneutil::kPlainCopies) {
+        std::vector<std::string> path(row.parents.begin(), row.parents.end());
+        path.emplace_back(row.element);
+        if (row.key != nullptr) {
+            placed(path);
+        }
+    }
+    for (const cloneutil::MiscRow& row : cloneutil::kMiscRows) {
+        placed({row.path.begin(), row.path.end()});
+    }
+    for (const cloneutil::CompanionRow& row : cloneutil::kCertificateCompanions) {
+        placed({"Certificates", row.companion});
     }
     for (const auto& [element, count] : rows) {
         EXPECT_LE(count, 1) << element << " has more than one row";
