@@ -96,8 +96,16 @@ int DeviceFolders::root()
     if (!root_.valid()) {
         const std::string& r = deviceRoot();
         root_.reset(::open(r.empty() ? "/" : r.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        closedInForks(root_.get());
     }
     return root_.get();
+}
+
+void DeviceFolders::closedInForks(int fd)
+{
+    if (fd >= 0) {
+        inForks_.push_back(std::make_unique<ForkClosed>(fd));
+    }
 }
 
 int DeviceFolders::staging()
@@ -105,6 +113,7 @@ int DeviceFolders::staging()
     if (!staging_.valid()) {
         // It may be a link (device paths often are); the export checks where it leads before it starts.
         staging_.reset(::open(devicePath(CLONE_STAGING_DIR).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        closedInForks(staging_.get());
     }
     return staging_.get();
 }
@@ -153,6 +162,7 @@ int DeviceFolders::treeOf(const std::string& path, std::string& below)
             CLONE_LOG(logSpecError, "Device folder %s leads through a link; nothing is read from it", key.c_str());
             tree.refused = true;
         }
+        closedInForks(tree.fd.get());
         found = trees_.emplace(key, std::move(tree)).first;
     }
     if (found->second.fd.valid()) {

@@ -13,10 +13,13 @@
 #define CLONE_CAPTUREBOUNDARY_H
 
 #include <map>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 #include "Handles.h"
+#include "HostGuard.h"
 
 namespace cloneutil {
 
@@ -89,9 +92,14 @@ private:
         Fd fd;         // invalid: missing or refused
         bool refused;  // reached through a link (said once)
     };
+    // Registers FD, just opened, to be closed in a host's fork() (see ForkClosed).
+    void closedInForks(int fd);
+
     Fd root_;
     Fd staging_;
     std::map<std::string, Tree> trees_;
+    // Last, so each registration is dropped before its descriptor is closed.
+    std::vector<std::unique_ptr<ForkClosed>> inForks_;
 };
 
 // Copies the device file SRC that a capture names to DEST in the export tree (device paths), with

@@ -17,8 +17,9 @@ namespace cloneutil {
 
 namespace {
 
-// One export at a time holds a handful: a fixed table needs no allocation in the child.
-constexpr int kSlots = 16;
+// One export at a time holds its device folders (one per data tree) and a handful more: a fixed
+// table needs no allocation in the child.
+constexpr int kSlots = 64;
 std::atomic<int> forkClosed[kSlots];
 pthread_once_t atforkOnce = PTHREAD_ONCE_INIT;
 
