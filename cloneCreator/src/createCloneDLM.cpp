@@ -8,7 +8,6 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <libxml/parser.h>
@@ -82,19 +81,21 @@ bool stagingDirUsable()
 }
 
 // One export at a time in the whole device: the staging paths are fixed and the clean-up empties
-// them. Held, as a lock on a file in the staging directory, for as long as it lives; a call waits
-// for another one (of this process or another) up to the command time limit.
+// them. Held, as a record lock on a file in the staging directory, for as long as it lives; a call
+// waits for another one (of another process; this process's calls take turns before) up to the
+// command time limit. A record lock belongs to this process, not to the open file: a child the
+// host forks keeps none of it, even one forked before the descriptor was registered below.
 class DeviceExportLock {
 public:
     bool take()
     {
         const std::string path = cloneutil::devicePath(CLONE_EXPORT_LOCK);
-        fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+        open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         struct stat st;
         if (fd_.valid() && (::fstat(fd_.get(), &st) != 0 || st.st_uid != ::geteuid())) {
             // One another user left could be held by them for ever: it is made anew.
             (void)::unlink(path.c_str());
-            fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+            open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         }
         if (!fd_.valid()) {
             // No staging directory yet: nothing else can be using it, and the group expansion says so.
@@ -108,8 +109,11 @@ public:
         }
         const unsigned limit = cloneutil::commandTimeLimit();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
-        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+        struct flock whole = {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;  // from 0 to the end, however far it grows
+        while (::fcntl(fd_.get(), F_SETLK, &whole) != 0) {
+            if ((errno != EACCES && errno != EAGAIN && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
                 CLONE_LOG(logSpecError, "Another export still held %s after %u s; no export runs", CLONE_EXPORT_LOCK,
                           limit);
                 return false;
@@ -117,13 +121,21 @@ public:
             const struct timespec pause = {0, 20000000};
             ::nanosleep(&pause, nullptr);
         }
-        // A host's fork() must not keep it: the child's copy would hold the lock for its whole life.
-        inForks_.hold(fd_.get());
         return true;
     }
 
 private:
-    cloneutil::Fd fd_;  // closing it lets the lock go
+    void open(const std::string& path, int flags)
+    {
+        inForks_.drop();
+        fd_.reset(::open(path.c_str(), flags, 0600));
+        // Nor the descriptor itself: a host's fork() from now on closes it in the child.
+        inForks_.hold(fd_.get());
+    }
+
+    // Closing it (or any other descriptor of this process on the file) lets the lock go: nothing
+    // else of the library opens the file.
+    cloneutil::Fd fd_;
     cloneutil::ForkClosed inForks_;  // dropped before fd_ closes
 };
 
