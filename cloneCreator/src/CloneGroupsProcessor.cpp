@@ -33,6 +33,7 @@ const char kPreconditionEnd[] = "</PRECONDITION>";
 const char kCopyControllerAttr[] = "HW.copyController.configuration";
 const char kFdiSubgroup[] = "FDI_ATTR";
 const char kFdiMiscKey[] = "<FDIATTRIBUTES>";
+const char kDlmAttrList[] = DLM_ATTR_LIST;
 
 // Longest line of a group definition file (without its line feed); matches the fixed buffers.
 const std::size_t kMaxLineLength = cloneutil::kPathBufferSize - 1;
@@ -445,24 +446,20 @@ void CloneGroupsProcessor::createListName(cloneutil::InputFile& subGroupStream, 
 void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std::string& attrName,
                                        const std::string& endTag, const std::string& outputFile)
 {
-    const std::string cloneFile = CloningManifestFilePath();
+    const std::string cloneFile = cloneutil::StubManifest::CloningManifestFilePath(dlmType);
     CLONE_LOG(logSpecLibEnter, "%s Called", "addXmlNodes");
     if (cloneFile == "NULL") {
         CLONE_LOG(logSpecError, "Error creating path to clone files");
         return;
     }
-    const std::string manifest = cloneutil::devicePath(cloneFile.c_str());
-    if (manifestDoc_ && manifestDocPath_ != manifest) {
-        saveGroupManifest();
+    bool earlierSaved = true;
+    const bool usable = manifest_.use(cloneutil::devicePath(cloneFile.c_str()), dlmType, earlierSaved);
+    if (!earlierSaved) {
+        exportIncomplete = true;
     }
-    if (!manifestDoc_ && ::access(manifest.c_str(), F_OK) != 0) {
-        manifestDoc_.reset(createStubXmlFile());
-        if (!manifestDoc_) {
-            CLONE_LOG(logSpecError, "Failed to create basic stub cloning xml file");
-            return;
-        }
-        manifestDocPath_ = manifest;
-        manifestChanged_ = true;
+    if (!usable) {
+        CLONE_LOG(logSpecError, "Failed to create basic stub cloning xml file");
+        return;
     }
 
     // A section whose file ends before its first attribute line is as empty as one that ends.
@@ -473,46 +470,34 @@ void CloneGroupsProcessor::addXmlNodes(cloneutil::InputFile& subGroupStream, std
         return;
     }
 
-    if (!manifestDoc_) {
-        manifestDoc_ = cloneutil::parseManifest(manifest.c_str());
-        manifestDocPath_ = manifest;
-    }
-    xmlNode* const root = manifestDoc_ ? xmlDocGetRootElement(manifestDoc_.get()) : nullptr;
-    if (root == nullptr || root->children == nullptr || root->children->type != XML_ELEMENT_NODE) {
+    if (manifest_.root() == nullptr) {
         // Rewriting the stub would silently drop what earlier sections added; leave the file alone,
         // so the export reports the broken manifest instead of a clone that lacks data.
         CLONE_LOG(logSpecError, "Failed to parse stub cloning xml file %s, section skipped", cloneFile.c_str());
         exportIncomplete = true;
-        manifestDoc_.reset();
-    } else {
-        xmlDocPtr doc = manifestDoc_.get();
-        const std::string miscKey = subgroupName == kFdiSubgroup ? std::string(kFdiMiscKey) : attrName;
-        itMiscMap = cloneMiscMap.find(miscKey);
-        if (itMiscMap != cloneMiscMap.end()) {
-            addXmlMiscNodes(itMiscMap, doc);
-        } else if (groupName == kSelfGroup) {
-            if (addXmlConfigurationManifestNodes(outputFile, doc)) {
-                appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
-            }
-        } else {
-            addXmlCloningDataNodes(outputFile, doc);
-            appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
-            addXmlDlmEnableNodes(doc);
-        }
+        return;
     }
-    found_ = nullptr;
+    const std::string miscKey = subgroupName == kFdiSubgroup ? std::string(kFdiMiscKey) : attrName;
+    itMiscMap = cloneMiscMap.find(miscKey);
+    if (itMiscMap != cloneMiscMap.end()) {
+        addXmlMiscNodes(itMiscMap);
+    } else if (groupName == kSelfGroup) {
+        if (addXmlConfigurationManifestNodes(outputFile)) {
+            appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
+        }
+    } else {
+        addXmlCloningDataNodes(outputFile);
+        appendAttributesToList(subGroupStream, attrName, endTag, outputFile);
+        addXmlDlmEnableNodes();
+    }
+    manifest_.setFound(nullptr);
 }
 
 void CloneGroupsProcessor::saveGroupManifest()
 {
-    if (manifestDoc_ && manifestChanged_ && !cloneutil::saveManifest(manifestDocPath_.c_str(), manifestDoc_.get())) {
+    if (!manifest_.save()) {
         exportIncomplete = true;
     }
-    manifestDoc_.reset();
-    manifestChanged_ = false;
-    // Its document is gone; never leave a dangling pointer behind. libxml2 itself stays as it
-    // is: the host may be using it.
-    found_ = nullptr;
 }
 
 void CloneGroupsProcessor::appendAttributesToList(cloneutil::InputFile& subGroupStream, std::string& attrName,
@@ -542,5 +527,108 @@ void CloneGroupsProcessor::appendAttributesToList(cloneutil::InputFile& subGroup
         const cloneutil::SystemError why;
         CLONE_LOG(logSpecError, "cannot write output file: %s", why.text());
         exportIncomplete = true;
+    }
+}
+
+void CloneGroupsProcessor::addXmlCloningDataNodes(const std::string& outputFile)
+{
+    xmlNode* const root = manifest_.root();
+    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
+    if (cloningData == nullptr) {
+        return;
+    }
+    bool created = false;
+    xmlNode* const attributes = manifest_.findOrCreate("cloningAttributes", cloningData, cloningData, &created);
+    it = cloneTagMap.find(outputFile);
+    if (it != cloneTagMap.end()) {
+        if (created) {
+            manifest_.addNodeAttributes(attributes, it->second);
+        } else {
+            manifest_.findOrCreate(it->second, cloningData, attributes);
+        }
+    }
+    manifest_.changed();
+}
+
+void CloneGroupsProcessor::addXmlDlmEnableNodes()
+{
+    xmlNode* const root = manifest_.root();
+    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
+    // The DLM list, once it exists, is captured through "dlmEnable" under "ipSettings".
+    if (cloningData != nullptr && ::access(cloneutil::devicePath(kDlmAttrList).c_str(), F_OK) == 0) {
+        xmlNode* const ipSettings = manifest_.findOrCreate("ipSettings", cloningData, cloningData);
+        if (ipSettings != nullptr) {
+            manifest_.findOrCreate("dlmEnable", cloningData, ipSettings);
+        }
+        manifest_.changed();
+    }
+}
+
+bool CloneGroupsProcessor::addXmlConfigurationManifestNodes(const std::string& outFile)
+{
+    xmlNode* const root = manifest_.root();
+    if (root == nullptr) {
+        return false;
+    }
+    it = cloneSelfTagMap.find(outFile);
+    const bool listed = it != cloneSelfTagMap.end();
+    if (listed) {
+        // The capture helper adds "configServer" and "nvRAM" itself.
+        manifest_.findOrCreate("configurationAttributes", root, root);
+        manifest_.changed();
+    }
+    if (subgroupName == "WIRELESS_CERTS") {
+        manifest_.findOrCreate("wirelessCertificates", root, root);
+        manifest_.changed();
+    }
+    return listed;
+}
+
+void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap)
+{
+    xmlNode* const root = manifest_.root();
+    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
+    const std::vector<std::string>& path = itMiscMap->second;
+    if (cloningData == nullptr || path.empty()) {
+        return;
+    }
+    const auto create = [this](xmlNodePtr parent, const std::string& name) {
+        return name == cloneutil::kNumberedElement ? manifest_.addPropAttributes(parent, name)
+                                                   : manifest_.addNodeAttributes(parent, name);
+    };
+
+    itvect = path.begin();
+    xmlNodePtr current;
+    // A path found under "cloningData" is completed where its names are found; a new one is
+    // built in one line below its first element.
+    bool pathFound;
+    if (manifest_.processXmlCurrentNodes(*itvect, cloningData) == 1) {
+        current = manifest_.found();
+        pathFound = true;
+    } else {
+        current = create(cloningData, *itvect);
+        pathFound = false;
+        manifest_.changed();
+    }
+    for (++itvect; itvect != path.end() && current != nullptr; ++itvect) {
+        const std::string& name = *itvect;
+        xmlNode* const start = pathFound ? cloningData : current;
+        if (manifest_.processXmlCurrentNodes(name, start) == 1) {
+            current = manifest_.found();
+        } else {
+            current = create(current, name);
+            manifest_.setFound(current);
+        }
+        manifest_.changed();
+
+        for (const cloneutil::CompanionRow& row : cloneutil::kCertificateCompanions) {
+            if (name == row.element) {
+                xmlNode* const certificates = manifest_.findOrCreate("Certificates", cloningData, cloningData);
+                if (certificates != nullptr) {
+                    manifest_.findOrCreate(row.companion, cloningData, certificates);
+                }
+                manifest_.changed();
+            }
+        }
     }
 }

@@ -9,15 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include <libxml/tree.h>
-#include <libxml/xmlwriter.h>
-
-#include "Handles.h"
 #include "InputFile.h"
-
-// Namespace of the manifest; its path is what readers of a clone file key on.
-#define CLONE_MANIFEST_NAMESPACE "http://www.clonecreator.local/ConfigManifest"
-#define CLONE_XSI_NAMESPACE "http://www.w3.org/2001/XMLSchema-instance"
+#include "StubManifest.h"
 
 class CloneGroupsProcessor {
 public:
@@ -45,26 +38,15 @@ public:
     void appendAttributesToList(cloneutil::InputFile& subGroupStream, std::string& attrName, const std::string& endTag,
                                 const std::string& outputFile);
 
-    // Stub manifest writer.
-    std::string CloningManifestFilePath();
-    xmlDocPtr createStubXmlFile();
-    static int createDoc(xmlTextWriterPtr writer);
-    static int startElement(xmlTextWriterPtr writer, const char* name);
-    static int writeAttribute(xmlTextWriterPtr writer, const char* name, const char* val);
-    static int addElement(xmlTextWriterPtr writer, const char* name, const char* val);
-    static int endElement(xmlTextWriterPtr writer);
-    // Closes the root element and releases the writer, which completes the document.
-    static int endDocument(cloneutil::XmlTextWriter& writer);
-    int processXmlCurrentNodes(const std::string& Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc);
-    xmlNodePtr addNodeAttributes(xmlNodePtr currentNodePtr, const std::string& attrName, xmlDocPtr& doc);
-    xmlNodePtr addPropAttributes(xmlNodePtr currentNodePtr, const std::string& attrName, xmlDocPtr& doc);
+    // Stub manifest builders, one per kind of section.
     // The elements of a section under "cloningData"; its list lines are the caller's to append.
-    void addXmlCloningDataNodes(const std::string& outputFile, xmlDocPtr& doc);
+    void addXmlCloningDataNodes(const std::string& outputFile);
     // "ipSettings"/"dlmEnable", once the DLM list exists.
-    void addXmlDlmEnableNodes(xmlDocPtr& doc);
+    void addXmlDlmEnableNodes();
     // The elements of a section of the self-clone manifest; true when its lines go to OUTFILE.
-    bool addXmlConfigurationManifestNodes(const std::string& outFile, xmlDocPtr& doc);
-    void addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc);
+    bool addXmlConfigurationManifestNodes(const std::string& outFile);
+    // The elements of a misc path.
+    void addXmlMiscNodes(MiscMap::iterator itMiscMap);
 
     ListMap cloneListMap;
     TagMap cloneTagMap;
@@ -85,19 +67,11 @@ public:
     bool exportIncomplete = false;
 
 private:
-    // Name search from START; when nothing is found, a new element NAME under PARENT.
-    xmlNodePtr findOrCreate(const std::string& name, xmlNodePtr start, xmlNodePtr parent, xmlDocPtr& doc,
-                            bool* created = nullptr);
-    void markManifestChanged();
     // Writes the manifest of the group just expanded, if it changed, and lets it go.
     void saveGroupManifest();
 
     // The manifest being filled, read or made once per group rather than once per section.
-    cloneutil::XmlDoc manifestDoc_;
-    std::string manifestDocPath_;
-    bool manifestChanged_ = false;
-    // The element the latest successful name search found; never outlives manifestDoc_.
-    xmlNodePtr found_ = nullptr;
+    cloneutil::StubManifest manifest_;
 };
 
 #endif

@@ -1,21 +1,18 @@
 // The stub manifest: the skeleton written for a clone type, and the elements each section of a
 // group finds or creates at its fixed place in it.
+#include "StubManifest.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <libxml/parser.h>
-
-#include "StagingPaths.h"
-#include "CloneCreator.h"
-#include "CloneGroupsProcessor.h"
 #include "CloneLog.h"
 #include "DevicePath.h"
-#include "ElementTables.h"
+#include "StagingPaths.h"
 #include "XmlNodes.h"
 
-namespace {
+namespace cloneutil {
 
-const char kDlmAttrList[] = DLM_ATTR_LIST;
+namespace {
 
 const xmlChar* xml(const char* text)
 {
@@ -30,13 +27,13 @@ bool isDirectory(const std::string& path)
 
 }  // namespace
 
-std::string CloneGroupsProcessor::CloningManifestFilePath()
+std::string StubManifest::CloningManifestFilePath(const std::string& dlmType)
 {
-    if (::access(cloneutil::devicePath(CLONE_STAGING_DIR).c_str(), F_OK) != 0) {
+    if (::access(devicePath(CLONE_STAGING_DIR).c_str(), F_OK) != 0) {
         CLONE_LOG(logSpecError, "%s is not available. Clone Export is failed", CLONE_STAGING_DIR);
         return "NULL";
     }
-    const std::string exportTree = cloneutil::devicePath(CLONE_EXPORT_TREE);
+    const std::string exportTree = devicePath(CLONE_EXPORT_TREE);
     if (::mkdir(exportTree.c_str(), 0777) != 0 && !isDirectory(exportTree)) {
         CLONE_LOG(logSpecError, "Creating directory %s is failed", CLONE_EXPORT_TREE);
         return "NULL";
@@ -51,7 +48,7 @@ std::string CloneGroupsProcessor::CloningManifestFilePath()
     return "NULL";
 }
 
-int CloneGroupsProcessor::createDoc(xmlTextWriterPtr writer)
+int StubManifest::createDoc(xmlTextWriterPtr writer)
 {
     const int rc = xmlTextWriterStartDocument(writer, nullptr, "UTF-8", nullptr);
     if (rc == -1) {
@@ -60,7 +57,7 @@ int CloneGroupsProcessor::createDoc(xmlTextWriterPtr writer)
     return rc;
 }
 
-int CloneGroupsProcessor::startElement(xmlTextWriterPtr writer, const char* name)
+int StubManifest::startElement(xmlTextWriterPtr writer, const char* name)
 {
     const int rc = xmlTextWriterStartElement(writer, xml(name));
     if (rc == -1) {
@@ -69,7 +66,7 @@ int CloneGroupsProcessor::startElement(xmlTextWriterPtr writer, const char* name
     return rc;
 }
 
-int CloneGroupsProcessor::writeAttribute(xmlTextWriterPtr writer, const char* name, const char* val)
+int StubManifest::writeAttribute(xmlTextWriterPtr writer, const char* name, const char* val)
 {
     const int rc = xmlTextWriterWriteAttribute(writer, xml(name), xml(val));
     if (rc == -1) {
@@ -78,7 +75,7 @@ int CloneGroupsProcessor::writeAttribute(xmlTextWriterPtr writer, const char* na
     return rc;
 }
 
-int CloneGroupsProcessor::addElement(xmlTextWriterPtr writer, const char* name, const char* val)
+int StubManifest::addElement(xmlTextWriterPtr writer, const char* name, const char* val)
 {
     const int rc = xmlTextWriterWriteElement(writer, xml(name), xml(val));
     if (rc == -1) {
@@ -87,7 +84,7 @@ int CloneGroupsProcessor::addElement(xmlTextWriterPtr writer, const char* name, 
     return rc;
 }
 
-int CloneGroupsProcessor::endElement(xmlTextWriterPtr writer)
+int StubManifest::endElement(xmlTextWriterPtr writer)
 {
     const int rc = xmlTextWriterEndElement(writer);
     if (rc == -1) {
@@ -96,7 +93,7 @@ int CloneGroupsProcessor::endElement(xmlTextWriterPtr writer)
     return rc;
 }
 
-int CloneGroupsProcessor::endDocument(cloneutil::XmlTextWriter& writer)
+int StubManifest::endDocument(XmlTextWriter& writer)
 {
     const int rc = endElement(writer.get());
     if (rc == -1) {
@@ -107,14 +104,14 @@ int CloneGroupsProcessor::endDocument(cloneutil::XmlTextWriter& writer)
     return rc;
 }
 
-xmlDocPtr CloneGroupsProcessor::createStubXmlFile()
+xmlDocPtr StubManifest::createStubXmlFile(const std::string& dlmType)
 {
     CLONE_LOG(logSpecLibEnter, "createStubXmlFile");
     xmlDocPtr built = nullptr;
     // The writer feeds the document until it is released, so it is declared after (and released
     // before) the document.
-    cloneutil::XmlDoc doc;
-    cloneutil::XmlTextWriter writer(xmlNewTextWriterDoc(&built, 0));
+    XmlDoc doc;
+    XmlTextWriter writer(xmlNewTextWriterDoc(&built, 0));
     doc.reset(built);
     if (!writer) {
         CLONE_LOG(logSpecError, "failed on creating new TextWriter document");
@@ -152,7 +149,7 @@ xmlDocPtr CloneGroupsProcessor::createStubXmlFile()
 }
 
 // NOLINTNEXTLINE(misc-no-recursion): the stub manifest is built here, as deep as the group files' element paths
-int CloneGroupsProcessor::processXmlCurrentNodes(const std::string& Nodestr, xmlNodePtr currentNode, xmlDocPtr& doc)
+int StubManifest::processXmlCurrentNodes(const std::string& Nodestr, xmlNodePtr currentNode)
 {
     const xmlChar* name = xml(Nodestr.c_str());
     int found = 0;
@@ -162,32 +159,29 @@ int CloneGroupsProcessor::processXmlCurrentNodes(const std::string& Nodestr, xml
             found_ = node;
             found = 1;
         } else if (found == 0) {
-            found = processXmlCurrentNodes(Nodestr, node->children, doc);
+            found = processXmlCurrentNodes(Nodestr, node->children);
         }
     }
     return found;
 }
 
-xmlNodePtr CloneGroupsProcessor::addNodeAttributes(xmlNodePtr currentNodePtr, const std::string& attrName,
-                                                   xmlDocPtr& /*doc*/)
+xmlNodePtr StubManifest::addNodeAttributes(xmlNodePtr currentNodePtr, const std::string& attrName)
 {
-    return cloneutil::appendElement(currentNodePtr, xml(attrName.c_str()));
+    return appendElement(currentNodePtr, xml(attrName.c_str()));
 }
 
-xmlNodePtr CloneGroupsProcessor::addPropAttributes(xmlNodePtr currentNodePtr, const std::string& attrName,
-                                                   xmlDocPtr& doc)
+xmlNodePtr StubManifest::addPropAttributes(xmlNodePtr currentNodePtr, const std::string& attrName)
 {
-    xmlNodePtr node = addNodeAttributes(currentNodePtr, attrName, doc);
+    xmlNodePtr node = addNodeAttributes(currentNodePtr, attrName);
     if (node != nullptr) {
         xmlSetProp(node, xml("number"), xml("1.0.0"));
     }
     return node;
 }
 
-xmlNodePtr CloneGroupsProcessor::findOrCreate(const std::string& name, xmlNodePtr start, xmlNodePtr parent,
-                                              xmlDocPtr& doc, bool* created)
+xmlNodePtr StubManifest::findOrCreate(const std::string& name, xmlNodePtr start, xmlNodePtr parent, bool* created)
 {
-    if (processXmlCurrentNodes(name, start, doc) == 1) {
+    if (processXmlCurrentNodes(name, start) == 1) {
         if (created != nullptr) {
             *created = false;
         }
@@ -196,114 +190,49 @@ xmlNodePtr CloneGroupsProcessor::findOrCreate(const std::string& name, xmlNodePt
     if (created != nullptr) {
         *created = true;
     }
-    return addNodeAttributes(parent, name, doc);
+    return addNodeAttributes(parent, name);
 }
 
-void CloneGroupsProcessor::markManifestChanged()
+bool StubManifest::use(const std::string& path, const std::string& dlmType, bool& saved)
 {
-    // The manifest stays in memory for the whole group and is written once when the group is done.
-    manifestChanged_ = true;
-}
-
-void CloneGroupsProcessor::addXmlCloningDataNodes(const std::string& outputFile, xmlDocPtr& doc)
-{
-    xmlNode* const root = xmlDocGetRootElement(doc);
-    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
-    if (cloningData == nullptr) {
-        return;
+    saved = true;
+    if (doc_ && path_ != path) {
+        saved = save();
     }
-    bool created = false;
-    xmlNode* const attributes = findOrCreate("cloningAttributes", cloningData, cloningData, doc, &created);
-    it = cloneTagMap.find(outputFile);
-    if (it != cloneTagMap.end()) {
-        if (created) {
-            addNodeAttributes(attributes, it->second, doc);
-        } else {
-            findOrCreate(it->second, cloningData, attributes, doc);
+    if (!doc_ && ::access(path.c_str(), F_OK) != 0) {
+        doc_.reset(createStubXmlFile(dlmType));
+        if (!doc_) {
+            return false;
         }
+        changed_ = true;
     }
-    markManifestChanged();
+    path_ = path;
+    return true;
 }
 
-void CloneGroupsProcessor::addXmlDlmEnableNodes(xmlDocPtr& doc)
+xmlNodePtr StubManifest::root()
 {
-    xmlNode* const root = xmlDocGetRootElement(doc);
-    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
-    // The DLM list, once it exists, is captured through "dlmEnable" under "ipSettings".
-    if (cloningData != nullptr && ::access(cloneutil::devicePath(kDlmAttrList).c_str(), F_OK) == 0) {
-        xmlNode* const ipSettings = findOrCreate("ipSettings", cloningData, cloningData, doc);
-        if (ipSettings != nullptr) {
-            findOrCreate("dlmEnable", cloningData, ipSettings, doc);
-        }
-        markManifestChanged();
+    if (!doc_) {
+        doc_ = parseManifest(path_.c_str());
     }
+    xmlNode* const top = doc_ ? xmlDocGetRootElement(doc_.get()) : nullptr;
+    if (top == nullptr || top->children == nullptr || top->children->type != XML_ELEMENT_NODE) {
+        doc_.reset();
+        found_ = nullptr;
+        return nullptr;
+    }
+    return top;
 }
 
-bool CloneGroupsProcessor::addXmlConfigurationManifestNodes(const std::string& outFile, xmlDocPtr& doc)
+bool StubManifest::save()
 {
-    xmlNode* const root = xmlDocGetRootElement(doc);
-    if (root == nullptr) {
-        return false;
-    }
-    it = cloneSelfTagMap.find(outFile);
-    const bool listed = it != cloneSelfTagMap.end();
-    if (listed) {
-        // The capture helper adds "configServer" and "nvRAM" itself.
-        findOrCreate("configurationAttributes", root, root, doc);
-        markManifestChanged();
-    }
-    if (subgroupName == "WIRELESS_CERTS") {
-        findOrCreate("wirelessCertificates", root, root, doc);
-        markManifestChanged();
-    }
-    return listed;
+    const bool written = !doc_ || !changed_ || saveManifest(path_.c_str(), doc_.get());
+    doc_.reset();
+    changed_ = false;
+    // Its document is gone; never leave a dangling pointer behind. libxml2 itself stays as it
+    // is: the host may be using it.
+    found_ = nullptr;
+    return written;
 }
 
-void CloneGroupsProcessor::addXmlMiscNodes(MiscMap::iterator itMiscMap, xmlDocPtr& doc)
-{
-    xmlNode* const root = xmlDocGetRootElement(doc);
-    xmlNode* const cloningData = root != nullptr ? root->children : nullptr;
-    const std::vector<std::string>& path = itMiscMap->second;
-    if (cloningData == nullptr || path.empty()) {
-        return;
-    }
-    const auto create = [this, &doc](xmlNodePtr parent, const std::string& name) {
-        return name == cloneutil::kNumberedElement ? addPropAttributes(parent, name, doc)
-                                                   : addNodeAttributes(parent, name, doc);
-    };
-
-    itvect = path.begin();
-    xmlNodePtr current;
-    // A path found under "cloningData" is completed where its names are found; a new one is
-    // built in one line below its first element.
-    bool pathFound;
-    if (processXmlCurrentNodes(*itvect, cloningData, doc) == 1) {
-        current = found_;
-        pathFound = true;
-    } else {
-        current = create(cloningData, *itvect);
-        pathFound = false;
-        markManifestChanged();
-    }
-    for (++itvect; itvect != path.end() && current != nullptr; ++itvect) {
-        const std::string& name = *itvect;
-        xmlNode* const start = pathFound ? cloningData : current;
-        if (processXmlCurrentNodes(name, start, doc) == 1) {
-            current = found_;
-        } else {
-            current = create(current, name);
-            found_ = current;
-        }
-        markManifestChanged();
-
-        for (const cloneutil::CompanionRow& row : cloneutil::kCertificateCompanions) {
-            if (name == row.element) {
-                xmlNode* const certificates = findOrCreate("Certificates", cloningData, cloningData, doc);
-                if (certificates != nullptr) {
-                    findOrCreate(row.companion, cloningData, certificates, doc);
-                }
-                markManifestChanged();
-            }
-        }
-    }
-}
+}  // namespace cloneutil
