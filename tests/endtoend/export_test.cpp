@@ -210,7 +210,7 @@ struct Attack {
     // Device path (or "sim.tool.NAME" attribute, "tool:PATH" with a script body, or "limit:stack" in
     // bytes): its content, "-> TARGET" a link or "=> TARGET" a hard link ("@secret", "@secretdir",
     // "@verifier", "@key", "@signingkey" for the files below), "<fifo>", "<socket>", "<chardev>",
-    // "<dir>", "<many>" (600 long-named files beside it), "<deep>" (a tree 400 folders deep, past the
+    // "<many>" (600 long-named files beside it), "<deep>" (a tree 400 folders deep, past the
     // paths a clone file can hold), "<sparse>" (24 MiB of hole), "<grow>" (4 MiB, growing to 64
     // once read), "<swap>" (exchanged with a link out, every 100 microseconds), "<tmpfs>" (a 16 MiB file
     // system of its own).
@@ -240,13 +240,13 @@ const char* const kFonts = "<pclFont/>";
 
 const Attack kAttacks[] = {
     // Links out of the device, in each place a capture copies from.
-    {"AddressBookCertificate", {{kEmailCerts + "evil.pem", "-> @secret"}}, "evil.pem", {}, {"./data/addressBook/email_certs/alice.pem"}},
-    {"WirelessCertificate", {{kWireless + "evil.pem", "-> @secret"}}, "evil.pem", {}, {"./data/wirelessCertificates/wirelessClient.pem"}},
-    {"IPsecCertificate", {{kSslDir + "trusted/evil.pem", "-> @secret"}}, "evil.pem", {}, {"./data/ipSec/trusted/demoRootCA.pem"}},
-    {"DomainCertificate", {{kSslDir + "domain/evil.pem", "-> @secret"}}, "evil.pem", {}, {}},
-    {"StoredJob", {{kJobs + "evil.xml", "-> @secret"}}, "evil.xml", {}, {"./data/copySvcJob/job_01.xml"}},
-    {"ScanButtonImage", {{kScanImages + "custom_scan_3_evil.png", "-> @secret"}}, "custom_scan_3_evil.png", {},
-     {"./data/singleTouch/custom_scan_1_email.png"}},
+    {"LinkOutInEveryFlatFolder",
+     {{kEmailCerts + "evil.pem", "-> @secret"}, {kWireless + "evil.pem", "-> @secret"},
+      {kSslDir + "trusted/evil.pem", "-> @secret"}, {kSslDir + "domain/evil.pem", "-> @secret"},
+      {kJobs + "evil.xml", "-> @secret"}, {kScanImages + "custom_scan_3_evil.png", "-> @secret"}},
+     "evil.pem", {}, {"./data/addressBook/email_certs/alice.pem", "./data/wirelessCertificates/wirelessClient.pem",
+                      "./data/ipSec/trusted/demoRootCA.pem", "./data/copySvcJob/job_01.xml",
+                      "./data/singleTouch/custom_scan_1_email.png"}},
     {"UploadedLogo", {{"/xpaths/customer_logo/uploaded_logo.png", "-> @secret"}}, "uploaded_logo.png", {}, {}},
     {"PoolFolderLeadsOut", {{kPoolDir + "web", "-> @secretdir"}}, kPoolDir + "web/", {},
      {"./data/mailbox/template/pool/usb/USB.xst"}},
@@ -296,9 +296,6 @@ const Attack kAttacks[] = {
     {"AbsoluteLinkInTemplates", {{kPoolDir + "web/copy.xst", "-> /xpaths/temp/template/pool/web/Invoices.xst"}}, "", {},
      {"./data/mailbox/template/pool/web/copy.xst"}},
     {"TreeTooDeep", {{kPoolDir + "usb/deep", "<deep>"}}, "usb/deep/", {}, {"./data/mailbox/template/pool/usb/USB.xst"}},
-    // A failed copy ships nothing of what it copied; a link loop is left out, the rest goes.
-    {"FolderAmongJobs", {{kJobs + "sub", "<dir>"}}, "", {"./data/copySvcJob/job_01.xml"}, {}},
-    {"LinkLoopAmongJobs", {{kJobs + "loop.xml", "-> loop.xml"}}, "loop.xml", {}, {"./data/copySvcJob/job_01.xml"}},
     // What a tool leaves in the export tree that could not be unpacked is taken out before archiving.
     {"ToolLeavesALinkOutAndAFifo",
      {{"tool:/xpaths/nc_dlms/clone/apps/srtClone",
@@ -472,8 +469,6 @@ protected:
             const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
             ::close(fd);
             ASSERT_EQ(bound, 0) << where;
-        } else if (what == "<dir>") {
-            makeDirs(p);
         } else if (what == "<sparse>") {
             writeFile(p, "");
             ASSERT_EQ(::truncate(p.c_str(), 24 << 20), 0);

@@ -1,6 +1,6 @@
 // The host stand-ins of the device services keep the contract the library is built against, where
-// the library's own tests would not notice a break (the path service and real certificates' hash
-// names they do).
+// the library's own tests would not notice a break (the path service and certificates' hash names
+// they do).
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -10,7 +10,6 @@
 
 #include "CloneFileTestUtil.h"
 #include "DeviceTest.h"
-#include "cert_hash.h"
 #include "cfg_attr.h"
 #include "device_log.h"
 
@@ -76,17 +75,6 @@ TEST_F(StandinTest, LogEntriesAreOneLineEach)
     EXPECT_EQ(std::regex_replace(log, context, "\t"),
               "ERROR\tfile.cpp:42\tvalue 7 and text\nINFO\tx.cpp:1\ttwo\\nlines \\\\ and a\ttab\n"
               "RETURN\tx.cpp:4\ttraced()\n");
-}
-
-// What is no readable certificate gets an empty hash name, so no key file is ever named after it.
-TEST_F(StandinTest, NoCertificateNoHashName)
-{
-    writeFile(path("/not.pem"), "not a certificate\n");
-    for (const std::string& file : {path("/not.pem"), path("/missing.pem")}) {
-        char name[32] = "x";
-        get_certHashName(file.c_str(), name);
-        EXPECT_STREQ(name, "") << file;
-    }
 }
 
 }  // namespace

@@ -21,12 +21,19 @@ protected:
     bool withPlugins() const override { return true; }
 };
 
-// Every library installs its plug-ins; one without an init function is logged and skipped, one
-// that cannot be loaded is logged once, by the framework, and never looked into.
+// Every library of the category ("*.so" files, in name order) installs its plug-ins; one without an
+// init function is logged and skipped, one that cannot be loaded is logged once, by the framework,
+// and never looked into. Other names, folders and other categories are not loaded at all.
 TEST_F(LoaderTest, EveryLibraryInstallsItsPluginsTheOthersAreSkipped)
 {
     const std::string dir = path("/usr/lib/plugins/cloning");
-    writeFile(dir + "/libnoinit.so", readFile(CLONE_NOINIT_PLUGIN));
+    const std::string noinit = readFile(CLONE_NOINIT_PLUGIN);
+    clonetest::makeDirs(path("/usr/lib/plugins/other"));
+    for (const std::string& library : {dir + "/libnoinit.so", dir + "/libnoinit.so.1", dir + "/.hidden.so",
+                                       path("/usr/lib/plugins/other/libnoinit.so")}) {
+        writeFile(library, noinit);
+    }
+    clonetest::makeDirs(dir + "/libfolder.so");
     writeFile(dir + "/libbad.so", "not a library\n");
     CloningExportPortal portal;
     CloningLoader loader("cloning", &portal);

@@ -28,7 +28,6 @@ public:
         return v;
     }
 
-    Type type() const { return type_; }
     bool isNull() const { return type_ == Type::Null; }
     bool boolean() const { return expect(Type::Boolean).bool_; }
     std::int64_t number() const { return static_cast<std::int64_t>(expect(Type::Number).number_); }
@@ -51,7 +50,6 @@ public:
         return it->second;
     }
     const std::vector<JsonValue>& items() const { return expect(Type::Array).items_; }
-    const std::vector<std::string>& keys() const { return expect(Type::Object).keys_; }
 
 private:
     const JsonValue& expect(Type t) const
@@ -181,7 +179,6 @@ private:
                     if (v.members_.count(key) != 0) {
                         throw std::runtime_error("JSON: key " + key + " twice");
                     }
-                    v.keys_.push_back(key);
                     v.members_[key] = parseValue(s, at);
                 } else {
                     v.items_.push_back(parseValue(s, at));
@@ -225,7 +222,6 @@ private:
     std::string string_;
     std::vector<JsonValue> items_;
     std::map<std::string, JsonValue> members_;
-    std::vector<std::string> keys_;
 };
 
 }  // namespace clonetest

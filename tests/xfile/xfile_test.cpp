@@ -185,19 +185,4 @@ TEST(StrnextTest, MovesTheFirstTokenOut)
     }
 }
 
-TEST_F(XfileTest, IreadAndIwriteMoveWholeBuffers)
-{
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    char out[5] = {'h', 'e', 'l', 'l', 'o'};
-    EXPECT_EQ(iwrite(fds[1], out, 5), 5);
-    ::close(fds[1]);
-    char in[16] = {};
-    EXPECT_EQ(iread(fds[0], in, sizeof in), 5) << "stops at end of file";
-    EXPECT_EQ(std::string(in, 5), "hello");
-    ::close(fds[0]);
-    EXPECT_EQ(iread(fds[0], in, 1), -1) << "a failed read";
-    EXPECT_EQ(iwrite(fds[1], out, 1), -1) << "a failed write";
-}
-
 }  // namespace
