@@ -9,25 +9,14 @@
 
 #include <libxml/tree.h>
 
+#include "clone_manifest_shape.h"
+
 namespace clonefmt {
 
 struct XmlDocFree {
     void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
 };
 using XmlDocument = std::unique_ptr<xmlDoc, XmlDocFree>;
-
-// What a manifest may hold. The largest the library writes (the x10 profile) stays far below each,
-// and a document within them parses in bounded time and memory.
-constexpr std::size_t kMaxManifestBytes = 1u << 20;
-constexpr std::size_t kMaxManifestElements = 10000;
-constexpr std::size_t kMaxManifestAttributes = 16;  // per element, namespace declarations included
-constexpr std::size_t kMaxManifestDepth = 64;
-constexpr std::size_t kMaxManifestText = 64u << 10;  // one run of text between tags
-
-// True when TEXT keeps to the limits above and holds no document type or entity declaration and no
-// entity reference beyond the five predefined ones and character references: nothing in it can
-// expand. A lexical scan, made before any parser sees TEXT; ERROR says what was refused.
-bool manifestShapeOk(const std::string& text, std::string& error);
 
 // TEXT parsed as XML of unknown origin once manifestShapeOk accepts it (no entity substitution, no
 // DTD loading, no network); null when it is refused or no well-formed XML, with libxml2's first message and its line in DETAIL.

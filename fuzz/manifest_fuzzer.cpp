@@ -1,12 +1,15 @@
 // A manifest placed in the export tree, exported with a null group line: the walk over every
 // element (the clone helpers run, their device commands cannot be started), the save, and the pruning.
-// libxml2 must load nothing outside the device root (no external entity, DTD or network).
+// libxml2 must load nothing outside the device root (no external entity, DTD or network). A manifest
+// the library's built-in rules accept must pass clonefile's schema check too.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
 
 #include "FuzzDevice.h"
+#include "ManifestSchema.h"
+#include "clone_schema.h"
 #include "cloneCreator.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -19,6 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     fuzzdev::writeFile(tree + "/CloningManifest.xml", data, size);
+    std::string error;
+    if (cloneutil::manifestSchemaFault((tree + "/CloningManifest.xml").c_str(), "clone").empty() &&
+        !clonefmt::validateManifest(std::string(reinterpret_cast<const char*>(data), size), CLONE_SCHEMA_SOURCE_DIR,
+                                    "CloningManifest", error)) {
+        __builtin_trap();
+    }
     std::string output = fuzzdev::path("/out");
     // No password verifier on the fuzz device: the export stops at the authentication, after
     // the walk, the save and the pruning.

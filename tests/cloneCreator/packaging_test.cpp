@@ -262,14 +262,12 @@ TEST_P(InTheWayTest, ResultIsZeroOnlyForThisExportsCloneFile)
     // A caller's manifest that clonefile verify would refuse makes no clone file.
     case InTheWay::ManifestOutsideNamespace:
         writeFile(path(CLONE_MANIFEST_CLONE), "<CloningManifest><cloningData><version/></cloningData></CloningManifest>");
-        wholeError = schemaFault("Element 'CloningManifest': No matching global declaration available for the "
-                                 "validation root.");
+        wholeError = schemaFault("its root is not CloningManifest of http://www.clonecreator.local/ConfigManifest");
         break;
     case InTheWay::ManifestWithUnknownElement:
         writeFile(path(CLONE_MANIFEST_CLONE), CLONE_TEST_MANIFEST_ROOT "<cloningData><version/><note>data/note.txt</note>"
                                               "</cloningData></CloningManifest>");
-        wholeError = schemaFault("Element '{http://www.clonecreator.local/ConfigManifest}note': This element is not "
-                                 "expected.");
+        wholeError = schemaFault("element note is not expected in element cloningData");
         break;
     // An export that fails before packaging leaves no earlier clone file either name.
     case InTheWay::EarlierCloneFilesAndNoManifest:

@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <map>
-#include <regex>
-#include <sstream>
 #include <set>
 #include <filesystem>
 #include <string>
@@ -22,7 +20,10 @@
 #include "DevicePath.h"
 #include "DeviceTest.h"
 #include "ElementTables.h"
+#include "ManifestSchema.h"
+#include "ManifestSchemas.h"
 #include "Handles.h"
+#include "clone_schema.h"
 #include "XmlTree.h"
 
 namespace {
@@ -295,18 +296,9 @@ TEST(ElementTablesTest, EveryElementIsKnownEverywhereAndOnce)
         rows.emplace(row.companion, 0);
     }
     // Each element where the tables put it: declared in its parent's type, not just somewhere.
-    std::map<std::string, std::map<std::string, std::string>> typesIn;  // complex type -> element -> type
-    for (const char* file : {"ManifestTypes.xsd", "CloningManifest.xsd"}) {
-        std::istringstream schema(clonetest::readFile(clonetest::sourceDir() + "/schemas/" + file));
-        std::smatch m;
-        std::string type;
-        for (std::string line; std::getline(schema, line);) {
-            if (std::regex_search(line, m, std::regex("complexType name=\"(\\w+)\""))) {
-                type = m[1];
-            } else if (std::regex_search(line, m, std::regex("element name=\"(\\w+)\" type=\"(\\w+)\""))) {
-                typesIn[type][m[1]] = m[2];
-            }
-        }
+    std::map<std::string, std::map<std::string, std::string>> typesIn;  // type -> element -> its type
+    for (const cloneutil::SchemaChild& row : cloneutil::kSchemaChildren) {
+        typesIn[row.type][row.element] = row.childType;
     }
     const auto placed = [&](const std::vector<std::string>& path) {
         std::string type = "CloningData", parent = "cloningData";
@@ -340,6 +332,57 @@ TEST(ElementTablesTest, EveryElementIsKnownEverywhereAndOnce)
         }
     }
     EXPECT_EQ(missing, std::vector<std::string>{});
+}
+
+// The library's built-in manifest rules refuse whatever clonefile verify's schemas refuse, and
+// accept what they accept.
+TEST_F(DeviceTest, BuiltInManifestRulesAgreeWithTheSchemas)
+{
+    const std::string ns = " xmlns=\"http://www.clonecreator.local/ConfigManifest\"";
+    std::string declarations;  // more than an element may carry
+    for (int i = 0; i < 16; ++i) {
+        declarations += " xmlns:a" + std::to_string(i) + "=\"urn:a\"";
+    }
+    const auto clone = [&ns](const std::string& data) {
+        return "<CloningManifest" + ns + "><cloningData>" + data + "</cloningData></CloningManifest>";
+    };
+    const struct {
+        std::string manifest;
+        bool valid;
+    } cases[] = {
+        {clone("<version>1</version><snmp><!-- c --><trapKeyList> </trapKeyList></snmp>"), true},
+        {clone("<version/>"), false},
+        {clone("<note>x</note>"), false},
+        {clone("<mailbox>a</mailbox><mailbox>b</mailbox>"), false},
+        {clone("<snmp>x<trapKeyList>a</trapKeyList></snmp>"), false},
+        {clone("<version>1<b/></version>"), false},
+        {clone("<version a=\"1\">1</version>"), false},
+        {clone("<x:version xmlns:x=\"urn:other\">1</x:version>"), false},
+        {clone("<accounting><accountingMode/></accounting>"), false},
+        {clone("<accounting><accountingMode><qtm>q</qtm></accountingMode></accounting>"), true},
+        {clone("<addressbooks><version><addressbookData>d</addressbookData></version></addressbooks>"), false},
+        {clone("<addressbooks><version number=\"1.0.0\"><addressbookData>d</addressbookData></version></addressbooks>"),
+         true},
+        {clone("<addressbooks><version number=\"\"><addressbookData>d</addressbookData></version></addressbooks>"),
+         false},
+        {"<CloningManifest" + ns + "/>", false},
+        {"<CloningManifest><cloningData><version>1</version></cloningData></CloningManifest>", false},
+        {"<ConfigurationManifest" + ns + "><serialNumber>s</serialNumber></ConfigurationManifest>", false},
+        {"<!DOCTYPE CloningManifest []>" + clone("<version>1</version>"), false},
+        {"<CloningManifest" + ns + "><cloningData/><cloningData/></CloningManifest>", false},
+        {"<CloningManifest" + ns + declarations + "><cloningData><version>1</version></cloningData></CloningManifest>",
+         false},
+    };
+    const std::string file = root() + "/manifest.xml";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.manifest);
+        clonetest::writeFile(file, c.manifest);
+        std::string error;
+        EXPECT_EQ(clonefmt::validateManifest(c.manifest, clonetest::sourceDir() + "/schemas", "CloningManifest", error),
+                  c.valid) << error;
+        EXPECT_EQ(cloneutil::manifestSchemaFault(file.c_str(), "clone").empty(), c.valid)
+            << cloneutil::manifestSchemaFault(file.c_str(), "clone");
+    }
 }
 
 // A new plain-copy element is one row: the walk reaches it without a helper of its own, stages the
