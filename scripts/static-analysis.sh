@@ -41,7 +41,7 @@ fi
 echo "== cppcheck"
 mkdir -p "$build/cppcheck"
 # -isystem paths are not searched by cppcheck, so libxml2's feature macro is given here: the
-# schema check refuses to build without it.
+# clonefile's schema check needs it.
 if ! cppcheck --project="$build/compile_commands.json" -j "$jobs" --quiet --inline-suppr \
     --enable=warning,style,performance,portability --std=c++17 \
     --library=posix,gnu,googletest,openssl,zlib -DLIBXML_SCHEMAS_ENABLED \

@@ -150,7 +150,7 @@ std::string manifestSchemaFault(const char* path, const std::string& dlmType)
         return "larger than " + std::to_string(clonefmt::kMaxManifestBytes) + " bytes";
     }
     std::string manifest(static_cast<std::size_t>(st.st_size), '\0');
-    if (!manifest.empty() && ::pread(fd.get(), &manifest[0], manifest.size(), 0) != static_cast<ssize_t>(manifest.size())) {
+    if (!manifest.empty() && ::pread(fd.get(), manifest.data(), manifest.size(), 0) != static_cast<ssize_t>(manifest.size())) {
         return "it cannot be read";
     }
     std::string fault;

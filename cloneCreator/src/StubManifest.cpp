@@ -152,17 +152,17 @@ xmlDocPtr StubManifest::createStubXmlFile(const std::string& dlmType)
 int StubManifest::processXmlCurrentNodes(const std::string& Nodestr, xmlNodePtr currentNode)
 {
     const xmlChar* name = xml(Nodestr.c_str());
-    int found = 0;
+    int matched = 0;
     for (xmlNodePtr node = currentNode; node != nullptr; node = node->next) {
         if (node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, name)) {
             // A later sibling with the same name replaces an earlier match.
             found_ = node;
-            found = 1;
-        } else if (found == 0) {
-            found = processXmlCurrentNodes(Nodestr, node->children);
+            matched = 1;
+        } else if (matched == 0) {
+            matched = processXmlCurrentNodes(Nodestr, node->children);
         }
     }
-    return found;
+    return matched;
 }
 
 xmlNodePtr StubManifest::addNodeAttributes(xmlNodePtr currentNodePtr, const std::string& attrName)
