@@ -214,11 +214,13 @@ inline void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.name; }
 inline void PrintTo(const ToolFaultRow& c, std::ostream* os) { *os << c.name; }
 
 // As for the copies: each helper's own rows, and the shared faults on one helper of each shape.
-const ToolFaultRow kToolFaults[] = {
-    {"Works", ToolFault::None, ""}, {"Fails", ToolFault::Fails, "fail"}, {"FileInTheWay", ToolFault::FileInTheWay, ""}};
+// Empty output is each helper's own: whether its status or its output decides is a row of data.
+const ToolFaultRow kToolFaults[] = {{"Works", ToolFault::None, ""},
+                                   {"Fails", ToolFault::Fails, "fail"},
+                                   {"FileInTheWay", ToolFault::FileInTheWay, ""},
+                                   {"Empty", ToolFault::Empty, "empty"}};
 // A tool that hangs has written part of its output when it is stopped.
-const ToolFaultRow kSharedToolFaults[] = {{"Empty", ToolFault::Empty, "empty"},
-                                          {"Hangs", ToolFault::Hangs, "hang"},
+const ToolFaultRow kSharedToolFaults[] = {{"Hangs", ToolFault::Hangs, "hang"},
                                           {"DirectoryExists", ToolFault::DirectoryExists, ""}};
 
 class ToolCaseTest : public CaptureTest, public testing::WithParamInterface<std::tuple<ToolCase, ToolFaultRow>> {
